@@ -1,0 +1,53 @@
+// The block data file (*.bd1): ten texture names and up to 32767 blocks.
+//
+// Layout, little-endian, no header or padding:
+//   0    10 x 31 bytes  texture names, NUL-terminated (a field with no NUL
+//                       is taken as all 31 bytes)
+//   310  int16          block count
+//   312  count x 316    BlockRecord, one after another; trailing bytes ignored
+//
+// ReadBlockDataFile loads a whole file, taking every field bit for bit. It
+// never writes to the file and closes it before returning. On success the
+// caller owns data->blocks and frees it with ReleaseBlockData; on failure
+// nothing is held.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct BlockRecord {
+  float vx[8];           // first coordinate of corners 0..7
+  float vy[8];           // second coordinate
+  float vz[8];           // third coordinate
+  float u[6][4];         // face-major texture coordinates: u[face][slot]
+  float v[6][4];
+  std::int32_t textureIndex[6];
+  std::uint32_t trailingWord;  // kept with the record, never read
+};
+static_assert(sizeof(BlockRecord) == 316, "a record is 79 words on disk");
+
+constexpr int kTextureNameCount = 10;
+constexpr int kTextureNameField = 31;
+constexpr std::size_t kBlockDataHeaderSize = 312;
+constexpr int kMaxBlockCount = 32767;
+
+struct BlockData {
+  char textureNames[kTextureNameCount][kTextureNameField + 1];  // NUL-terminated
+  int count;             // 0..32767
+  BlockRecord* blocks;   // count records, one allocation, file order
+};
+
+enum class ReadResult {
+  Ok,
+  OpenFailed,     // missing, unreadable, locked, or a bad path
+  Truncated,      // shorter than 312 + 316 x count bytes, or a read error
+  NegativeCount,  // stored count 0x8000..0xFFFF
+  OutOfMemory,    // the block array could not be allocated
+};
+
+ReadResult ReadBlockDataFile(const char* path, BlockData* data);
+
+// The same from bytes already in memory (tests, fuzzing).
+ReadResult ReadBlockDataBytes(const void* bytes, std::size_t size, BlockData* data);
+
+void ReleaseBlockData(BlockData* data);

@@ -1,0 +1,57 @@
+// Block data to Metasequoia text document.
+//
+// ConvertBlockDataToMqo reads the block data file at `inputPath` in full,
+// closes it, then writes the document to `outputPath`. Failures are reported
+// through ShowError, once, with one of the texts of MqoResultMessage; nothing
+// is shown on success. The document goes to a new file beside the target and
+// replaces it only when complete, so a failed conversion never damages an
+// existing file (even when input and output are the same file). A target that
+// exists but is not a regular file (a device, a pipe) is written in place.
+//
+// MqoDocumentNext is the document writer on its own: it produces the document
+// bytes (CR LF line ends included) into a caller's buffer, whole lines at a
+// time, and does no I/O.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "blockdata/blockdata.h"
+
+// Corner numbers of each face; the document lists them in reverse.
+extern const std::int8_t FaceCornerTable[6][4];
+
+enum class MqoResult {
+  Ok,
+  InputOpenFailed,   // "Failed: open file (bd)"
+  InputReadFailed,   // "Failed: read file (bd)": truncated file, negative count
+  OutOfMemory,       // "Failed: allocate memory"
+  OutputOpenFailed,  // "Failed: open file (mqo)"
+  OutputWriteFailed, // "Failed: write file (mqo)"
+};
+
+// The user-facing text of a failure; nullptr for Ok.
+const char* MqoResultMessage(MqoResult result);
+
+// Does the whole conversion and returns its outcome; shows nothing.
+MqoResult ConvertFile(const char* inputPath, const char* outputPath);
+
+// Does the whole conversion and reports a failure with ShowError.
+void ConvertBlockDataToMqo(const char* inputPath, const char* outputPath);
+
+// Shows a failure message and returns when the user has seen it. The core only
+// declares it: every executable links its own definition (a message box, a
+// line on standard error, a recorder in the tests).
+void ShowError(const char* text);
+
+// The document writer. Start with a zeroed cursor and call MqoDocumentNext
+// until it returns 0. Each call fills at most `capacity` bytes with whole
+// lines; `capacity` must be at least kMqoMinChunk.
+struct MqoCursor {
+  int section;  // which part of the document comes next
+  int index;    // position within that part (line number)
+};
+constexpr std::size_t kMqoMinChunk = 1024;
+
+std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
+                            std::size_t capacity);
