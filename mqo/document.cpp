@@ -1,0 +1,154 @@
+// The document writer: whole lines into a caller's buffer, CR LF line ends.
+#include <cstring>
+
+#include "mqo/mqo.h"
+#include "numtext/numtext.h"
+
+const std::int8_t FaceCornerTable[6][4] = {
+    {0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3},
+};
+
+namespace {
+
+// Longest line the writer can produce, with room to spare: a face line with
+// eight 39-digit texture coordinates is about 440 bytes, a material line with
+// two 31-byte names made all of line feeds about 230.
+constexpr std::size_t kMaxLine = 512;
+static_assert(kMaxLine <= kMqoMinChunk);
+
+enum Section { kHead, kMaterials, kObject, kVertices, kFaceHead, kFaces, kTail, kDone };
+
+char* Put(char* p, const char* text) {
+  std::size_t n = std::strlen(text);
+  std::memcpy(p, text, n);
+  return p + n;
+}
+
+char* PutInt(char* p, long long value) {
+  unsigned long long magnitude = static_cast<unsigned long long>(value);
+  if (value < 0) {
+    *p++ = '-';
+    magnitude = 0ull - magnitude;
+  }
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  while (n) *p++ = digits[--n];
+  return p;
+}
+
+// Names go out byte for byte; only a line feed becomes CR LF, like every
+// other line end in the file.
+char* PutName(char* p, const char* name) {
+  for (; *name; ++name) {
+    if (*name == '\n') *p++ = '\r';
+    *p++ = *name;
+  }
+  return p;
+}
+
+std::uint32_t FloatBits(const float& f) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+char* PutFixed(char* p, std::uint32_t bits, int decimals) {
+  return p + FormatFixedFloatBits(bits, decimals, p);
+}
+
+char* PutMaterial(char* p, const char* name) {
+  p = Put(p, "\t\"");
+  p = PutName(p, *name ? name : "empty");
+  p = Put(p,
+          "\" shader(3) col(1.000 1.000 1.000 1.000) dif(0.900) amb(0.400) emi(0.100) "
+          "spc(0.000) power(5.00) tex(\"");
+  p = PutName(p, name);
+  return Put(p, "\")\r\n");
+}
+
+char* PutVertex(char* p, const BlockRecord& block, int corner) {
+  p = Put(p, "\t\t");
+  // The first axis is mirrored; flipping the sign bit keeps NaN payloads.
+  p = PutFixed(p, FloatBits(block.vx[corner]) ^ 0x80000000u, 4);
+  *p++ = ' ';
+  p = PutFixed(p, FloatBits(block.vy[corner]), 4);
+  *p++ = ' ';
+  p = PutFixed(p, FloatBits(block.vz[corner]), 4);
+  return Put(p, "\r\n");
+}
+
+char* PutFace(char* p, const BlockRecord& block, int blockNumber, int face) {
+  const std::int8_t* corners = FaceCornerTable[face];
+  long long base = 8ll * blockNumber;
+  p = Put(p, "\t\t4 V(");
+  for (int i = 3; i >= 0; --i) {
+    p = PutInt(p, base + corners[i]);
+    *p++ = i ? ' ' : ')';
+  }
+  p = Put(p, " M(");
+  p = PutInt(p, block.textureIndex[face]);
+  p = Put(p, ") UV(");
+  for (int slot = 0; slot < 4; ++slot) {
+    p = PutFixed(p, FloatBits(block.u[face][slot]), 5);
+    *p++ = ' ';
+    p = PutFixed(p, FloatBits(block.v[face][slot]), 5);
+    *p++ = slot < 3 ? ' ' : ')';
+  }
+  return Put(p, "\r\n");
+}
+
+}  // namespace
+
+std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
+                            std::size_t capacity) {
+  char* p = out;
+  const int count = data.count > 0 ? data.count : 0;
+  while (cursor->section != kDone &&
+         static_cast<std::size_t>(p - out) + kMaxLine <= capacity) {
+    int& i = cursor->index;
+    switch (cursor->section) {
+      case kHead:
+        p = Put(p, "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial 10 {\r\n");
+        cursor->section = kMaterials;
+        break;
+      case kMaterials:
+        p = PutMaterial(p, data.textureNames[i]);
+        if (++i == kTextureNameCount) cursor->section = kObject, i = 0;
+        break;
+      case kObject:
+        p = Put(p,
+                "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"
+                "\tfacet 0\r\n\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex ");
+        p = PutInt(p, 8ll * count);
+        p = Put(p, " {\r\n");
+        cursor->section = count ? kVertices : kFaceHead;
+        break;
+      case kVertices:
+        p = PutVertex(p, data.blocks[i / 8], i % 8);
+        if (++i == 8 * count) cursor->section = kFaceHead, i = 0;
+        break;
+      case kFaceHead:
+        p = Put(p, "\t}\r\n\tface ");
+        p = PutInt(p, 6ll * count);
+        p = Put(p, " {\r\n");
+        cursor->section = count ? kFaces : kTail;
+        break;
+      case kFaces:
+        p = PutFace(p, data.blocks[i / 6], i / 6, i % 6);
+        if (++i == 6 * count) cursor->section = kTail, i = 0;
+        break;
+      case kTail:
+        p = Put(p, "\t}\r\n}\r\n\r\nEof");
+        cursor->section = kDone;
+        break;
+      default:
+        cursor->section = kDone;
+        break;
+    }
+  }
+  return static_cast<std::size_t>(p - out);
+}

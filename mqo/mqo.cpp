@@ -1,1 +1,0 @@
-// Being written.

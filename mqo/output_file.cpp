@@ -1,0 +1,186 @@
+#include "mqo/output_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool CopyPath(char* to, const char* from) {
+  std::size_t n = std::strlen(from);
+  if (n >= kOutputPathMax) return false;
+  std::memcpy(to, from, n + 1);
+  return true;
+}
+
+// The temporary file's directory prefix: everything up to the last separator.
+std::size_t DirectoryLength(const char* path) {
+  std::size_t end = 0;
+  for (std::size_t i = 0; path[i]; ++i) {
+    bool separator = path[i] == '/';
+#ifdef _WIN32
+    separator = separator || path[i] == '\\' || path[i] == ':';
+#endif
+    if (separator) end = i + 1;
+  }
+  return end;
+}
+
+// Builds "<dir of target><name>" into file->temp.
+bool TempPathBeside(OutputFile* file, const char* name) {
+  std::size_t dir = DirectoryLength(file->target);
+  std::size_t n = std::strlen(name);
+  if (dir + n >= kOutputPathMax) return false;
+  std::memcpy(file->temp, file->target, dir);
+  std::memcpy(file->temp + dir, name, n + 1);
+  return true;
+}
+
+MqoResult OpenInPlace(const char* path, OutputFile* file) {
+  file->inPlace = true;
+  file->temp[0] = '\0';
+  file->stream = std::fopen(path, "wb");
+  return file->stream ? MqoResult::Ok : MqoResult::OutputOpenFailed;
+}
+
+#ifdef _WIN32
+
+MqoResult OpenTemp(OutputFile* file) {
+  // Short names keep the temporary path within MAX_PATH wherever the target
+  // itself fits.
+  unsigned seed = static_cast<unsigned>(GetTickCount() ^ (GetCurrentProcessId() << 16));
+  for (unsigned attempt = 0; attempt < 64; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "~bmq%04x.tmp", (seed + attempt * 7919u) & 0xffffu);
+    if (!TempPathBeside(file, name)) return OpenInPlace(file->target, file);
+    int fd = _open(file->temp, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+      file->stream = _fdopen(fd, "wb");
+      if (file->stream) return MqoResult::Ok;
+      _close(fd);
+      DeleteFileA(file->temp);
+      return MqoResult::OutputOpenFailed;
+    }
+    if (errno != EEXIST) return MqoResult::OutputOpenFailed;
+  }
+  return MqoResult::OutputOpenFailed;
+}
+
+}  // namespace
+
+MqoResult OpenOutput(const char* path, OutputFile* file) {
+  std::memset(file, 0, sizeof *file);
+  if (!CopyPath(file->target, path)) return MqoResult::OutputOpenFailed;
+  // Opening the existing target for writing, without truncating it, tells us
+  // what a plain create-or-truncate would have met: read-only, locked by
+  // another program, a directory, a missing folder.
+  HANDLE probe = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return MqoResult::OutputOpenFailed;
+    return OpenTemp(file);
+  }
+  DWORD type = GetFileType(probe);
+  CloseHandle(probe);
+  if (type != FILE_TYPE_DISK) return OpenInPlace(path, file);
+  return OpenTemp(file);
+}
+
+MqoResult CommitOutput(OutputFile* file) {
+  bool ok = std::fflush(file->stream) == 0;
+  if (ok && !file->inPlace) ok = _commit(_fileno(file->stream)) == 0;
+  ok = std::fclose(file->stream) == 0 && ok;
+  file->stream = nullptr;
+  if (ok && !file->inPlace)
+    ok = MoveFileExA(file->temp, file->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok && !file->inPlace) DeleteFileA(file->temp);
+  return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
+}
+
+void AbandonOutput(OutputFile* file) {
+  if (file->stream) std::fclose(file->stream);
+  file->stream = nullptr;
+  if (!file->inPlace) DeleteFileA(file->temp);
+}
+
+#else  // POSIX
+
+mode_t NewFileMode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+MqoResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing) {
+  if (!TempPathBeside(file, ".blockmqo-XXXXXX")) return MqoResult::OutputOpenFailed;
+  int fd = mkstemp(file->temp);
+  if (fd < 0) return MqoResult::OutputOpenFailed;
+  // The new file takes the place of the old one, so it keeps its permission
+  // bits (and, where we may, its owner).
+  if (existing && fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+    // Not ours to give away; the mode still carries over.
+  }
+  if (fchmod(fd, mode) == 0) file->stream = fdopen(fd, "wb");
+  if (!file->stream) {
+    close(fd);
+    unlink(file->temp);
+    return MqoResult::OutputOpenFailed;
+  }
+  return MqoResult::Ok;
+}
+
+}  // namespace
+
+MqoResult OpenOutput(const char* path, OutputFile* file) {
+  std::memset(file, 0, sizeof *file);
+  if (!CopyPath(file->target, path)) return MqoResult::OutputOpenFailed;
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    if (errno != ENOENT) return MqoResult::OutputOpenFailed;
+    struct stat link;
+    if (lstat(path, &link) == 0) return OpenInPlace(path, file);  // dangling link: create its target
+    return OpenTemp(file, NewFileMode(), nullptr);
+  }
+  if (!S_ISREG(st.st_mode)) return OpenInPlace(path, file);
+  // A link is followed: the file it names is replaced and the link stays.
+  if (!realpath(path, file->target)) return MqoResult::OutputOpenFailed;
+  // Opening the existing target for writing, without truncating it, tells us
+  // what a plain create-or-truncate would have met (a read-only file).
+  int probe = open(file->target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (probe < 0) return MqoResult::OutputOpenFailed;
+  close(probe);
+  return OpenTemp(file, st.st_mode & 07777, &st);
+}
+
+MqoResult CommitOutput(OutputFile* file) {
+  bool ok = std::fflush(file->stream) == 0;
+  if (ok && !file->inPlace) ok = fsync(fileno(file->stream)) == 0;
+  ok = std::fclose(file->stream) == 0 && ok;
+  file->stream = nullptr;
+  if (ok && !file->inPlace) ok = rename(file->temp, file->target) == 0;
+  if (!ok && !file->inPlace) unlink(file->temp);
+  return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
+}
+
+void AbandonOutput(OutputFile* file) {
+  if (file->stream) std::fclose(file->stream);
+  file->stream = nullptr;
+  if (!file->inPlace) unlink(file->temp);
+}
+
+#endif
+
+bool WriteOutput(OutputFile* file, const char* bytes, std::size_t size) {
+  return std::fwrite(bytes, 1, size, file->stream) == size;
+}
