@@ -1,0 +1,36 @@
+// Builds block data files from block descriptions, for tests and examples.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "blockdata/blockdata.h"
+
+using TextureNames = std::array<std::string, kTextureNameCount>;
+
+// A box from (x0,y0,z0) to (x1,y1,z1) with the corner order the face table
+// expects (0..3 on the y1 side, 4..7 below them), full-face texture
+// coordinates and one texture number for every face.
+BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture);
+
+// The file bytes. Names longer than 30 bytes fill the field without a NUL.
+// `count` defaults to the number of blocks; a different value (negative, or
+// larger, for a truncated file) is written as given.
+std::vector<unsigned char> BuildBd1(const TextureNames& names,
+                                    const std::vector<BlockRecord>& blocks);
+std::vector<unsigned char> BuildBd1(const TextureNames& names,
+                                    const std::vector<BlockRecord>& blocks, std::int16_t count);
+
+// The worked example: one 2x1x2 box, wall.bmp and floor.bmp.
+TextureNames WorkedExampleNames();
+BlockRecord WorkedExampleBlock();
+
+// File helpers for tests that go through the file system.
+void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+std::string ReadFileBytes(const std::string& path);  // "" when missing
+bool FileExists(const std::string& path);
+std::string MakeTempDir();   // a fresh directory, removed by RemoveTree
+void RemoveTree(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path);
