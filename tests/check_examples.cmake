@@ -1,0 +1,15 @@
+# The shipped example maps must be exactly what make_examples writes.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+execute_process(COMMAND ${GENERATOR} ${WORK} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_examples failed: ${rc}")
+endif()
+file(GLOB made RELATIVE ${WORK} ${WORK}/*.bd1)
+foreach(name ${made})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/${name} ${EXAMPLES}/${name}
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "examples/${name} differs from what make_examples writes")
+  endif()
+endforeach()
