@@ -244,10 +244,11 @@ TEST_F(MqoConversion, FullDeviceIsAWriteFailure) {
   EXPECT_EQ(Shown(), std::vector<std::string>{"Failed: write file (mqo)"});
 }
 
-// Runs one conversion in a child process whose file size limit is `limit`
-// bytes, with SIGXFSZ ignored so writes fail instead of killing it. Returns
-// the texts the child showed, joined by newlines.
-std::string ConvertUnderSizeLimit(const std::string& in, const std::string& out, rlim_t limit) {
+// Runs one conversion in a child process under a resource limit, with SIGXFSZ
+// ignored so writes past a file size limit fail instead of killing it.
+// Returns the texts the child showed, joined by newlines.
+std::string ConvertUnderLimit(const std::string& in, const std::string& out, int resource,
+                              rlim_t limit) {
   int pipefd[2];
   if (pipe(pipefd) != 0) return "pipe failed";
   pid_t pid = fork();
@@ -255,7 +256,7 @@ std::string ConvertUnderSizeLimit(const std::string& in, const std::string& out,
     close(pipefd[0]);
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit rl{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &rl);
+    setrlimit(resource, &rl);
     ShownErrors().clear();
     ConvertBlockDataToMqo(in.c_str(), out.c_str());
     std::string shown;
@@ -282,14 +283,43 @@ TEST_F(MqoConversion, WriteFailureHalfWayLeavesTheOldFileAndNoLeftovers) {
   WriteFileBytes(Path("out.mqo"), old);
   std::size_t docSize = ExpectedFor(big).size();
   ASSERT_GT(docSize, 200000u);
-  EXPECT_EQ(ConvertUnderSizeLimit(Path("map.bd1"), Path("out.mqo"), 100000),
+  EXPECT_EQ(ConvertUnderLimit(Path("map.bd1"), Path("out.mqo"), RLIMIT_FSIZE, 100000),
             "Failed: write file (mqo)\n");
   EXPECT_EQ(ReadFileBytes(Path("out.mqo")), "old");
   // The same file as input and output: the map itself must survive.
-  EXPECT_EQ(ConvertUnderSizeLimit(Path("map.bd1"), Path("map.bd1"), 100000),
+  EXPECT_EQ(ConvertUnderLimit(Path("map.bd1"), Path("map.bd1"), RLIMIT_FSIZE, 100000),
             "Failed: write file (mqo)\n");
   EXPECT_EQ(ReadFileBytes(Path("map.bd1")), std::string(big.begin(), big.end()));
   EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"map.bd1", "out.mqo"}));
+}
+
+// Address sanitizers reserve far more address space than any limit we could
+// set, so the allocation failure is only provoked in plain builds.
+#if defined(__SANITIZE_ADDRESS__)
+#define BLOCKMQO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BLOCKMQO_SANITIZED 1
+#endif
+#endif
+
+TEST_F(MqoConversion, BlockArrayThatCannotBeAllocatedIsReported) {
+#ifdef BLOCKMQO_SANITIZED
+  GTEST_SKIP() << "address space limits do not mix with sanitizers";
+#else
+  std::vector<BlockRecord> blocks(kMaxBlockCount, Box(0, 0, 0, 1, 1, 1, 0));
+  WriteFileBytes(Path("big.bd1"), BuildBd1({}, blocks));
+  WriteFileBytes(Path("out.mqo"), old);
+  // Room for what the process already maps, not for another 10 MB.
+  long pages = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  ASSERT_TRUE(statm && std::fscanf(statm, "%ld", &pages) == 1);
+  std::fclose(statm);
+  auto limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (4u << 20);
+  EXPECT_EQ(ConvertUnderLimit(Path("big.bd1"), Path("out.mqo"), RLIMIT_AS, limit),
+            "Failed: allocate memory\n");
+  EXPECT_EQ(ReadFileBytes(Path("out.mqo")), "old");
+#endif
 }
 
 }  // namespace
