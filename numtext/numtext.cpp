@@ -1,22 +1,170 @@
-// Interim fast-path-only formatter so the converter links while the exact
-// formatter is finished; it is replaced whole.
-#include "numtext/numtext.h"
+// The fast path: floats at up to 7 decimals, in 64-bit integer arithmetic.
+//
+// A float is m * 2^q with m < 2^24. It is never within 5e-17 (relative) of a
+// halfway point at up to 7 decimals unless it lies exactly on one, so rounding
+// to 17 digits first cannot move it across a tie: rounding the exact value to
+// N places with ties away from zero gives the same text. The integers of 10^17
+// and more, where the 17-digit cut shows, go to the exact path.
 #include <cstring>
-#include <cstdio>
-static std::size_t Marker(bool neg, const char* m, int decimals, char* out) {
-  char* p = out; if (neg) *p++='-'; *p++=m[0]; *p++='.'; int n=0; for (const char* q=m+1;*q;++q,++n) *p++=*q; for(;n<decimals;++n) *p++='0'; return (std::size_t)(p-out);
+
+#include "numtext/numtext.h"
+#include "numtext/numtext_internal.h"
+
+namespace {
+
+constexpr int kFastDecimals = 7;
+constexpr std::uint32_t kPow10[kFastDecimals + 1] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes v's digits ending just before `end`; returns where they start.
+char* DigitsBackward32(std::uint32_t v, char* end) {
+  while (v >= 100) {
+    std::uint32_t pair = (v % 100) * 2;
+    v /= 100;
+    end -= 2;
+    std::memcpy(end, kDigitPairs + pair, 2);
+  }
+  if (v >= 10) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + v * 2, 2);
+  } else {
+    *--end = static_cast<char>('0' + v);
+  }
+  return end;
 }
-std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out) {
-  bool neg = bits >> 31; std::uint32_t ex = (bits >> 23) & 0xff, man = bits & 0x7fffff;
-  if (ex == 0xff) { if (!man) return Marker(neg,"1#INF",decimals,out); if (bits==0xffc00000u) return Marker(neg,"1#IND",decimals,out); return Marker(neg, (man>>22)?"1#QNAN":"1#SNAN",decimals,out);}
-  std::uint64_t m = ex ? (man | 0x800000u) : man; int q = ex ? (int)ex - 150 : -149;
+
+// 64-bit values are split once by 10^8, so a 32-bit build divides in 32 bits.
+char* DigitsBackward(std::uint64_t v, char* end) {
+  if (v <= 0xffffffffu) return DigitsBackward32(static_cast<std::uint32_t>(v), end);
+  while (v > 0xffffffffu) {
+    auto low = static_cast<std::uint32_t>(v % 100000000u);
+    v /= 100000000u;
+    char* start = DigitsBackward32(low, end);
+    while (start > end - 8) *--start = '0';
+    end -= 8;
+  }
+  return DigitsBackward32(static_cast<std::uint32_t>(v), end);
+}
+
+std::size_t Zeros(char* out, bool negative, int decimals) {
   char* p = out;
-  if (m == 0) { *p++='0'; *p++='.'; for (int i=0;i<decimals;++i) *p++='0'; return (std::size_t)(p-out); }
-  if (neg) *p++='-';
-  if (q >= 0) { unsigned long long v = (unsigned long long)m << (q > 40 ? 40 : q); p += std::sprintf(p, "%llu.", v); for (int i=0;i<decimals;++i) *p++='0'; return (std::size_t)(p-out);}
-  std::uint64_t pow10=1; for(int i=0;i<decimals;++i) pow10*=10; std::uint64_t t=m*pow10; int s=-q; std::uint64_t ip=0;
-  if (s<=63){ ip=t>>s; std::uint64_t rem=t-(ip<<s); if (rem >= (1ull<<(s-1))) ++ip; }
-  char d[32]; int n = std::snprintf(d, sizeof d, "%0*llu", decimals+1, (unsigned long long)ip);
-  std::memcpy(p, d, (std::size_t)(n-decimals)); p+=n-decimals; *p++='.'; std::memcpy(p, d+n-decimals, (std::size_t)decimals); p+=decimals;
-  return (std::size_t)(p-out);
+  if (negative) *p++ = '-';
+  *p++ = '0';
+  *p++ = '.';
+  std::memset(p, '0', static_cast<std::size_t>(decimals));
+  return static_cast<std::size_t>(p + decimals - out);
+}
+
+// The text of `scaled` / 10^decimals.
+std::size_t Layout(bool negative, std::uint64_t scaled, int decimals, char* out) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* start = DigitsBackward(scaled, end);
+  while (end - start <= decimals) *--start = '0';  // at least "0" before the point
+  char* p = out;
+  if (negative) *p++ = '-';
+  auto whole = static_cast<std::size_t>(end - start - decimals);
+  std::memcpy(p, start, whole);
+  p += whole;
+  *p++ = '.';
+  std::memcpy(p, start + whole, static_cast<std::size_t>(decimals));
+  return static_cast<std::size_t>(p + decimals - out);
+}
+
+// m * 2^q with m < 2^24, not zero; returns 0 when the exact path must answer.
+std::size_t FormatDyadic(bool negative, std::uint32_t m, int q, int decimals, char* out) {
+  if (q >= 0) {
+    if (q > 33) return 0;
+    std::uint64_t whole = static_cast<std::uint64_t>(m) << q;
+    if (whole >= 100000000000000000ull) return 0;  // 10^17: the 17-digit cut shows
+    std::size_t n = Layout(negative, whole, 0, out);  // "whole."
+    std::memset(out + n, '0', static_cast<std::size_t>(decimals));
+    return n + static_cast<std::size_t>(decimals);
+  }
+  const int s = -q;
+  const std::uint64_t t = static_cast<std::uint64_t>(m) * kPow10[decimals];  // < 2^48
+  if (s > 48) return Zeros(out, negative, decimals);  // below half a unit of the last place
+  std::uint64_t scaled = t >> s;
+  const std::uint64_t rest = t & ((std::uint64_t{1} << s) - 1);
+  if (rest >= std::uint64_t{1} << (s - 1)) ++scaled;  // ties away from zero
+  return Layout(negative, scaled, decimals, out);
+}
+
+}  // namespace
+
+std::size_t FormatMarker(std::uint64_t bits, int decimals, char* out) {
+  const std::uint64_t payload = bits & ((std::uint64_t{1} << 52) - 1);
+  const char* marker = payload == 0                          ? "1#INF"
+                       : bits == 0xFFF8000000000000ull       ? "1#IND"
+                       : payload >> 51                       ? "1#QNAN"
+                                                             : "1#SNAN";
+  char* p = out;
+  if (bits >> 63) *p++ = '-';
+  *p++ = marker[0];
+  *p++ = '.';
+  int written = 0;
+  for (const char* c = marker + 1; *c; ++c, ++written) *p++ = *c;
+  for (; written < decimals; ++written) *p++ = '0';
+  return static_cast<std::size_t>(p - out);
+}
+
+std::uint64_t WidenFloatBits(std::uint32_t bits) {
+  const std::uint64_t sign = static_cast<std::uint64_t>(bits >> 31) << 63;
+  const std::uint32_t biased = (bits >> 23) & 0xff;
+  std::uint64_t mantissa = bits & 0x7fffff;
+  if (biased == 0xff) return sign | (std::uint64_t{0x7ff} << 52) | (mantissa << 29);
+  if (biased == 0) {
+    if (mantissa == 0) return sign;
+    int exponent = -126;  // a denormal becomes a normal double
+    while (!(mantissa & 0x800000)) {
+      mantissa <<= 1;
+      --exponent;
+    }
+    return sign | (static_cast<std::uint64_t>(exponent + 1023) << 52) | ((mantissa & 0x7fffff) << 29);
+  }
+  return sign | (static_cast<std::uint64_t>(biased - 127 + 1023) << 52) | (mantissa << 29);
+}
+
+std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out) {
+  if (decimals < 1) decimals = 1;
+  const std::uint32_t biased = (bits >> 23) & 0xff;
+  const std::uint32_t mantissa = bits & 0x7fffff;
+  if (biased != 0xff && decimals <= kFastDecimals) {
+    const bool negative = bits >> 31;
+    if (biased == 0 && mantissa == 0) return Zeros(out, false, decimals);
+    const std::uint32_t m = biased ? mantissa | 0x800000 : mantissa;
+    const int q = biased ? static_cast<int>(biased) - 150 : -149;
+    if (std::size_t n = FormatDyadic(negative, m, q, decimals, out)) return n;
+  }
+  return FormatFixedExact(WidenFloatBits(bits), decimals, out);
+}
+
+std::size_t FormatFixedBits(std::uint64_t bits, int decimals, char* out) {
+  if (decimals < 1) decimals = 1;
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased != 0x7ff && decimals <= kFastDecimals && (biased != 0 || m != 0)) {
+    if (biased) m |= std::uint64_t{1} << 52;
+    int q = biased ? biased - 1075 : -1074;
+    while (!(m & 1)) {
+      m >>= 1;
+      ++q;
+    }
+    // Any m * 2^q with m < 2^24 and q >= -149 is a float's value.
+    if (m < (1u << 24) && q >= -149) {
+      if (std::size_t n = FormatDyadic(bits >> 63, static_cast<std::uint32_t>(m), q, decimals, out))
+        return n;
+    }
+  }
+  return FormatFixedExact(bits, decimals, out);
+}
+
+std::size_t FormatFixed(double value, int decimals, char* out) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return FormatFixedBits(bits, decimals, out);
 }
