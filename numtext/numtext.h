@@ -20,11 +20,17 @@ constexpr std::size_t FormatFixedBufferSize(int decimals) {
   return 320u + static_cast<std::size_t>(decimals < 1 ? 1 : decimals);
 }
 
+// Bytes `out` must hold for any widened float: at most 39 integer digits.
+constexpr std::size_t FormatFixedFloatBufferSize(int decimals) {
+  return 48u + static_cast<std::size_t>(decimals < 1 ? 1 : decimals);
+}
+
 std::size_t FormatFixed(double value, int decimals, char* out);
 
 // The same text for the double that the float with these bits widens to.
 // The converter passes floats this way so that no value ever passes through
-// a floating-point register (x87 quietens signalling NaNs on load).
+// a floating-point register (x87 quietens signalling NaNs on load). `out`
+// needs FormatFixedFloatBufferSize(decimals) bytes.
 std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 
 // The same text from the double's bit pattern.

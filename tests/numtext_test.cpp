@@ -165,6 +165,12 @@ TEST(FormatFixed, BufferSizeBoundsEveryResult) {
       EXPECT_LE(n, FormatFixedBufferSize(decimals));
       EXPECT_EQ(buf.find_first_not_of('\x7f', FormatFixedBufferSize(decimals)), std::string::npos);
     }
+    for (std::uint32_t bits : {0x7f7fffffu, 0xff7fffffu, 0x80000001u, 0xffc00001u}) {
+      std::string buf(FormatFixedFloatBufferSize(decimals) + 64, '\x7f');
+      std::size_t n = FormatFixedFloatBits(bits, decimals, buf.data());
+      EXPECT_LE(n, FormatFixedFloatBufferSize(decimals));
+      EXPECT_EQ(buf.find_first_not_of('\x7f', FormatFixedFloatBufferSize(decimals)), std::string::npos);
+    }
   }
 }
 
