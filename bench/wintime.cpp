@@ -1,0 +1,159 @@
+// A plain timing program that builds for Windows as well as for Linux, so the
+// 32-bit Windows build can be timed under Wine beside the native one with the
+// same input and the same measurements: the whole conversion, the floor (one
+// read, one write, flush to disk, close, rename) and the formatter per
+// number. Prints the best and the median of the runs, wall and CPU time.
+//
+//   wintime [DIR] [RUNS]     files go in DIR (default "."), RUNS per figure
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <ctime>
+#include <unistd.h>
+#endif
+
+#include "bench/realistic_map.h"
+#include "mqo/mqo.h"
+#include "numtext/numtext.h"
+
+void ShowError(const char* text) { std::fprintf(stderr, "wintime: %s\n", text); }
+
+namespace {
+
+double CpuSeconds() {
+#ifdef _WIN32
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto ticks = [](FILETIME t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;
+#else
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+#endif
+}
+
+double WallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct Sample {
+  double wall, cpu;
+};
+
+template <typename F>
+Sample Once(F run) {
+  double w = WallSeconds(), c = CpuSeconds();
+  run();
+  return {WallSeconds() - w, CpuSeconds() - c};
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+bool SyncToDisk(std::FILE* f) {
+#ifdef _WIN32
+  return _commit(_fileno(f)) == 0;
+#else
+  return fsync(fileno(f)) == 0;
+#endif
+}
+
+bool Floor(const std::string& input, const std::string& output, const std::string& document) {
+  std::FILE* in = std::fopen(input.c_str(), "rb");
+  if (!in) return false;
+  std::vector<char> bytes(kBlockDataHeaderSize + 316u * kMaxBlockCount);
+  bool ok = std::fread(bytes.data(), 1, bytes.size(), in) == bytes.size();
+  std::fclose(in);
+  std::string temp = output + ".floor";
+  std::FILE* out = std::fopen(temp.c_str(), "wb");
+  if (!out) return false;
+  ok = std::fwrite(document.data(), 1, document.size(), out) == document.size() && ok;
+  ok = std::fflush(out) == 0 && SyncToDisk(out) && ok;
+  ok = std::fclose(out) == 0 && ok;
+#ifdef _WIN32
+  ok = ok && MoveFileExA(temp.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  ok = ok && std::rename(temp.c_str(), output.c_str()) == 0;
+#endif
+  return ok;
+}
+
+// Numbers per second matter here, so every call's text is folded into one
+// sum that the compiler cannot drop.
+unsigned FormatAll(const std::vector<std::uint32_t>& values, int decimals, int rounds) {
+  char out[FormatFixedBufferSize(5)];
+  unsigned sum = 0;
+  for (int r = 0; r < rounds; ++r)
+    for (std::uint32_t bits : values)
+      sum += static_cast<unsigned>(FormatFixedFloatBits(bits, decimals, out)) +
+             static_cast<unsigned char>(out[1]);
+  return sum;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir = argc > 1 ? argv[1] : ".";
+  int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
+  std::string input = dir + "/wintime-map.bd1", output = dir + "/wintime-map.mqo";
+  WriteFileBytes(input, BuildBd1(RealisticNames(), RealisticBlocks(kMaxBlockCount)));
+  ConvertBlockDataToMqo(input.c_str(), output.c_str());
+  const std::string document = ReadFileBytes(output);
+  if (document.empty()) return 1;
+
+  const int rounds = 64;
+  const auto coords = CoordinateBits(4096), texcoords = TexCoordBits(4096),
+             random = RandomFiniteBits(4096);
+  const double numbers = 4096.0 * rounds;
+  unsigned sink = 0;
+  struct Row {
+    const char* name;
+    double items;  // per run, for the per-item column
+    std::vector<double> wall, cpu;
+  };
+  Row rows[] = {{"convert (file to file)", kMaxBlockCount, {}, {}},
+                {"floor", kMaxBlockCount, {}, {}},
+                {"FormatFixed coord4", numbers, {}, {}},
+                {"FormatFixed texcoord5", numbers, {}, {}},
+                {"FormatFixed random4", numbers, {}, {}}};
+  // Interleaved, so that a burst of load from elsewhere hits every row alike.
+  for (int r = 0; r < runs; ++r) {
+    Sample s[] = {
+        Once([&] { ConvertBlockDataToMqo(input.c_str(), output.c_str()); }),
+        Once([&] {
+          if (!Floor(input, output, document)) std::exit(1);
+        }),
+        Once([&] { sink += FormatAll(coords, 4, rounds); }),
+        Once([&] { sink += FormatAll(texcoords, 5, rounds); }),
+        Once([&] { sink += FormatAll(random, 4, rounds); }),
+    };
+    for (int i = 0; i < 5; ++i) rows[i].wall.push_back(s[i].wall), rows[i].cpu.push_back(s[i].cpu);
+  }
+  std::printf("%-24s %9s %9s %9s %13s\n", "figure", "best ms", "median ms", "cpu ms",
+              "median/item ns");
+  for (const Row& row : rows) {
+    double median = Median(row.wall);
+    std::printf("%-24s %9.2f %9.2f %9.2f %13.2f\n", row.name,
+                *std::min_element(row.wall.begin(), row.wall.end()) * 1e3, median * 1e3,
+                Median(row.cpu) * 1e3, median * 1e9 / row.items);
+  }
+  std::printf("convert / floor (median wall): %.2f\n", Median(rows[0].wall) / Median(rows[1].wall));
+  std::printf("document bytes: %zu (%u)\n", document.size(), sink & 1u);
+  std::remove(input.c_str());
+  std::remove(output.c_str());
+  return 0;
+}
