@@ -23,8 +23,9 @@ c++ $flags -o "$out/native/wintime" $sources
 echo "== 64-bit division helpers called from the 32-bit code"
 for f in numtext/numtext.cpp mqo/document.cpp; do
   i686-w64-mingw32-g++-posix $flags -c -o "$out/win32/probe.o" "$f"
-  n=$(i686-w64-mingw32-objdump -d "$out/win32/probe.o" |
-        grep -cE 'call.*__(u?divdi3|u?moddi3|udivmoddi4|divmoddi4)' || true)
+  # The calls show as relocations against the helpers' names.
+  n=$(i686-w64-mingw32-objdump -dr "$out/win32/probe.o" |
+        grep -cE '__(u?divdi3|u?moddi3|udivmoddi4|divmoddi4)$' || true)
   echo "$f: $n"
 done
 
