@@ -5,15 +5,21 @@
 // to 17 digits first cannot move it across a tie: rounding the exact value to
 // N places with ties away from zero gives the same text. The integers of 10^17
 // and more, where the 17-digit cut shows, go to the exact path.
+#include <bit>
 #include <cstring>
 
 #include "numtext/numtext.h"
 #include "numtext/numtext_internal.h"
 
+// Digits are stored as little-endian words.
+static_assert(std::endian::native == std::endian::little);
+
 namespace {
 
 constexpr int kFastDecimals = 7;
 constexpr std::uint32_t kPow10[kFastDecimals + 1] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+constexpr std::uint32_t kPow10Digits[10] = {1,      10,      100,      1000,      10000,
+                                            100000, 1000000, 10000000, 100000000, 1000000000};
 
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -75,23 +81,108 @@ std::size_t Layout(bool negative, std::uint64_t scaled, int decimals, char* out)
   return static_cast<std::size_t>(p + decimals - out);
 }
 
+// Writes the low `width` digits of v, zeros in front, ending just before `end`.
+void FixedDigits32(std::uint32_t v, int width, char* end) {
+  for (; width >= 2; width -= 2) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + (v % 100) * 2, 2);
+    v /= 100;
+  }
+  if (width) *--end = static_cast<char>('0' + v % 10);
+}
+
+int DigitCount32(std::uint32_t v) {
+  int n = 1;
+  while (n < 10 && v >= kPow10Digits[n]) ++n;
+  return n;
+}
+
+std::uint32_t Pair(std::uint32_t v) {  // v < 100: its two digits as bytes, first digit first
+  std::uint16_t pair;
+  std::memcpy(&pair, kDigitPairs + 2 * v, 2);
+  return pair;
+}
+
+// v < 10000 as four digits, zeros in front, first digit in the lowest byte.
+std::uint32_t FourDigits(std::uint32_t v) {
+  const std::uint32_t hi = v / 100;
+  return Pair(hi) | Pair(v - 100 * hi) << 16;
+}
+
+// The digits of `whole` without leading zeros ("0" for 0); returns the end.
+// Below 10000, which is nearly every coordinate, the digit count decides no
+// branch: four digits are stored and the pointer moves by the count. Up to
+// three bytes beyond the end are scratch that the caller overwrites, so this
+// is done only when `scratch` says the caller will.
+[[gnu::always_inline]] inline char* PutWhole(char* p, std::uint32_t whole, bool scratch) {
+  if (scratch && whole < 10000) {
+    const int n = 1 + (whole >= 10) + (whole >= 100) + (whole >= 1000);
+    const std::uint32_t digits = FourDigits(whole) >> (8 * (4 - n));
+    std::memcpy(p, &digits, 4);
+    return p + n;
+  }
+  char* end = p + DigitCount32(whole);
+  FixedDigits32(whole, static_cast<int>(end - p), end);
+  return end;
+}
+
+// The text of `scaled` / 10^Decimals when it fits 32 bits, as almost every
+// coordinate does: the digits go straight to their places, with divisions by
+// constants only and no branch on the sign.
+template <int Decimals>
+[[gnu::always_inline]] inline std::size_t Layout32(bool negative, std::uint32_t scaled, char* out) {
+  constexpr std::uint32_t unit = kPow10[Decimals];
+  const std::uint32_t whole = scaled / unit, fraction = scaled - whole * unit;
+  char* p = out;
+  *p = '-';
+  p += negative;
+  p = PutWhole(p, whole, Decimals >= 2);  // "." and two digits cover the scratch
+  *p++ = '.';
+  if constexpr (Decimals == 4) {
+    const std::uint32_t digits = FourDigits(fraction);
+    std::memcpy(p, &digits, 4);
+  } else if constexpr (Decimals == 5) {
+    const std::uint32_t first = fraction / 10000;
+    const std::uint32_t digits = FourDigits(fraction - first * 10000);
+    *p = static_cast<char>('0' + first);
+    std::memcpy(p + 1, &digits, 4);
+  } else {
+    FixedDigits32(fraction, Decimals, p + Decimals);
+  }
+  return static_cast<std::size_t>(p + Decimals - out);
+}
+
 // m * 2^q with m < 2^24, not zero; returns 0 when the exact path must answer.
-std::size_t FormatDyadic(bool negative, std::uint32_t m, int q, int decimals, char* out) {
+template <int Decimals>
+[[gnu::always_inline]] inline std::size_t FormatDyadic(bool negative, std::uint32_t m, int q, char* out) {
   if (q >= 0) {
     if (q > 33) return 0;
     std::uint64_t whole = static_cast<std::uint64_t>(m) << q;
     if (whole >= 100000000000000000ull) return 0;  // 10^17: the 17-digit cut shows
     std::size_t n = Layout(negative, whole, 0, out);  // "whole."
-    std::memset(out + n, '0', static_cast<std::size_t>(decimals));
-    return n + static_cast<std::size_t>(decimals);
+    std::memset(out + n, '0', Decimals);
+    return n + Decimals;
   }
   const int s = -q;
-  const std::uint64_t t = static_cast<std::uint64_t>(m) * kPow10[decimals];  // < 2^48
-  if (s > 48) return Zeros(out, negative, decimals);  // below half a unit of the last place
-  std::uint64_t scaled = t >> s;
-  const std::uint64_t rest = t & ((std::uint64_t{1} << s) - 1);
-  if (rest >= std::uint64_t{1} << (s - 1)) ++scaled;  // ties away from zero
-  return Layout(negative, scaled, decimals, out);
+  const std::uint64_t t = std::uint64_t{m} * kPow10[Decimals];  // < 2^48
+  if (s > 48) return Zeros(out, negative, Decimals);  // below half a unit of the last place
+  // Half a unit or more rounds up, so ties go away from zero.
+  const std::uint64_t scaled = ((t >> (s - 1)) + 1) >> 1;
+  if (scaled <= 0xffffffffu) return Layout32<Decimals>(negative, static_cast<std::uint32_t>(scaled), out);
+  return Layout(negative, scaled, Decimals, out);
+}
+
+std::size_t FormatDyadic(bool negative, std::uint32_t m, int q, int decimals, char* out) {
+  switch (decimals) {
+    case 1: return FormatDyadic<1>(negative, m, q, out);
+    case 2: return FormatDyadic<2>(negative, m, q, out);
+    case 3: return FormatDyadic<3>(negative, m, q, out);
+    case 4: return FormatDyadic<4>(negative, m, q, out);
+    case 5: return FormatDyadic<5>(negative, m, q, out);
+    case 6: return FormatDyadic<6>(negative, m, q, out);
+    case 7: return FormatDyadic<7>(negative, m, q, out);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -129,7 +220,28 @@ std::uint64_t WidenFloatBits(std::uint32_t bits) {
   return sign | (static_cast<std::uint64_t>(biased - 127 + 1023) << 52) | (mantissa << 29);
 }
 
+namespace {
+
+// The whole fast path for one count of decimals, so that the document's 4
+// and 5 decide nothing at run time.
+template <int Decimals>
+std::size_t FormatFloatBits(std::uint32_t bits, char* out) {
+  const std::uint32_t biased = (bits >> 23) & 0xff;
+  const std::uint32_t mantissa = bits & 0x7fffff;
+  if (biased != 0xff) {
+    if ((bits << 1) == 0) return Zeros(out, false, Decimals);
+    const std::uint32_t m = biased ? mantissa | 0x800000 : mantissa;
+    const int q = biased ? static_cast<int>(biased) - 150 : -149;
+    if (std::size_t n = FormatDyadic<Decimals>(bits >> 31, m, q, out)) return n;
+  }
+  return FormatFixedExact(WidenFloatBits(bits), Decimals, out);
+}
+
+}  // namespace
+
 std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out) {
+  if (decimals == 4) return FormatFloatBits<4>(bits, out);
+  if (decimals == 5) return FormatFloatBits<5>(bits, out);
   if (decimals < 1) decimals = 1;
   const std::uint32_t biased = (bits >> 23) & 0xff;
   const std::uint32_t mantissa = bits & 0x7fffff;

@@ -216,6 +216,24 @@ TEST(FormatFixed, FastPathMatchesExactOnTiesAndNeighbours) {
   }
 }
 
+// The fast path changes how it lays out digits where the integer part gains
+// a digit and where the scaled value outgrows 32 bits (near 429496.7296 at
+// 4 decimals, 42949.67296 at 5): every float close to those points, both signs.
+TEST(FormatFixed, FastPathMatchesExactWhereItsLayoutChanges) {
+  const float points[] = {1, 10, 100, 1000, 10000, 100000, 42949.67296f, 429496.7296f, 4294967.296f};
+  for (float point : points) {
+    for (int decimals = 1; decimals <= 7; ++decimals) {
+      std::uint32_t centre = BitsOf(point);
+      for (std::uint32_t bits = centre - 3000; bits != centre + 3000; ++bits) {
+        for (std::uint32_t sign : {0u, 0x80000000u}) {
+          ASSERT_EQ(Fast(bits | sign, decimals), Exact(WidenFloatBits(bits | sign), decimals))
+              << std::hex << (bits | sign) << " at " << decimals;
+        }
+      }
+    }
+  }
+}
+
 TEST(FormatFixed, FastPathMatchesExactOnRandomFloats) {
   std::mt19937 rng(7);
   for (int i = 0; i < 3000000; ++i) {
