@@ -1,5 +1,6 @@
 // The exact path: big-integer arithmetic on the value's bits, then the
 // rounding steps applied to the decimal digits one by one.
+#include <bit>
 #include <cstring>
 
 #include "numtext/numtext.h"
@@ -105,9 +106,12 @@ std::size_t FormatFixedExact(std::uint64_t bits, int decimals, char* out) {
   if (biased == 0x7ff) return FormatMarker(bits, decimals, out);
   if (biased == 0 && fraction == 0) return Zeros(out, false, decimals);  // no sign on zero
 
-  // value = m * 2^q exactly
-  const std::uint64_t m = biased ? fraction | (1ull << 52) : fraction;
-  const int q = biased ? biased - 1075 : -1074;
+  // value = m * 2^q exactly; m is made odd so that no more digits are built
+  // than the value has (a widened float has 29 trailing zero bits).
+  std::uint64_t m = biased ? fraction | (1ull << 52) : fraction;
+  const int zeros = std::countr_zero(m);
+  m >>= zeros;
+  const int q = (biased ? biased - 1075 : -1074) + zeros;
 
   // A magnitude below a tenth of the last place prints as zeros whatever its
   // digits (even when the 17-digit rounding carries it up to that tenth), so

@@ -261,11 +261,9 @@ std::size_t FormatFixedBits(std::uint64_t bits, int decimals, char* out) {
   std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
   if (biased != 0x7ff && decimals <= kFastDecimals && (biased != 0 || m != 0)) {
     if (biased) m |= std::uint64_t{1} << 52;
-    int q = biased ? biased - 1075 : -1074;
-    while (!(m & 1)) {
-      m >>= 1;
-      ++q;
-    }
+    const int zeros = std::countr_zero(m);
+    m >>= zeros;
+    const int q = (biased ? biased - 1075 : -1074) + zeros;
     // Any m * 2^q with m < 2^24 and q >= -149 is a float's value.
     if (m < (1u << 24) && q >= -149) {
       if (std::size_t n = FormatDyadic(bits >> 63, static_cast<std::uint32_t>(m), q, decimals, out))
