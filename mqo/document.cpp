@@ -24,20 +24,38 @@ char* Put(char* p, const char* text) {
   return p + n;
 }
 
-char* PutInt(char* p, long long value) {
-  unsigned long long magnitude = static_cast<unsigned long long>(value);
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Every whole number in the document fits 32 bits (vertex numbers stop at
+// 8 x 32767), so the digits come from 32-bit divisions by constants, which the
+// 32-bit build does without a runtime helper.
+char* PutUnsigned(char* p, std::uint32_t value) {
+  int n = 1;
+  for (std::uint32_t bound = 10; n < 10 && value >= bound; bound *= 10) ++n;
+  char* end = p + n;
+  char* q = end;
+  for (; value >= 100; value /= 100) {
+    q -= 2;
+    std::memcpy(q, kDigitPairs + (value % 100) * 2, 2);
+  }
+  if (value >= 10) {
+    std::memcpy(q - 2, kDigitPairs + value * 2, 2);
+  } else {
+    q[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+char* PutInt(char* p, std::int32_t value) {
+  auto magnitude = static_cast<std::uint32_t>(value);
   if (value < 0) {
     *p++ = '-';
-    magnitude = 0ull - magnitude;
+    magnitude = 0u - magnitude;
   }
-  char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  while (n) *p++ = digits[--n];
-  return p;
+  return PutUnsigned(p, magnitude);
 }
 
 // Names go out byte for byte; only a line feed becomes CR LF, like every
@@ -83,10 +101,10 @@ char* PutVertex(char* p, const BlockRecord& block, int corner) {
 
 char* PutFace(char* p, const BlockRecord& block, int blockNumber, int face) {
   const std::int8_t* corners = FaceCornerTable[face];
-  long long base = 8ll * blockNumber;
+  const auto base = static_cast<std::uint32_t>(8 * blockNumber);
   p = Put(p, "\t\t4 V(");
   for (int i = 3; i >= 0; --i) {
-    p = PutInt(p, base + corners[i]);
+    p = PutUnsigned(p, base + static_cast<std::uint32_t>(corners[i]));
     *p++ = i ? ' ' : ')';
   }
   p = Put(p, " M(");
@@ -123,7 +141,7 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
         p = Put(p,
                 "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"
                 "\tfacet 0\r\n\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex ");
-        p = PutInt(p, 8ll * count);
+        p = PutUnsigned(p, 8u * static_cast<std::uint32_t>(count));
         p = Put(p, " {\r\n");
         cursor->section = count ? kVertices : kFaceHead;
         break;
@@ -133,7 +151,7 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
         break;
       case kFaceHead:
         p = Put(p, "\t}\r\n\tface ");
-        p = PutInt(p, 6ll * count);
+        p = PutUnsigned(p, 6u * static_cast<std::uint32_t>(count));
         p = Put(p, " {\r\n");
         cursor->section = count ? kFaces : kTail;
         break;
