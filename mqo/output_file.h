@@ -21,6 +21,8 @@ constexpr std::size_t kOutputPathMax = 4096;
 struct OutputFile {
   std::FILE* stream;
   bool inPlace;
+  unsigned long long written;      // bytes handed to the stream so far
+  unsigned long long flushedFrom;  // where the next early write-back starts
   char target[kOutputPathMax];  // the file that is finally replaced
   char temp[kOutputPathMax];    // written first, renamed over target
 };
