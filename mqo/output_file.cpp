@@ -47,11 +47,18 @@ bool TempPathBeside(OutputFile* file, const char* name) {
   return true;
 }
 
+// The writer hands over 64 KiB of whole lines at a time; a stream buffer
+// would only split each of them into two writes.
+MqoResult Unbuffered(OutputFile* file) {
+  std::setvbuf(file->stream, nullptr, _IONBF, 0);
+  return MqoResult::Ok;
+}
+
 MqoResult OpenInPlace(const char* path, OutputFile* file) {
   file->inPlace = true;
   file->temp[0] = '\0';
   file->stream = std::fopen(path, "wb");
-  return file->stream ? MqoResult::Ok : MqoResult::OutputOpenFailed;
+  return file->stream ? Unbuffered(file) : MqoResult::OutputOpenFailed;
 }
 
 #ifdef _WIN32
@@ -67,7 +74,7 @@ MqoResult OpenTemp(OutputFile* file) {
     int fd = _open(file->temp, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       file->stream = _fdopen(fd, "wb");
-      if (file->stream) return MqoResult::Ok;
+      if (file->stream) return Unbuffered(file);
       _close(fd);
       DeleteFileA(file->temp);
       return MqoResult::OutputOpenFailed;
@@ -137,7 +144,7 @@ MqoResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing) {
     unlink(file->temp);
     return MqoResult::OutputOpenFailed;
   }
-  return MqoResult::Ok;
+  return Unbuffered(file);
 }
 
 }  // namespace
