@@ -20,6 +20,8 @@ function(blockmqo_add_test name)
   add_executable(${name} ${T_SOURCES})
   blockmqo_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS "${T_LABELS}")
+  if(BLOCKMQO_RUN_TESTS)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                         PROPERTIES LABELS "${T_LABELS}")
+  endif()
 endfunction()
