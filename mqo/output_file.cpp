@@ -89,9 +89,14 @@ MqoResult OpenTemp(OutputFile* file) {
 MqoResult OpenOutput(const char* path, OutputFile* file) {
   std::memset(file, 0, sizeof *file);
   if (!CopyPath(file->target, path)) return MqoResult::OutputOpenFailed;
+  // A rename would replace a read-only file where a plain create-or-truncate
+  // is refused, so the attribute is checked first.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    return MqoResult::OutputOpenFailed;
   // Opening the existing target for writing, without truncating it, tells us
-  // what a plain create-or-truncate would have met: read-only, locked by
-  // another program, a directory, a missing folder.
+  // what a plain create-or-truncate would have met: locked by another
+  // program, a directory, a missing folder.
   HANDLE probe = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
