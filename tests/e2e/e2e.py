@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""Drives the desktop programs through their real dialogs, as a user would.
+
+Runs an X server (Xvfb) with a window manager (openbox) and types into the
+dialogs with xdotool. Every wait is bounded; a failed case leaves a
+screenshot in the output folder. Usage:
+
+  e2e.py --out DIR --cli BLOCKMQO_CLI --examples DIR
+         [--gtk PROGRAM] [--windows PROGRAM.exe --wine WINE_RUN]
+"""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+OPEN, SAVE, ERROR = "Open block data file", "Save MQO file", "Error"
+
+
+class Failure(Exception):
+    pass
+
+
+class Display:
+    def __init__(self):
+        for number in range(91, 120):
+            if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
+                break
+        self.name = f":{number}"
+        self.env = dict(os.environ, DISPLAY=self.name, GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1")
+        self.xvfb = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 20
+        while subprocess.run(["xdotool", "getmouselocation"], env=self.env, capture_output=True).returncode:
+            if time.time() > deadline:
+                raise Failure("the X server did not start")
+            time.sleep(0.1)
+        self.wm = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=20).stdout
+
+    def windows(self, title):
+        """Visible windows whose title is exactly `title`."""
+        return [w for w in self.xdotool("search", "--onlyvisible", "--name", f"^{title}$").split() if w]
+
+    def all_windows(self):
+        # Untitled windows too (GTK's overwrite confirmation has no title).
+        return set(self.xdotool("search", "--onlyvisible", "--name", ".").split()) | \
+            set(self.xdotool("search", "--onlyvisible", "--classname", ".").split())
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, capture_output=True, timeout=30)
+
+    def close(self):
+        for p in (self.wm, self.xvfb):
+            p.terminate()
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+
+
+class Program:
+    """One run of a desktop program, killed at the end whatever happens."""
+
+    def __init__(self, display, kind, command, user=None):
+        self.d, self.kind = display, kind
+        if user:
+            command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
+        env = dict(display.env)
+        if user:
+            env["HOME"] = tempfile.mkdtemp(prefix="e2e-home-")
+            os.chown(env["HOME"], user, user)
+        self.proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        self.seen = set()
+
+    def wait_window(self, title, timeout=60, exclude=()):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = [w for w in self.d.windows(title) if w not in exclude]
+            if found:
+                self.seen.add(title)
+                time.sleep(0.7)  # let it take focus and finish drawing
+                return found[0]
+            if self.proc.poll() is not None:
+                raise Failure(f"the program ended (status {self.proc.returncode}) before '{title}' appeared")
+            time.sleep(0.2)
+        raise Failure(f"no window '{title}' within {timeout} s")
+
+    def wait_new_window(self, before, timeout=20):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            new = self.d.all_windows() - before
+            if new:
+                time.sleep(0.7)
+                return new.pop()
+            time.sleep(0.2)
+        raise Failure("no confirmation window appeared")
+
+    def focus(self, window):
+        self.d.xdotool("windowactivate", "--sync", window)
+        self.d.xdotool("windowfocus", "--sync", window)
+
+    def key(self, *keys):
+        self.d.xdotool("key", "--delay", "60", *keys)
+
+    def type_path(self, window, path, dialog):
+        self.focus(window)
+        if self.kind == "windows":
+            path = "Z:" + path.replace("/", "\\")
+        elif dialog == OPEN:
+            self.key("ctrl+l")  # the location entry
+        else:
+            self.key("ctrl+a")
+        time.sleep(0.3)
+        self.d.xdotool("type", "--delay", "15", path)
+        time.sleep(0.3)
+        self.key("Return")
+
+    def wait_gone(self, title, timeout=20):
+        deadline = time.time() + timeout
+        while self.d.windows(title) and self.proc.poll() is None:
+            if time.time() > deadline:
+                raise Failure(f"'{title}' did not close")
+            time.sleep(0.1)
+
+    def wait_exit(self, timeout=60, watch=()):
+        """Waits for the end; fails if a watched window shows up meanwhile."""
+        for title in watch:
+            self.wait_gone(title, 10)  # the dialog just answered may still be closing
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            for title in watch:
+                if self.d.windows(title):
+                    raise Failure(f"unexpected window '{title}'")
+            if self.proc.poll() is not None:
+                return self.proc.returncode
+            time.sleep(0.2)
+        raise Failure(f"the program did not end within {timeout} s")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(10)
+
+
+def snapshot(folder):
+    return {name: open(os.path.join(folder, name), "rb").read() for name in sorted(os.listdir(folder))}
+
+
+class Suite:
+    def __init__(self, args, display, kind, command):
+        self.args, self.d, self.kind, self.command = args, display, kind, command
+        self.passed = self.failed = 0
+        self.timings = []
+
+    def expected(self, bd1):
+        out = os.path.join(tempfile.mkdtemp(prefix="e2e-cli-"), "expected.mqo")
+        subprocess.run([self.args.cli, bd1, out], check=True)
+        return open(out, "rb").read()
+
+    def run(self, name, case):
+        work = tempfile.mkdtemp(prefix=f"e2e-{self.kind}-")
+        os.chmod(work, 0o755)
+        shutil.copy(os.path.join(self.args.examples, "courtyard.bd1"), os.path.join(work, "map.bd1"))
+        started = time.time()
+        program = None
+        try:
+            program = Program(self.d, self.kind, self.command, user=getattr(case, "user", None))
+            case(self, program, work)
+            self.passed += 1
+            print(f"ok   {self.kind}: {name} ({time.time() - started:.1f} s)", flush=True)
+        except (Failure, AssertionError, subprocess.TimeoutExpired) as e:
+            self.failed += 1
+            shot = os.path.join(self.args.out, f"failed-{self.kind}-{name}.png")
+            self.d.screenshot(shot)
+            print(f"FAIL {self.kind}: {name}: {e} (screenshot {shot})", flush=True)
+        finally:
+            if program:
+                program.kill()
+            self.timings.append((name, time.time() - started))
+            shutil.rmtree(work, ignore_errors=True)
+
+    def shot(self, name):
+        if self.args.shots:
+            self.d.screenshot(os.path.join(self.args.shots, f"{self.kind}-{name}.png"))
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def cancel_open(s, p, work):
+    before = snapshot(work)
+    w = p.wait_window(OPEN)
+    s.shot("open-dialog")
+    p.focus(w)
+    p.key("Escape")
+    check(p.wait_exit(watch=[SAVE]) == 1, "exit status is not 1")
+    check(SAVE not in p.seen, "the save dialog appeared")
+    check(snapshot(work) == before, "files changed")
+
+
+def cancel_save(s, p, work):
+    before = snapshot(work)
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    w = p.wait_window(SAVE)
+    s.shot("save-dialog")
+    p.focus(w)
+    p.key("Escape")
+    check(p.wait_exit() == 1, "exit status is not 1")
+    check(snapshot(work) == before, "files changed")
+
+
+def full_run(s, p, work):
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    p.type_path(p.wait_window(SAVE), f"{work}/map.mqo", SAVE)
+    check(p.wait_exit(watch=[ERROR, SAVE, OPEN]) == 1, "exit status is not 1")
+    check(open(f"{work}/map.mqo", "rb").read() == s.expected(f"{work}/map.bd1"),
+          "the document differs from the command-line companion's")
+    check(sorted(os.listdir(work)) == ["map.bd1", "map.mqo"], "stray files left behind")
+
+
+def expect_error(s, p, shotname=None):
+    w = p.wait_window(ERROR)
+    if shotname:
+        s.shot(shotname)
+    p.focus(w)
+    p.key("Return")
+    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
+
+
+def missing_input(s, p, work):
+    if s.kind == "windows":
+        # The open dialog does not insist on an existing file.
+        p.type_path(p.wait_window(OPEN), f"{work}/missing.bd1", OPEN)
+        p.type_path(p.wait_window(SAVE), f"{work}/out.mqo", SAVE)
+    else:
+        # GTK's chooser only returns existing files: the file goes away
+        # between the two dialogs instead.
+        p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+        w = p.wait_window(SAVE)
+        os.remove(f"{work}/map.bd1")
+        p.type_path(w, f"{work}/out.mqo", SAVE)
+    expect_error(s, p, "error-message")
+    check(not os.path.exists(f"{work}/out.mqo"), "an output was written")
+
+
+def unwritable_output(s, p, work):
+    target = f"{work}/locked.mqo"
+    with open(target, "wb") as f:
+        f.write(b"keep me")
+    os.chmod(target, 0o444)
+    if s.kind == "windows":
+        subprocess.run([s.args.wine, "cmd", "/c", "attrib", "+r", "Z:" + target.replace("/", "\\")],
+                       capture_output=True, timeout=60)
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    w = p.wait_window(SAVE)
+    before = p.d.all_windows()
+    p.type_path(w, target, SAVE)
+    confirm = p.wait_new_window(before)
+    p.focus(confirm)
+    p.key("alt+y" if s.kind == "windows" else "alt+r")
+    expect_error(s, p)
+    check(open(target, "rb").read() == b"keep me", "the read-only target changed")
+
+
+unwritable_output.user = None  # set to an unprivileged uid for GTK (root writes anything)
+
+
+def missing_directory(s, p, work):
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    p.type_path(p.wait_window(SAVE), f"{work}/nodir/out.mqo", SAVE)
+    expect_error(s, p)
+    check(sorted(os.listdir(work)) == ["map.bd1"], "files were written")
+
+
+def overwrite(s, p, work):
+    with open(f"{work}/old.mqo", "wb") as f:
+        f.write(b"old document")
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    w = p.wait_window(SAVE)
+    before = p.d.all_windows()
+    p.type_path(w, f"{work}/old.mqo", SAVE)
+    confirm = p.wait_new_window(before)
+    s.shot("overwrite-confirmation")
+    p.focus(confirm)
+    p.key("alt+y" if s.kind == "windows" else "alt+r")
+    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
+    check(open(f"{work}/old.mqo", "rb").read() == s.expected(f"{work}/map.bd1"), "the file was not replaced")
+
+
+def same_file(s, p, work):
+    expected = s.expected(f"{work}/map.bd1")
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    w = p.wait_window(SAVE)
+    before = p.d.all_windows()
+    p.type_path(w, f"{work}/map.bd1", SAVE)
+    p.focus(p.wait_new_window(before))
+    p.key("alt+y" if s.kind == "windows" else "alt+r")
+    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
+    check(open(f"{work}/map.bd1", "rb").read() == expected, "the map was not replaced by its document")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--examples", required=True)
+    ap.add_argument("--gtk")
+    ap.add_argument("--windows")
+    ap.add_argument("--wine")
+    ap.add_argument("--shots", help="folder for screenshots of each dialog")
+    ap.add_argument("--only", help="run only cases whose name contains this")
+    args = ap.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    if args.shots:
+        os.makedirs(args.shots, exist_ok=True)
+
+    cases = [("cancel in the open dialog", cancel_open), ("cancel in the save dialog", cancel_save),
+             ("full run", full_run), ("missing input", missing_input),
+             ("read-only target", unwritable_output), ("missing directory", missing_directory),
+             ("existing output is confirmed and replaced", overwrite), ("same file in both dialogs", same_file)]
+    builds = []
+    if args.gtk:
+        builds.append(("gtk", [args.gtk]))
+    if args.windows:
+        builds.append(("windows", [args.wine, args.windows]))
+
+    display = Display()
+    total_passed = total_failed = 0
+    started = time.time()
+    try:
+        for kind, command in builds:
+            suite = Suite(args, display, kind, command)
+            for name, case in cases:
+                if args.only and args.only not in name:
+                    continue
+                if kind == "gtk" and case is missing_directory:
+                    # GTK's save dialog will not return a path in a missing folder.
+                    print(f"skip {kind}: {name} (the dialog refuses missing folders)")
+                    continue
+                case.user = 65534 if (kind == "gtk" and case is unwritable_output) else None
+                suite.run(name, case)
+            total_passed += suite.passed
+            total_failed += suite.failed
+    finally:
+        display.close()
+    print(f"e2e: {total_passed} passed, {total_failed} failed ({time.time() - started:.0f} s)")
+    return 0 if total_failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
