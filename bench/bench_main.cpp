@@ -3,6 +3,7 @@
 // printed at the end. Repetitions are interleaved by default so that load
 // from other work on the machine falls on every benchmark alike.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,7 @@ struct Setup {
 };
 Setup setup;
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = kMqoWriteChunk;  // as the conversion writes
 
 std::string Document(const std::string& inputPath) {
   BlockData data;
@@ -202,6 +203,8 @@ struct Figure {
 // Keeps each benchmark's median (or its only run) for the ratios.
 class Collector : public benchmark::ConsoleReporter {
  public:
+  // Colour only on a terminal, so that a saved run reads cleanly.
+  Collector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
   std::map<std::string, Figure> figures;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {

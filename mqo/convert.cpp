@@ -1,3 +1,5 @@
+#include <cstdlib>
+
 #include "mqo/mqo.h"
 #include "mqo/output_file.h"
 
@@ -14,14 +16,9 @@ MqoResult FromRead(ReadResult result) {
   return MqoResult::InputReadFailed;
 }
 
-// Large enough that the largest map goes out in a few hundred writes, small
-// enough for any stack.
-constexpr std::size_t kChunk = 64 * 1024;
-
-MqoResult WriteDocument(const BlockData& data, OutputFile* file) {
-  char chunk[kChunk];
+MqoResult WriteDocument(const BlockData& data, char* chunk, OutputFile* file) {
   MqoCursor cursor{};
-  while (std::size_t n = MqoDocumentNext(data, &cursor, chunk, sizeof chunk)) {
+  while (std::size_t n = MqoDocumentNext(data, &cursor, chunk, kMqoWriteChunk)) {
     if (!WriteOutput(file, chunk, n)) {
       AbandonOutput(file);
       return MqoResult::OutputWriteFailed;
@@ -48,10 +45,17 @@ MqoResult ConvertFile(const char* inputPath, const char* outputPath) {
   BlockData data;
   MqoResult result = FromRead(ReadBlockDataFile(inputPath, &data));
   if (result != MqoResult::Ok) return result;
+  // Taken before the output is opened, so that a failure leaves it untouched.
+  char* chunk = static_cast<char*>(std::malloc(kMqoWriteChunk));
+  if (!chunk) {
+    ReleaseBlockData(&data);
+    return MqoResult::OutOfMemory;
+  }
   // The input is closed by now, so the output may be the very same file.
   OutputFile file;
   result = OpenOutput(outputPath, &file);
-  if (result == MqoResult::Ok) result = WriteDocument(data, &file);
+  if (result == MqoResult::Ok) result = WriteDocument(data, chunk, &file);
+  std::free(chunk);
   ReleaseBlockData(&data);
   return result;
 }

@@ -53,5 +53,11 @@ struct MqoCursor {
 };
 constexpr std::size_t kMqoMinChunk = 1024;
 
+// The conversion writes the document in pieces of this size. Every write is a
+// system call, and on some machines a dear one, so they are large; they are
+// held on the heap, well within the megabyte over the block array that a
+// conversion allows itself.
+constexpr std::size_t kMqoWriteChunk = 512 * 1024;
+
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);

@@ -47,7 +47,7 @@ bool TempPathBeside(OutputFile* file, const char* name) {
   return true;
 }
 
-// The writer hands over 64 KiB of whole lines at a time; a stream buffer
+// The conversion hands over large pieces of whole lines; a stream buffer
 // would only split each of them into two writes.
 MqoResult Unbuffered(OutputFile* file) {
   std::setvbuf(file->stream, nullptr, _IONBF, 0);
