@@ -6,7 +6,12 @@ dialogs with xdotool. Every wait is bounded; a failed case leaves a
 screenshot in the output folder. Usage:
 
   e2e.py --out DIR --cli BLOCKMQO_CLI --examples DIR
-         [--gtk PROGRAM] [--windows PROGRAM.exe --wine WINE_RUN]
+         [--gtk PROGRAM] [--windows PROGRAM.exe --wine WINE_RUN --probe PROBE.exe]
+
+What a dialog says (its filter, a message's text, its buttons, an icon) is
+read from the running program: window_probe.exe asks the Windows program's
+windows under Wine, atspi_probe.py asks the GTK program over the
+accessibility bus of a session bus started here.
 """
 import argparse
 import os
@@ -17,6 +22,7 @@ import sys
 import tempfile
 import time
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 OPEN, SAVE, ERROR = "Open block data file", "Save MQO file", "Error"
 
 
@@ -30,7 +36,14 @@ class Display:
             if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
                 break
         self.name = f":{number}"
-        self.env = dict(os.environ, DISPLAY=self.name, GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1")
+        self.env = dict(os.environ, DISPLAY=self.name, GSETTINGS_BACKEND="memory")
+        self.env.pop("NO_AT_BRIDGE", None)
+        self.bus = None
+        if shutil.which("dbus-daemon"):
+            # A session bus of our own, for the GTK programs' accessibility bridge.
+            self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.stdout.readline().strip()
         self.xvfb = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 20
@@ -57,7 +70,9 @@ class Display:
         subprocess.run(["import", "-window", "root", path], env=self.env, capture_output=True, timeout=30)
 
     def close(self):
-        for p in (self.wm, self.xvfb):
+        for p in (self.wm, self.xvfb, self.bus):
+            if p is None:
+                continue
             p.terminate()
             try:
                 p.wait(5)
@@ -70,14 +85,21 @@ class Program:
 
     def __init__(self, display, kind, command, user=None):
         self.d, self.kind = display, kind
+        # Whatever runs as the program's user: the program and its probe.
+        self.prefix = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] if user else []
+        self.env = dict(display.env)
+        self.bus = None
         if user:
-            command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
-        env = dict(display.env)
-        if user:
-            env["HOME"] = tempfile.mkdtemp(prefix="e2e-home-")
-            os.chown(env["HOME"], user, user)
-        self.proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     start_new_session=True)
+            self.env["HOME"] = tempfile.mkdtemp(prefix="e2e-home-")
+            os.chown(self.env["HOME"], user, user)
+            if display.bus:
+                # A session bus admits only its own user: another user gets its own.
+                self.bus = subprocess.Popen([*self.prefix, "dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                            text=True, start_new_session=True)
+                self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.stdout.readline().strip()
+        self.proc = subprocess.Popen([*self.prefix, *command], env=self.env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
         self.seen = set()
 
     def wait_window(self, title, timeout=60, exclude=()):
@@ -145,12 +167,13 @@ class Program:
         raise Failure(f"the program did not end within {timeout} s")
 
     def kill(self):
-        if self.proc.poll() is None:
-            try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.proc.wait(10)
+        for proc in (self.proc, self.bus):
+            if proc is not None and proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                proc.wait(10)
 
 
 def snapshot(folder):
@@ -190,6 +213,41 @@ class Suite:
             self.timings.append((name, time.time() - started))
             shutil.rmtree(work, ignore_errors=True)
 
+    def describe(self, p, title, timeout=15):
+        """The probe's lines for the showing windows titled `title`."""
+        if self.kind == "windows":
+            command = [*p.prefix, self.args.wine, self.args.probe, title]
+        else:
+            # Debian's interpreter: it is the one with the GObject bindings.
+            command = [*p.prefix, "/usr/bin/python3", "-W", "ignore", os.path.join(HERE, "atspi_probe.py"), title]
+        deadline = time.time() + timeout
+        while True:
+            r = subprocess.run(command, env=p.env, capture_output=True, text=True, timeout=60)
+            lines = [line.strip() for line in r.stdout.splitlines()]
+            # The accessibility tree fills in a moment after the window maps.
+            if r.returncode == 0 and any(line.startswith("control ") for line in lines):
+                return lines
+            if time.time() > deadline:
+                raise Failure(f"could not read the window '{title}': {r.stderr.strip()[-300:]}")
+            time.sleep(0.3)
+
+    def check_filter(self, p, title, name):
+        """The dialog offers exactly one file type, `name`."""
+        lists = [line.split(" items=", 1)[1] for line in self.describe(p, title) if " items=" in line]
+        check(name in lists, f"'{title}' does not offer the single filter '{name}': {lists}")
+
+    def check_message(self, p, text):
+        """An "Error" box: this text, a single OK button, no icon."""
+        lines = self.describe(p, ERROR)
+        texts = [line.split(" text=", 1)[1] for line in lines if " text=" in line]
+        buttons = [line.split(" text=", 1)[1] for line in lines
+                   if line.startswith(("control Button ", "control push button "))]
+        check(text in texts, f"the message does not say '{text}': {texts}")
+        check([b.replace("&", "").replace("_", "") for b in buttons] == ["OK"],
+              f"the message's buttons are {buttons}, not a single OK")
+        icons = [line for line in lines if "icon=yes" in line or line.startswith(("control icon ", "control image "))]
+        check(not icons, f"the message shows an icon: {icons}")
+
     def shot(self, name):
         if self.args.shots:
             self.d.screenshot(os.path.join(self.args.shots, f"{self.kind}-{name}.png"))
@@ -204,6 +262,7 @@ def cancel_open(s, p, work):
     before = snapshot(work)
     w = p.wait_window(OPEN)
     s.shot("open-dialog")
+    s.check_filter(p, OPEN, "Block Data version1")
     p.focus(w)
     p.key("Escape")
     check(p.wait_exit(watch=[SAVE]) == 1, "exit status is not 1")
@@ -216,6 +275,7 @@ def cancel_save(s, p, work):
     p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
     w = p.wait_window(SAVE)
     s.shot("save-dialog")
+    s.check_filter(p, SAVE, "Metasequoia Document")
     p.focus(w)
     p.key("Escape")
     check(p.wait_exit() == 1, "exit status is not 1")
@@ -231,10 +291,11 @@ def full_run(s, p, work):
     check(sorted(os.listdir(work)) == ["map.bd1", "map.mqo"], "stray files left behind")
 
 
-def expect_error(s, p, shotname=None):
+def expect_error(s, p, text, shotname=None):
     w = p.wait_window(ERROR)
     if shotname:
         s.shot(shotname)
+    s.check_message(p, text)
     p.focus(w)
     p.key("Return")
     check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
@@ -252,7 +313,7 @@ def missing_input(s, p, work):
         w = p.wait_window(SAVE)
         os.remove(f"{work}/map.bd1")
         p.type_path(w, f"{work}/out.mqo", SAVE)
-    expect_error(s, p, "error-message")
+    expect_error(s, p, "Failed: open file (bd)", "error-message")
     check(not os.path.exists(f"{work}/out.mqo"), "an output was written")
 
 
@@ -271,7 +332,7 @@ def unwritable_output(s, p, work):
     confirm = p.wait_new_window(before)
     p.focus(confirm)
     p.key("alt+y" if s.kind == "windows" else "alt+r")
-    expect_error(s, p)
+    expect_error(s, p, "Failed: open file (mqo)")
     check(open(target, "rb").read() == b"keep me", "the read-only target changed")
 
 
@@ -281,7 +342,7 @@ unwritable_output.user = None  # set to an unprivileged uid for GTK (root writes
 def missing_directory(s, p, work):
     p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
     p.type_path(p.wait_window(SAVE), f"{work}/nodir/out.mqo", SAVE)
-    expect_error(s, p)
+    expect_error(s, p, "Failed: open file (mqo)")
     check(sorted(os.listdir(work)) == ["map.bd1"], "files were written")
 
 
@@ -320,6 +381,7 @@ def main():
     ap.add_argument("--gtk")
     ap.add_argument("--windows")
     ap.add_argument("--wine")
+    ap.add_argument("--probe", help="window_probe.exe, which reads the Windows dialogs")
     ap.add_argument("--shots", help="folder for screenshots of each dialog")
     ap.add_argument("--only", help="run only cases whose name contains this")
     args = ap.parse_args()
@@ -334,6 +396,8 @@ def main():
     builds = []
     if args.gtk:
         builds.append(("gtk", [args.gtk]))
+    if args.windows and not (args.wine and args.probe):
+        ap.error("--windows needs --wine and --probe")
     if args.windows:
         builds.append(("windows", [args.wine, args.windows]))
 

@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""atspi_probe.py TITLE: describes the showing windows titled TITLE of the
+GTK programs on the session's accessibility bus, and what they contain, in
+the same lines as window_probe.exe does for Windows dialogs:
+
+  window <role>
+  control <role> text=<name or text> [items=<a>|<b>]
+
+items lists a combo box's entries (the choosers' file type filters). Icons
+show up as controls of role "icon" or "image". Exit status 0 when a window
+was found, 1 when none.
+"""
+import sys
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+# Roles whose subtrees hold nothing a test looks at, and can be large.
+SKIP = {"table", "tree table", "list", "tree", "scroll pane"}
+
+
+def text_of(node):
+    name = node.get_name() or ""
+    if name:
+        return name
+    try:
+        text = node.get_text_iface()
+        if text:
+            return text.get_text(0, text.get_character_count())
+    except Exception:  # an object gone while we looked
+        pass
+    return ""
+
+
+def one_line(s):
+    return s.replace("\r", "").replace("\n", "\\n")
+
+
+def showing(node):
+    try:
+        return node.get_state_set().contains(Atspi.StateType.SHOWING)
+    except Exception:
+        return False
+
+
+def items_of(node):
+    names = []
+    for i in range(node.get_child_count()):
+        menu = node.get_child_at_index(i)
+        if menu is None:
+            continue
+        for j in range(menu.get_child_count()):
+            item = menu.get_child_at_index(j)
+            if item is not None:
+                names.append(item.get_name() or "")
+    return names
+
+
+def walk(node, depth=0):
+    if depth > 40:
+        return
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is None or not showing(child):
+            continue
+        role = child.get_role_name()
+        line = f"control {role} text={one_line(text_of(child))}"
+        if role == "combo box":
+            print(line + " items=" + "|".join(items_of(child)))
+            continue
+        print(line)
+        if role not in SKIP:
+            walk(child, depth + 1)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print("usage: atspi_probe.py TITLE", file=sys.stderr)
+        return 2
+    title = sys.argv[1]
+    found = 0
+    desktop = Atspi.get_desktop(0)
+    for a in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(a)
+        if app is None:
+            continue
+        for w in range(app.get_child_count()):
+            window = app.get_child_at_index(w)
+            if window is None or window.get_name() != title or not showing(window):
+                continue
+            found += 1
+            print(f"window {window.get_role_name()}")
+            walk(window)
+    return 0 if found else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
