@@ -152,8 +152,9 @@ class Program:
                 raise Failure(f"'{title}' did not close")
             time.sleep(0.1)
 
-    def wait_exit(self, timeout=60, watch=()):
-        """Waits for the end; fails if a watched window shows up meanwhile."""
+    def wait_exit(self, timeout=60, watch=(), known=None):
+        """Waits for the end; fails if a watched window shows up meanwhile,
+        or, given the windows `known` before, any window not among them."""
         for title in watch:
             self.wait_gone(title, 10)  # the dialog just answered may still be closing
         deadline = time.time() + timeout
@@ -161,6 +162,11 @@ class Program:
             for title in watch:
                 if self.d.windows(title):
                     raise Failure(f"unexpected window '{title}'")
+            if known is not None:
+                new = self.d.all_windows() - known
+                if new and self.proc.poll() is None:
+                    names = [self.d.xdotool("getwindowname", w).strip() for w in new]
+                    raise Failure(f"a window appeared after the save dialog: {names}")
             if self.proc.poll() is not None:
                 return self.proc.returncode
             time.sleep(0.2)
@@ -284,8 +290,10 @@ def cancel_save(s, p, work):
 
 def full_run(s, p, work):
     p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    p.type_path(p.wait_window(SAVE), f"{work}/map.mqo", SAVE)
-    check(p.wait_exit(watch=[ERROR, SAVE, OPEN]) == 1, "exit status is not 1")
+    w = p.wait_window(SAVE)
+    known = p.d.all_windows()
+    p.type_path(w, f"{work}/map.mqo", SAVE)
+    check(p.wait_exit(watch=[ERROR, SAVE, OPEN], known=known) == 1, "exit status is not 1")
     check(open(f"{work}/map.mqo", "rb").read() == s.expected(f"{work}/map.bd1"),
           "the document differs from the command-line companion's")
     check(sorted(os.listdir(work)) == ["map.bd1", "map.mqo"], "stray files left behind")
