@@ -1,6 +1,12 @@
 #include "app/file_dialog.h"
 
+#include <cstddef>
 #include <cstring>
+
+#ifndef _WIN64
+// The shipped 32-bit program hands the dialogs the 76-byte record.
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76);
+#endif
 
 void FillFileDialog(OPENFILENAMEA* record, const char* title, const char* filter, char* path,
                     DWORD pathSize, HWND owner, HINSTANCE instance, DWORD flags) {
