@@ -299,6 +299,15 @@ def full_run(s, p, work):
     check(sorted(os.listdir(work)) == ["map.bd1", "map.mqo"], "stray files left behind")
 
 
+def name_without_extension(s, p, work):
+    # No default extension: the name is used as typed.
+    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
+    p.type_path(p.wait_window(SAVE), f"{work}/plain", SAVE)
+    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
+    check(sorted(os.listdir(work)) == ["map.bd1", "plain"], f"files written: {sorted(os.listdir(work))}")
+    check(open(f"{work}/plain", "rb").read() == s.expected(f"{work}/map.bd1"), "the document is wrong")
+
+
 def expect_error(s, p, text, shotname=None):
     w = p.wait_window(ERROR)
     if shotname:
@@ -398,7 +407,8 @@ def main():
         os.makedirs(args.shots, exist_ok=True)
 
     cases = [("cancel in the open dialog", cancel_open), ("cancel in the save dialog", cancel_save),
-             ("full run", full_run), ("missing input", missing_input),
+             ("full run", full_run), ("name without extension", name_without_extension),
+             ("missing input", missing_input),
              ("read-only target", unwritable_output), ("missing directory", missing_directory),
              ("existing output is confirmed and replaced", overwrite), ("same file in both dialogs", same_file)]
     builds = []
