@@ -161,7 +161,14 @@ MqoResult OpenOutput(const char* path, OutputFile* file) {
   if (stat(path, &st) != 0) {
     if (errno != ENOENT) return MqoResult::OutputOpenFailed;
     struct stat link;
-    if (lstat(path, &link) == 0) return OpenInPlace(path, file);  // dangling link: create its target
+    if (lstat(path, &link) == 0) {
+      // A dangling link: the file it names is created and written in place.
+      // Until the document is complete that file is ours, so a failure
+      // removes it rather than leaving part of a document behind.
+      MqoResult result = OpenInPlace(path, file);
+      if (result == MqoResult::Ok) file->created = realpath(path, file->target) != nullptr;
+      return result;
+    }
     return OpenTemp(file, NewFileMode(), nullptr);
   }
   if (!S_ISREG(st.st_mode)) return OpenInPlace(path, file);
@@ -182,6 +189,7 @@ MqoResult CommitOutput(OutputFile* file) {
   file->stream = nullptr;
   if (ok && !file->inPlace) ok = rename(file->temp, file->target) == 0;
   if (!ok && !file->inPlace) unlink(file->temp);
+  if (!ok && file->created) unlink(file->target);
   return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
 }
 
@@ -189,6 +197,7 @@ void AbandonOutput(OutputFile* file) {
   if (file->stream) std::fclose(file->stream);
   file->stream = nullptr;
   if (!file->inPlace) unlink(file->temp);
+  if (file->created) unlink(file->target);
 }
 
 #endif

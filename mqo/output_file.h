@@ -23,6 +23,7 @@ struct OutputFile {
   bool inPlace;
   unsigned long long written;      // bytes handed to the stream so far
   unsigned long long flushedFrom;  // where the next early write-back starts
+  bool created;                    // written in place to a file we created: removed on failure
   char target[kOutputPathMax];  // the file that is finally replaced
   char temp[kOutputPathMax];    // written first, renamed over target
 };

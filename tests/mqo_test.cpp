@@ -352,6 +352,19 @@ TEST_F(MqoConversion, WriteFailureHalfWayLeavesTheOldFileAndNoLeftovers) {
   EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"map.bd1", "out.mqo"}));
 }
 
+TEST_F(MqoConversion, FailedWriteThroughDanglingLinkLeavesNoPartialDocument) {
+  std::vector<BlockRecord> blocks(2000, Box(1, 2, 3, 4, 5, 6, 1));
+  WriteFileBytes(Path("map.bd1"), BuildBd1({"a"}, blocks));
+  ASSERT_EQ(symlink(Path("named.mqo").c_str(), Path("link.mqo").c_str()), 0);
+  EXPECT_EQ(ConvertUnderLimit(Path("map.bd1"), Path("link.mqo"), RLIMIT_FSIZE, 100000),
+            "Failed: write file (mqo)\n");
+  EXPECT_FALSE(FileExists(Path("named.mqo")));
+  // The link stays, and a later conversion that succeeds creates its file.
+  ConvertBlockDataToMqo(Path("map.bd1").c_str(), Path("link.mqo").c_str());
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(ReadFileBytes(Path("named.mqo")), ExpectedFor(BuildBd1({"a"}, blocks)));
+}
+
 #endif  // POSIX
 
 // Address sanitizers reserve far more address space than any limit we could
