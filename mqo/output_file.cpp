@@ -63,14 +63,28 @@ MqoResult OpenInPlace(const char* path, OutputFile* file) {
 
 #ifdef _WIN32
 
-MqoResult OpenTemp(OutputFile* file) {
-  // Short names keep the temporary path within MAX_PATH wherever the target
-  // itself fits.
+// The temporary file's path: the usual name, or a shorter one where the
+// target's directory leaves little room under MAX_PATH.
+bool TempName(OutputFile* file, unsigned n) {
+  char name[16];
+  std::snprintf(name, sizeof name, "~bmq%04x.tmp", n & 0xffffu);
+  if (TempPathBeside(file, name)) return true;
+  std::snprintf(name, sizeof name, "~%04x", n & 0xffffu);
+  return TempPathBeside(file, name);
+}
+
+MqoResult OpenTemp(OutputFile* file, bool targetExists) {
   unsigned seed = static_cast<unsigned>(GetTickCount() ^ (GetCurrentProcessId() << 16));
   for (unsigned attempt = 0; attempt < 64; ++attempt) {
-    char name[16];
-    std::snprintf(name, sizeof name, "~bmq%04x.tmp", (seed + attempt * 7919u) & 0xffffu);
-    if (!TempPathBeside(file, name)) return OpenInPlace(file->target, file);
+    if (!TempName(file, seed + attempt * 7919u)) {
+      // No room for a file beside the target. An existing target written in
+      // place would be lost to a failed write, so it is refused; a new one is
+      // written in place and removed again if the document fails.
+      if (targetExists) return MqoResult::OutputOpenFailed;
+      MqoResult result = OpenInPlace(file->target, file);
+      file->created = result == MqoResult::Ok;
+      return result;
+    }
     int fd = _open(file->temp, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       file->stream = _fdopen(fd, "wb");
@@ -101,12 +115,12 @@ MqoResult OpenOutput(const char* path, OutputFile* file) {
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return MqoResult::OutputOpenFailed;
-    return OpenTemp(file);
+    return OpenTemp(file, false);
   }
   DWORD type = GetFileType(probe);
   CloseHandle(probe);
   if (type != FILE_TYPE_DISK) return OpenInPlace(path, file);
-  return OpenTemp(file);
+  return OpenTemp(file, true);
 }
 
 MqoResult CommitOutput(OutputFile* file) {
@@ -117,6 +131,7 @@ MqoResult CommitOutput(OutputFile* file) {
   if (ok && !file->inPlace)
     ok = MoveFileExA(file->temp, file->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   if (!ok && !file->inPlace) DeleteFileA(file->temp);
+  if (!ok && file->created) DeleteFileA(file->target);
   return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
 }
 
@@ -124,6 +139,7 @@ void AbandonOutput(OutputFile* file) {
   if (file->stream) std::fclose(file->stream);
   file->stream = nullptr;
   if (!file->inPlace) DeleteFileA(file->temp);
+  if (file->created) DeleteFileA(file->target);
 }
 
 #else  // POSIX
