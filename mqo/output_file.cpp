@@ -123,24 +123,13 @@ MqoResult OpenOutput(const char* path, OutputFile* file) {
   return OpenTemp(file, true);
 }
 
-MqoResult CommitOutput(OutputFile* file) {
-  bool ok = std::fflush(file->stream) == 0;
-  if (ok && !file->inPlace) ok = _commit(_fileno(file->stream)) == 0;
-  ok = std::fclose(file->stream) == 0 && ok;
-  file->stream = nullptr;
-  if (ok && !file->inPlace)
-    ok = MoveFileExA(file->temp, file->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok && !file->inPlace) DeleteFileA(file->temp);
-  if (!ok && file->created) DeleteFileA(file->target);
-  return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
+namespace {
+bool SyncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
+bool ReplaceTarget(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
-
-void AbandonOutput(OutputFile* file) {
-  if (file->stream) std::fclose(file->stream);
-  file->stream = nullptr;
-  if (!file->inPlace) DeleteFileA(file->temp);
-  if (file->created) DeleteFileA(file->target);
-}
+void RemoveFile(const char* path) { DeleteFileA(path); }
+}  // namespace
 
 #else  // POSIX
 
@@ -198,25 +187,31 @@ MqoResult OpenOutput(const char* path, OutputFile* file) {
   return OpenTemp(file, st.st_mode & 07777, &st);
 }
 
+namespace {
+bool SyncToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
+bool ReplaceTarget(const char* from, const char* to) { return rename(from, to) == 0; }
+void RemoveFile(const char* path) { unlink(path); }
+}  // namespace
+
+#endif
+
 MqoResult CommitOutput(OutputFile* file) {
   bool ok = std::fflush(file->stream) == 0;
-  if (ok && !file->inPlace) ok = fsync(fileno(file->stream)) == 0;
+  if (ok && !file->inPlace) ok = SyncToDisk(file->stream);
   ok = std::fclose(file->stream) == 0 && ok;
   file->stream = nullptr;
-  if (ok && !file->inPlace) ok = rename(file->temp, file->target) == 0;
-  if (!ok && !file->inPlace) unlink(file->temp);
-  if (!ok && file->created) unlink(file->target);
+  if (ok && !file->inPlace) ok = ReplaceTarget(file->temp, file->target);
+  if (!ok && !file->inPlace) RemoveFile(file->temp);
+  if (!ok && file->created) RemoveFile(file->target);
   return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
 }
 
 void AbandonOutput(OutputFile* file) {
   if (file->stream) std::fclose(file->stream);
   file->stream = nullptr;
-  if (!file->inPlace) unlink(file->temp);
-  if (file->created) unlink(file->target);
+  if (!file->inPlace) RemoveFile(file->temp);
+  if (file->created) RemoveFile(file->target);
 }
-
-#endif
 
 namespace {
 
