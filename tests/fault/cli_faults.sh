@@ -14,10 +14,7 @@ cleanup() {
   rm -rf "$work"
 }
 chmod 755 "$work"
-passed=0 failed=0 skipped=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
+. "$(dirname "$0")/common.sh"
 
 # A copy of the program that an unprivileged user can run too.
 mkdir "$work/bin" && cp "$cli_built" "$work/bin/blockmqo-cli" && chmod 755 "$work/bin/blockmqo-cli"
@@ -47,13 +44,6 @@ expect() {
   local want="blockmqo-cli: $2: $3"
   if [ "$status" = 1 ] && [ "$err" = "$want" ]; then pass
   else fail "$1: exit $status, stderr '$err', expected exit 1 and '$want'"; fi
-}
-expect_ok() {  # expect_ok NAME DOCUMENT REFERENCE
-  if [ "$status" = 0 ] && [ -z "$err" ] && cmp -s "$2" "$3"; then pass
-  else fail "$1: exit $status, stderr '$err', document differs or missing"; fi
-}
-same() {  # same NAME FILE COPY: the file is byte for byte what it was
-  if cmp -s "$2" "$3"; then pass; else fail "$1: $2 was changed"; fi
 }
 absent() { if [ ! -e "$2" ] && [ ! -L "$2" ]; then pass; else fail "$1: $2 exists"; fi; }
 no_temp() {  # no_temp NAME DIR: nothing but the expected files are left behind
@@ -88,26 +78,7 @@ absent "file size limit, dangling link" "$work/linked.mqo"
 run "$work/cube.bd1" /dev/full
 expect "full device" "Failed: write file (mqo)" /dev/full
 
-# The map itself as the target: read in full, then a write that fails.
-# (Not named .bd1: two operands ending in .bd1 are a batch.)
-cp "$work/courtyard.bd1" "$work/same.map"
-run_limited 64 "$work/same.map" "$work/same.map"
-expect "same file, failed write" "Failed: write file (mqo)" "$work/same.map"
-same "same file, failed write: the map survives" "$work/same.map" "$work/courtyard.bd1"
-no_temp "same file, failed write" "$work"
-
-mkdir "$work/small"
-if mount -t tmpfs -o size=64k tmpfs "$work/small" 2>/dev/null; then
-  mounted=$work/small
-  cp "$work/old.mqo" "$work/small/map.mqo"
-  run "$work/courtyard.bd1" "$work/small/map.mqo"
-  expect "full filesystem" "Failed: write file (mqo)" "$work/small/map.mqo"
-  same "full filesystem" "$work/small/map.mqo" "$work/old.mqo"
-  no_temp "full filesystem" "$work/small"
-  umount "$work/small" && mounted=
-else
-  skip "full filesystem: cannot mount a 64k tmpfs here"
-fi
+failed_writes_keep_what_was_there
 
 # --- targets that cannot be written -----------------------------------------------
 mkdir "$work/dir.mqo"
@@ -170,16 +141,10 @@ for length in 259 260 400; do
   no_temp "path of $length characters" "$(dirname "$target")"
 done
 
-for name in 'my map.bd1' $'caf\xc3\xa9 \xe9\xff.bd1' ' leading and trailing .bd1'; do
-  cp "$work/cube.bd1" "$work/$name"
-  run "$work/$name" "$work/$name.mqo"
-  expect_ok "name '$name'" "$work/$name.mqo" "$work/cube.ref.mqo"
-done
+odd_names_convert 'my map.bd1' $'caf\xc3\xa9 \xe9\xff.bd1' ' leading and trailing .bd1'
 
 # --- inputs that are gone or cut short -------------------------------------------
-run "$work/removed.bd1" "$work/removed.mqo"
-expect "input removed" "Failed: open file (bd)" "$work/removed.bd1"
-absent "input removed" "$work/removed.mqo"
+removed_input_is_reported
 
 # The one-block map cut at every byte offset: a read failure and no document,
 # except where the cut falls on a record boundary and the count says so.

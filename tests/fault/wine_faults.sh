@@ -22,10 +22,7 @@ cleanup() {
 # kept for the whole script.
 "$wine" --server -w >/dev/null 2>&1
 "$wine" --server -p </dev/null >/dev/null 2>&1
-passed=0 failed=0 skipped=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
+. "$(dirname "$0")/common.sh"
 
 win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }  # the Windows name of a Linux path
 run() {  # run UNIX_IN UNIX_OUT: the converter on their Windows names
@@ -42,11 +39,6 @@ expect() {  # expect NAME MESSAGE UNIX_PATH
   if [ "$status" = 1 ] && [ "$err" = "$want" ]; then pass
   else fail "$1: exit $status, stderr '$err', expected exit 1 and '$want'"; fi
 }
-expect_ok() {
-  if [ "$status" = 0 ] && [ -z "$err" ] && cmp -s "$2" "$3"; then pass
-  else fail "$1: exit $status, stderr '$err', document differs or missing"; fi
-}
-same() { if cmp -s "$2" "$3"; then pass; else fail "$1: $2 was changed"; fi; }
 absent() { if [ ! -e "$2" ]; then pass; else fail "$1: $2 exists"; fi; }
 no_temp() {
   local stray
@@ -105,28 +97,11 @@ expect "file size limit" "Failed: write file (mqo)" "$work/limited.mqo"
 same "file size limit" "$work/limited.mqo" "$work/old.mqo"
 no_temp "file size limit" "$work"
 
-cp "$work/courtyard.bd1" "$work/same.map"
-run_limited 64 "$work/same.map" "$work/same.map"
-expect "same file, failed write" "Failed: write file (mqo)" "$work/same.map"
-same "same file, failed write: the map survives" "$work/same.map" "$work/courtyard.bd1"
-no_temp "same file, failed write" "$work"
+failed_writes_keep_what_was_there
 
 server=$(pgrep -n wineserver)
 if [ -n "$server" ] && grep -q '^Max file size *unlimited' "/proc/$server/limits"; then pass
 else fail "Wine's server (${server:-none}) carries a file size limit meant for the converter"; fi
-
-mkdir "$work/small"
-if mount -t tmpfs -o size=64k tmpfs "$work/small" 2>/dev/null; then
-  mounted=$work/small
-  cp "$work/old.mqo" "$work/small/map.mqo"
-  run "$work/courtyard.bd1" "$work/small/map.mqo"
-  expect "full filesystem" "Failed: write file (mqo)" "$work/small/map.mqo"
-  same "full filesystem" "$work/small/map.mqo" "$work/old.mqo"
-  no_temp "full filesystem" "$work/small"
-  umount "$work/small" && mounted=
-else
-  skip "full filesystem: cannot mount a 64k tmpfs here"
-fi
 
 # --- names and lengths, counted in Windows characters ("Z:\..."): 259 is the
 # longest a dialog returns; longer is refused before anything is written.
@@ -168,16 +143,10 @@ run "$work/cube.bd1" "$target"
 expect "path of 260 characters" "Failed: open file (mqo)" "$target"
 absent "path of 260 characters" "$target"
 
-for name in 'my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1'; do
-  cp "$work/cube.bd1" "$work/$name"
-  run "$work/$name" "$work/$name.mqo"
-  expect_ok "name '$name'" "$work/$name.mqo" "$work/cube.ref.mqo"
-done
+odd_names_convert 'my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1'
 
 # --- inputs that are gone or cut short ---------------------------------------------
-run "$work/removed.bd1" "$work/removed.mqo"
-expect "input removed" "Failed: open file (bd)" "$work/removed.bd1"
-absent "input removed" "$work/removed.mqo"
+removed_input_is_reported
 
 # Each start of Wine takes a while, so the cuts are sampled: inside the names,
 # at and around the count, inside and one short of the record.
