@@ -24,30 +24,9 @@ char* Put(char* p, const char* text) {
   return p + n;
 }
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 // Every whole number in the document fits 32 bits (vertex numbers stop at
-// 8 x 32767), so the digits come from 32-bit divisions by constants, which the
-// 32-bit build does without a runtime helper.
-char* PutUnsigned(char* p, std::uint32_t value) {
-  int n = 1;
-  for (std::uint32_t bound = 10; n < 10 && value >= bound; bound *= 10) ++n;
-  char* end = p + n;
-  char* q = end;
-  for (; value >= 100; value /= 100) {
-    q -= 2;
-    std::memcpy(q, kDigitPairs + (value % 100) * 2, 2);
-  }
-  if (value >= 10) {
-    std::memcpy(q - 2, kDigitPairs + value * 2, 2);
-  } else {
-    q[-1] = static_cast<char>('0' + value);
-  }
-  return end;
-}
+// 8 x 32767).
+char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(value, p); }
 
 char* PutInt(char* p, std::int32_t value) {
   auto magnitude = static_cast<std::uint32_t>(value);

@@ -187,6 +187,12 @@ std::size_t FormatDyadic(bool negative, std::uint32_t m, int q, int decimals, ch
 
 }  // namespace
 
+std::size_t FormatUnsigned(std::uint32_t value, char* out) {
+  const int n = DigitCount32(value);
+  DigitsBackward32(value, out + n);
+  return static_cast<std::size_t>(n);
+}
+
 std::size_t FormatMarker(std::uint64_t bits, int decimals, char* out) {
   const std::uint64_t payload = bits & ((std::uint64_t{1} << 52) - 1);
   const char* marker = payload == 0                          ? "1#INF"
@@ -240,17 +246,15 @@ std::size_t FormatFloatBits(std::uint32_t bits, char* out) {
 }  // namespace
 
 std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out) {
+  // The document's own counts first, ahead of any table jump.
   if (decimals == 4) return FormatFloatBits<4>(bits, out);
   if (decimals == 5) return FormatFloatBits<5>(bits, out);
-  if (decimals < 1) decimals = 1;
-  const std::uint32_t biased = (bits >> 23) & 0xff;
-  const std::uint32_t mantissa = bits & 0x7fffff;
-  if (biased != 0xff && decimals <= kFastDecimals) {
-    const bool negative = bits >> 31;
-    if (biased == 0 && mantissa == 0) return Zeros(out, false, decimals);
-    const std::uint32_t m = biased ? mantissa | 0x800000 : mantissa;
-    const int q = biased ? static_cast<int>(biased) - 150 : -149;
-    if (std::size_t n = FormatDyadic(negative, m, q, decimals, out)) return n;
+  switch (decimals < 1 ? 1 : decimals) {
+    case 1: return FormatFloatBits<1>(bits, out);
+    case 2: return FormatFloatBits<2>(bits, out);
+    case 3: return FormatFloatBits<3>(bits, out);
+    case 6: return FormatFloatBits<6>(bits, out);
+    case 7: return FormatFloatBits<7>(bits, out);
   }
   return FormatFixedExact(WidenFloatBits(bits), decimals, out);
 }

@@ -261,3 +261,15 @@ TEST(FormatFixed, WideningOnBitsMatchesTheHardwareAndKeepsNanPayloads) {
 }
 
 }  // namespace
+
+TEST(FormatUnsigned, HasNoLeadingZerosAtEveryDigitCount) {
+  char out[16];
+  for (std::uint64_t p = 1; p <= 10000000000ull; p *= 10) {
+    for (std::uint64_t v : {p - 1, p, p + 1, 2 * p - 1}) {
+      if (v > 0xffffffffu) continue;
+      auto n = FormatUnsigned(static_cast<std::uint32_t>(v), out);
+      EXPECT_EQ(std::string(out, n), std::to_string(v)) << v;
+    }
+  }
+  EXPECT_EQ(std::string(out, FormatUnsigned(0xffffffffu, out)), "4294967295");
+}
