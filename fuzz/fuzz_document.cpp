@@ -20,6 +20,7 @@
 #include "blockdata/blockdata.h"
 #include "mqo/mqo.h"
 #include "numtext/numtext.h"
+#include "numtext/numtext_internal.h"
 
 namespace {
 
@@ -74,29 +75,12 @@ void CheckFileReader(const std::uint8_t* bytes, std::size_t size, ReadResult exp
   ReleaseBlockData(&data);
 }
 
-// A float widened to a double on its bits, so NaN payloads and signalling
-// NaNs survive as they would not through a register.
-std::uint64_t WidenBits(std::uint32_t f) {
-  std::uint64_t sign = static_cast<std::uint64_t>(f >> 31) << 63;
-  std::uint32_t exponent = (f >> 23) & 0xffu, mantissa = f & 0x7fffffu;
-  if (exponent == 0xff) return sign | 0x7ffull << 52 | static_cast<std::uint64_t>(mantissa) << 29;
-  if (exponent == 0) {
-    if (mantissa == 0) return sign;
-    int e = -126;
-    while (!(mantissa & 0x800000u)) mantissa <<= 1, --e;
-    mantissa &= 0x7fffffu;
-    return sign | static_cast<std::uint64_t>(e + 1023) << 52 | static_cast<std::uint64_t>(mantissa) << 29;
-  }
-  return sign | static_cast<std::uint64_t>(exponent - 127 + 1023) << 52 |
-         static_cast<std::uint64_t>(mantissa) << 29;
-}
-
 void Number(std::string* s, float value, int decimals, bool negate = false) {
   std::uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   if (negate) bits ^= 0x80000000u;
   char text[FormatFixedBufferSize(5)];
-  *s += std::string(text, FormatFixedExact(WidenBits(bits), decimals, text));
+  *s += std::string(text, FormatFixedExact(WidenFloatBits(bits), decimals, text));
 }
 
 std::string ReferenceDocument(const BlockData& data) {
