@@ -45,25 +45,22 @@ def showing(node):
         return False
 
 
-def items_of(node):
-    names = []
+def children(node):
     for i in range(node.get_child_count()):
-        menu = node.get_child_at_index(i)
-        if menu is None:
-            continue
-        for j in range(menu.get_child_count()):
-            item = menu.get_child_at_index(j)
-            if item is not None:
-                names.append(item.get_name() or "")
-    return names
+        child = node.get_child_at_index(i)
+        if child is not None:
+            yield child
+
+
+def items_of(node):
+    return [item.get_name() or "" for menu in children(node) for item in children(menu)]
 
 
 def walk(node, depth=0):
     if depth > 40:
         return
-    for i in range(node.get_child_count()):
-        child = node.get_child_at_index(i)
-        if child is None or not showing(child):
+    for child in children(node):
+        if not showing(child):
             continue
         role = child.get_role_name()
         line = f"control {role} text={one_line(text_of(child))}"
@@ -82,13 +79,9 @@ def main():
     title = sys.argv[1]
     found = 0
     desktop = Atspi.get_desktop(0)
-    for a in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(a)
-        if app is None:
-            continue
-        for w in range(app.get_child_count()):
-            window = app.get_child_at_index(w)
-            if window is None or window.get_name() != title or not showing(window):
+    for app in children(desktop):
+        for window in children(app):
+            if window.get_name() != title or not showing(window):
                 continue
             found += 1
             print(f"window {window.get_role_name()}")
