@@ -1,11 +1,14 @@
 #include "bench/naive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "blockdata/blockdata.h"
 #include "mqo/mqo.h"
@@ -14,28 +17,48 @@ namespace {
 
 std::string TempBeside(const char* outputPath) { return std::string(outputPath) + ".bench-tmp"; }
 
+bool SyncToDisk(std::FILE* f) {
+#ifdef _WIN32
+  return _commit(_fileno(f)) == 0;
+#else
+  return fsync(fileno(f)) == 0;
+#endif
+}
+
+// Flushes, syncs when asked, closes; the temporary file replaces the target
+// only when all of that and the writes before it (`ok`) succeeded.
+bool Finish(std::FILE* f, const std::string& temp, const char* target, bool sync, bool ok) {
+  ok = std::fflush(f) == 0 && ok;
+  if (ok && sync) ok = SyncToDisk(f);
+  ok = std::fclose(f) == 0 && ok;
+#ifdef _WIN32
+  return ok && MoveFileExA(temp.c_str(), target, MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  return ok && std::rename(temp.c_str(), target) == 0;
+#endif
+}
+
 }  // namespace
 
 bool WriteFloor(const char* inputPath, const char* outputPath, const std::string& document,
                 bool sync) {
-  int in = open(inputPath, O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st;
-  bool ok = fstat(in, &st) == 0;
-  auto size = static_cast<std::size_t>(st.st_size);
-  void* bytes = ok ? std::malloc(size) : nullptr;
-  ok = bytes && read(in, bytes, size) == static_cast<ssize_t>(size);
-  close(in);
-  std::free(bytes);
+  std::FILE* in = std::fopen(inputPath, "rb");
+  if (!in) return false;
+  bool ok = std::fseek(in, 0, SEEK_END) == 0;
+  const long size = ok ? std::ftell(in) : -1;
+  ok = size >= 0 && std::fseek(in, 0, SEEK_SET) == 0;
+  const auto bytes = static_cast<std::size_t>(size);
+  void* buffer = ok ? std::malloc(bytes + 1) : nullptr;
+  ok = buffer && std::fread(buffer, 1, bytes, in) == bytes;
+  std::fclose(in);
+  std::free(buffer);
   if (!ok) return false;
 
   std::string temp = TempBeside(outputPath);
-  int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) return false;
-  ok = write(out, document.data(), document.size()) == static_cast<ssize_t>(document.size());
-  if (ok && sync) ok = fsync(out) == 0;
-  ok = close(out) == 0 && ok;
-  return ok && rename(temp.c_str(), outputPath) == 0;
+  std::FILE* out = std::fopen(temp.c_str(), "wb");
+  if (!out) return false;
+  ok = std::fwrite(document.data(), 1, document.size(), out) == document.size();
+  return Finish(out, temp, outputPath, sync, ok);
 }
 
 bool WriteNaive(const char* inputPath, const char* outputPath, bool sync) {
@@ -79,9 +102,6 @@ bool WriteNaive(const char* inputPath, const char* outputPath, bool sync) {
     }
   }
   std::fputs("\t}\r\n}\r\n\r\nEof", f);
-  bool ok = std::fflush(f) == 0;
-  if (ok && sync) ok = fsync(fileno(f)) == 0;
-  ok = std::fclose(f) == 0 && ok;
   ReleaseBlockData(&data);
-  return ok && rename(temp.c_str(), outputPath) == 0;
+  return Finish(f, temp, outputPath, sync, true);
 }

@@ -25,7 +25,7 @@ need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
 need qemu-i386-static qemu-user-static
 [ -e /usr/lib/gcc/x86_64-linux-gnu/12/32/libstdc++.a ] || need __none__ g++-multilib
 
-sources="bench/wintime.cpp bench/realistic_map.cpp tests/support/bd1.cpp
+sources="bench/wintime.cpp bench/naive.cpp bench/realistic_map.cpp tests/support/bd1.cpp
   blockdata/blockdata.cpp numtext/numtext.cpp numtext/exact.cpp
   mqo/convert.cpp mqo/document.cpp mqo/output_file.cpp"
 flags="-std=c++20 -O2 -I. -Wall -Wextra -Wconversion -Wshadow"

@@ -17,13 +17,12 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <ctime>
-#include <unistd.h>
 #endif
 
+#include "bench/naive.h"
 #include "bench/realistic_map.h"
 #include "mqo/mqo.h"
 #include "numtext/numtext.h"
@@ -65,34 +64,6 @@ Sample Once(F run) {
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
-}
-
-bool SyncToDisk(std::FILE* f) {
-#ifdef _WIN32
-  return _commit(_fileno(f)) == 0;
-#else
-  return fsync(fileno(f)) == 0;
-#endif
-}
-
-bool Floor(const std::string& input, const std::string& output, const std::string& document) {
-  std::FILE* in = std::fopen(input.c_str(), "rb");
-  if (!in) return false;
-  std::vector<char> bytes(kBlockDataHeaderSize + 316u * kMaxBlockCount);
-  bool ok = std::fread(bytes.data(), 1, bytes.size(), in) == bytes.size();
-  std::fclose(in);
-  std::string temp = output + ".floor";
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (!out) return false;
-  ok = std::fwrite(document.data(), 1, document.size(), out) == document.size() && ok;
-  ok = std::fflush(out) == 0 && SyncToDisk(out) && ok;
-  ok = std::fclose(out) == 0 && ok;
-#ifdef _WIN32
-  ok = ok && MoveFileExA(temp.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-  ok = ok && std::rename(temp.c_str(), output.c_str()) == 0;
-#endif
-  return ok;
 }
 
 // Numbers per second matter here, so every call's text is folded into one
@@ -144,7 +115,7 @@ int main(int argc, char** argv) {
           if (files) ConvertBlockDataToMqo(input.c_str(), output.c_str());
         }),
         Once([&] {
-          if (files && !Floor(input, output, document)) std::exit(1);
+          if (files && !WriteFloor(input.c_str(), output.c_str(), document, true)) std::exit(1);
         }),
         Once([&] { sink += FormatAll(coords, 4, rounds); }),
         Once([&] { sink += FormatAll(texcoords, 5, rounds); }),
