@@ -63,6 +63,14 @@ MqoResult OpenInPlace(const char* path, OutputFile* file) {
 
 #ifdef _WIN32
 
+// What CommitOutput and AbandonOutput do to files, which is all that differs
+// between the platforms there.
+bool SyncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
+bool ReplaceTarget(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+void RemoveFile(const char* path) { DeleteFileA(path); }
+
 // The temporary file's path: the usual name, or a shorter one where the
 // target's directory leaves little room under MAX_PATH.
 bool TempName(OutputFile* file, unsigned n) {
@@ -90,7 +98,7 @@ MqoResult OpenTemp(OutputFile* file, bool targetExists) {
       file->stream = _fdopen(fd, "wb");
       if (file->stream) return Unbuffered(file);
       _close(fd);
-      DeleteFileA(file->temp);
+      RemoveFile(file->temp);
       return MqoResult::OutputOpenFailed;
     }
     if (errno != EEXIST) return MqoResult::OutputOpenFailed;
@@ -123,15 +131,11 @@ MqoResult OpenOutput(const char* path, OutputFile* file) {
   return OpenTemp(file, true);
 }
 
-namespace {
-bool SyncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
-bool ReplaceTarget(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-void RemoveFile(const char* path) { DeleteFileA(path); }
-}  // namespace
-
 #else  // POSIX
+
+bool SyncToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
+bool ReplaceTarget(const char* from, const char* to) { return rename(from, to) == 0; }
+void RemoveFile(const char* path) { unlink(path); }
 
 mode_t NewFileMode() {
   mode_t mask = umask(0);
@@ -151,7 +155,7 @@ MqoResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing) {
   if (fchmod(fd, mode) == 0) file->stream = fdopen(fd, "wb");
   if (!file->stream) {
     close(fd);
-    unlink(file->temp);
+    RemoveFile(file->temp);
     return MqoResult::OutputOpenFailed;
   }
   return Unbuffered(file);
@@ -186,12 +190,6 @@ MqoResult OpenOutput(const char* path, OutputFile* file) {
   close(probe);
   return OpenTemp(file, st.st_mode & 07777, &st);
 }
-
-namespace {
-bool SyncToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
-bool ReplaceTarget(const char* from, const char* to) { return rename(from, to) == 0; }
-void RemoveFile(const char* path) { unlink(path); }
-}  // namespace
 
 #endif
 
