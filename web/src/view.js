@@ -2,8 +2,8 @@
 // orbit controls by mouse, touch and keyboard. Frames are drawn only when
 // something moves, so an idle page costs nothing.
 import {
-  AmbientLight, BufferAttribute, BufferGeometry, Color, DirectionalLight, DoubleSide, Mesh,
-  MeshLambertMaterial, PerspectiveCamera, Scene, Sphere, Vector3, WebGLRenderer,
+  AmbientLight, Box3, BufferAttribute, BufferGeometry, Color, DirectionalLight, DoubleSide, Mesh,
+  MeshLambertMaterial, PerspectiveCamera, Scene, Vector3, WebGLRenderer,
 } from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
 
@@ -17,8 +17,19 @@ export const WARNING = '#d00000';
 
 const KEY_ZOOM = 1.25;
 
+// Whether WebGL runs on the CPU here (no GPU, or a GPU the browser refuses).
+// Smoothing the edges there costs more than half the frame rate of a large
+// map, so it is left off.
+function softwareRenderer() {
+  const gl = document.createElement('canvas').getContext('webgl2');
+  const info = gl && gl.getExtension('WEBGL_debug_renderer_info');
+  const name = info ? String(gl.getParameter(info.UNMASKED_RENDERER_WEBGL)) : '';
+  gl?.getExtension('WEBGL_lose_context')?.loseContext();
+  return /swiftshader|llvmpipe|software/i.test(name);
+}
+
 export function createView(canvas) {
-  const renderer = new WebGLRenderer({ canvas, antialias: true });
+  const renderer = new WebGLRenderer({ canvas, antialias: !softwareRenderer() });
   renderer.setPixelRatio(Math.min(window.devicePixelRatio || 1, 2));
   const scene = new Scene();
   scene.background = new Color('#eef1f5');
@@ -57,32 +68,50 @@ export function showMap(view, data) {
     view.mesh.geometry.dispose();
     view.mesh = null;
   }
+  view.home = new Box3(new Vector3(-1, -1, -1), new Vector3(1, 1, 1));
   if (data) {
     const geometry = new BufferGeometry();
     geometry.setAttribute('position', new BufferAttribute(data.positions, 3));
     geometry.setIndex(new BufferAttribute(data.index, 1));
     for (const g of data.groups) geometry.addGroup(g.start, g.count, g.colourClass);
     geometry.computeBoundingSphere();
+    geometry.computeBoundingBox();
     view.mesh = new Mesh(geometry, view.materials);
     view.scene.add(view.mesh);
-    view.home = geometry.boundingSphere.clone();
-  } else {
-    view.home = new Sphere(new Vector3(), 1);
+    if (data.index.length) view.home = geometry.boundingBox.clone();
   }
   resetCamera(view);
 }
 
+// Looks at the map from above and in front, a little to the side, so that
+// floors and walls both show, from just far enough for all of it to fit.
 export function resetCamera(view) {
-  const { center, radius } = view.home || new Sphere(new Vector3(), 1);
-  const r = Math.max(radius, 1e-3);
-  // The sphere is loose around a flat map seen from above: come a little closer.
-  const distance = (r / Math.sin((view.camera.fov * Math.PI) / 360)) * 0.8;
-  view.camera.near = distance / 1000;
-  view.camera.far = distance * 10;
-  // From above and in front, a little to the side: floors and walls both show.
-  view.camera.position.copy(center).add(new Vector3(0.6, 0.75, 1).normalize().multiplyScalar(distance));
-  view.controls.target.copy(center);
-  view.controls.update();
+  const { camera, controls, canvas } = view;
+  const box = view.home || new Box3(new Vector3(-1, -1, -1), new Vector3(1, 1, 1));
+  const center = box.getCenter(new Vector3());
+  const toCamera = new Vector3(0.6, 0.75, 1).normalize();
+  camera.aspect = canvas.clientWidth / Math.max(canvas.clientHeight, 1) || 1;
+  camera.position.copy(center).add(toCamera);
+  camera.lookAt(center);
+  camera.updateMatrixWorld();
+  const right = new Vector3().setFromMatrixColumn(camera.matrixWorld, 0);
+  const up = new Vector3().setFromMatrixColumn(camera.matrixWorld, 1);
+  const tanY = Math.tan((camera.fov * Math.PI) / 360);
+  const tanX = tanY * camera.aspect;
+  let distance = 1e-3;
+  for (let i = 0; i < 8; i++) {
+    const q = new Vector3(i & 1 ? box.max.x : box.min.x, i & 2 ? box.max.y : box.min.y,
+      i & 4 ? box.max.z : box.min.z).sub(center);
+    const depth = q.dot(toCamera);
+    distance = Math.max(distance, depth + Math.abs(q.dot(right)) / tanX, depth + Math.abs(q.dot(up)) / tanY);
+  }
+  distance *= 1.05;
+  camera.near = distance / 1000;
+  camera.far = distance * 10;
+  camera.position.copy(center).add(toCamera.multiplyScalar(distance));
+  camera.updateProjectionMatrix();
+  controls.target.copy(center);
+  controls.update();
   requestFrame(view);
 }
 
