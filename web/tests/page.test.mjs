@@ -60,14 +60,15 @@ async function itemFor(page, name) {
 
 async function shownCounts(page) {
   return page.evaluate(() => {
-    const get = (selector) => Number(document.querySelector(selector).textContent.replace(/,/g, ''));
+    const number = (e) => Number(e.textContent.replace(/[^\d-]/g, ''));
+    const get = (selector) => number(document.querySelector(selector));
     return {
       blocks: get('[data-count="blocks"]'),
       vertices: get('[data-count="vertices"]'),
       faces: get('[data-count="faces"]'),
       outside: get('[data-count="out-of-range"]'),
       nonFinite: get('[data-count="non-finite"]'),
-      perMaterial: [...document.querySelectorAll('[data-material]')].map((e) => Number(e.textContent.replace(/,/g, ''))),
+      perMaterial: [...document.querySelectorAll('[data-material]')].map(number),
       warned: [...document.querySelectorAll('#summary dd.warning')].map((e) => e.dataset.count),
     };
   });
