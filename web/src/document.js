@@ -10,7 +10,7 @@ const TAB = 9, LF = 10, CR = 13, SPACE = 32, MINUS = 45, DOT = 46, ZERO = 48, NI
 
 export function newDocumentReader() {
   return {
-    state: 'head',      // head, vertices, faceHead, faces, tail
+    state: 'head',      // head, vertices, vertexEnd, faceHead, faces, faceEnd, tail
     line: 0,            // line number, for messages
     objectSeen: false,
     rest: null,         // a line cut by the end of a chunk
