@@ -13,8 +13,6 @@ export const BUILT = resolve(process.env.BLOCKMQO_WEB_OUT || join(ROOT, 'out', '
 const FLAGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  // With no GPU, WebGL runs on the CPU; Chromium only allows that when asked.
-  '--enable-unsafe-swiftshader',
 ];
 
 // The browser with the page's server; close() ends both and removes the profile.
