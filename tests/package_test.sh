@@ -5,9 +5,9 @@
 #   package_test.sh deb blockmqo_VERSION_ARCH.deb EXAMPLES_DIR
 #       lintian, the desktop entry, then installed with apt (as root): the
 #       installed companion, the file types, and a clean removal
-#   package_test.sh codepage WINE_RUN BLOCKMQO_CLI_EXE EXAMPLES_DIR
-#       a Windows build run under Wine opens a map in a folder whose name lies
-#       outside the legacy code page, thanks to the manifest's UTF-8 code page
+#   package_test.sh codepage WINE_RUN BLOCKMQO_CLI_EXE BLOCKMQO_EXE EXAMPLES_DIR
+#       Windows builds under Wine open a map in a folder whose name lies
+#       outside the legacy code page, thanks to the manifests' UTF-8 code page
 set -u
 mode=$1 package=$2
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
@@ -91,12 +91,41 @@ deb)
   ;;
 
 codepage)
-  wine_run=$(realpath "$package") cli=$(realpath "$3") examples=$4
+  # The companion takes the folder's name as an operand; the desktop program,
+  # started in the folder, is given it by its dialogs (typed names are ASCII).
+  wine_run=$(realpath "$package") cli=$(realpath "$3") gui=$(realpath "$4") examples=$5
   dir="$work/Χάρτες"  # Greek: outside Windows-1252, Wine's ANSI code page here
   mkdir "$dir" && cp "$examples/cube.bd1" "$dir/"
   (cd "$work" && "$wine_run" "$cli" Χάρτες/cube.bd1 Χάρτες/cube.mqo) || true
-  check "a map in a folder outside the legacy code page converts" \
+  check "companion: a map in a folder outside the legacy code page" \
     cmp -s "$dir/cube.mqo" "$examples/cube.mqo"
+
+  # The dialogs open in the last folder the program used, if any, else in the
+  # current one; and Wine's desktop keeps the display it started with, so its
+  # server ends before the program starts.
+  "$wine_run" reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\ComDlg32' /f \
+    >/dev/null 2>&1
+  "$wine_run" --server -w
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  xvfb=$!
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=:$(cat "$work/display")
+  dir="$work/Χάρτες2" && mkdir "$dir" && cp "$examples/cube.bd1" "$dir/"
+  (cd "$dir" && exec "$wine_run" "$gui") >/dev/null 2>&1 &
+  gui_pid=$!
+  answer() {  # answer TITLE NAME: type NAME into the dialog and accept it
+    local window
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1) || return
+    sleep 2  # until the dialog has filled in its folder view and focused its name box
+    xdotool windowfocus --sync "$window" type --delay 20 "$2"
+    sleep 0.5
+    xdotool key --delay 60 Return
+  }
+  answer "Open block data file" cube.bd1 && answer "Save MQO file" gui.mqo
+  for _ in $(seq 300); do kill -0 "$gui_pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$gui_pid" 2>/dev/null; kill "$xvfb"; wait 2>/dev/null
+  check "desktop program: a map in a folder outside the legacy code page" \
+    cmp -s "$dir/gui.mqo" "$examples/cube.mqo"
   ;;
 esac
 
