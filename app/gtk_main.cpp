@@ -57,10 +57,13 @@ void ShowError(const char* text) {
 int main() {
   if (!gtk_init_check(nullptr, nullptr)) return 1;  // no display
   std::string input, output;
+  // GTK's patterns are case-sensitive, Windows' filters are not: spelled out
+  // in both cases, LEVEL.BD1 shows as it does on Windows, with or without an
+  // installed file type.
   if (ChooseFile("Open block data file", GTK_FILE_CHOOSER_ACTION_OPEN, "Block Data version1",
-                 "*.bd1", &input) &&
-      ChooseFile("Save MQO file", GTK_FILE_CHOOSER_ACTION_SAVE, "Metasequoia Document", "*.mqo",
-                 &output))
+                 "*.[bB][dD]1", &input) &&
+      ChooseFile("Save MQO file", GTK_FILE_CHOOSER_ACTION_SAVE, "Metasequoia Document",
+                 "*.[mM][qQ][oO]", &output))
     ConvertBlockDataToMqo(input.c_str(), output.c_str());
   return 1;
 }

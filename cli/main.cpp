@@ -5,7 +5,10 @@
 //   blockmqo-cli IN... -d DIR          each into DIR
 //
 // Exit status: 0 when every conversion succeeded, 1 when any failed, 2 for a
-// usage error. A failure prints one line on standard error; success is silent.
+// usage error. A failure prints one line on standard error; success is silent
+// unless the map holds what some readers choke on, which prints one warning
+// line per kind (not with --quiet). Warnings never change the document or the
+// exit status.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -15,8 +18,6 @@
 #include "mqo/mqo.h"
 
 namespace {
-
-const char* g_lastError = nullptr;
 
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
   std::size_t n = std::char_traits<char>::length(suffix);
@@ -51,19 +52,46 @@ std::string BaseName(const std::string& path) {
   return path.substr(i);
 }
 
-bool Convert(const std::string& input, const std::string& output) {
-  g_lastError = nullptr;
-  ConvertBlockDataToMqo(input.c_str(), output.c_str());
-  if (!g_lastError) return true;
-  // Messages about the document name the output; the rest name the input.
-  const std::string& path = EndsWithNoCase(g_lastError, "(mqo)") ? output : input;
-  std::fprintf(stderr, "blockmqo-cli: %s: %s\n", g_lastError, path.c_str());
-  return false;
+void Warn(int count, const char* one, const char* many, const std::string& input) {
+  if (count > 0)
+    std::fprintf(stderr, "blockmqo-cli: warning: %d %s: %s\n", count, count == 1 ? one : many,
+                 input.c_str());
+}
+
+bool Convert(const std::string& input, const std::string& output, bool quiet) {
+  MqoHazards hazards{};
+  MqoResult result = ConvertFile(input.c_str(), output.c_str(), &hazards);
+  if (result != MqoResult::Ok) {
+    const char* message = MqoResultMessage(result);
+    // Messages about the document name the output; the rest name the input.
+    const std::string& path = EndsWithNoCase(message, "(mqo)") ? output : input;
+    std::fprintf(stderr, "blockmqo-cli: %s: %s\n", message, path.c_str());
+    return false;
+  }
+  if (quiet) return true;
+  Warn(hazards.texturesOutOfRange,
+       "face uses a texture number outside 0-9, which some readers reject",
+       "faces use texture numbers outside 0-9, which some readers reject", input);
+  Warn(hazards.nonFiniteNumbers,
+       "number is infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or "
+       "misread",
+       "numbers are infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or "
+       "misread",
+       input);
+  Warn(hazards.unsafeNames,
+       "texture name holds a quote, line break, brace or parenthesis, which breaks the material "
+       "line in readers that read names",
+       "texture names hold a quote, line break, brace or parenthesis, which break the material "
+       "lines in readers that read names",
+       input);
+  return true;
 }
 
 }  // namespace
 
-void ShowError(const char* text) { g_lastError = text; }
+// The core's message hook, for ConvertBlockDataToMqo; this program reports
+// from ConvertFile's result instead, with the file's name.
+void ShowError(const char* text) { std::fprintf(stderr, "blockmqo-cli: %s\n", text); }
 
 int main(int argc, char** argv) {
   CLI::App app{"Converts block data files (*.bd1) to Metasequoia documents (*.mqo).",
@@ -76,6 +104,8 @@ int main(int argc, char** argv) {
   app.add_option("-d,--directory", directory, "write every document into DIR")
       ->option_text("DIR")
       ->check(CLI::ExistingDirectory);
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "print no warnings about what some readers reject");
   app.set_version_flag("--version", "blockmqo-cli " BLOCKMQO_VERSION);
   app.footer(
       "Without -d, two files are an input and its output unless the second ends in .bd1;\n"
@@ -110,6 +140,6 @@ int main(int argc, char** argv) {
 
   int status = 0;
   for (const auto& [input, output] : jobs)
-    if (!Convert(input, output)) status = 1;
+    if (!Convert(input, output, quiet)) status = 1;
   return status;
 }

@@ -41,10 +41,11 @@ const char* MqoResultMessage(MqoResult result) {
   return "Failed";
 }
 
-MqoResult ConvertFile(const char* inputPath, const char* outputPath) {
+MqoResult ConvertFile(const char* inputPath, const char* outputPath, MqoHazards* hazards) {
   BlockData data;
   MqoResult result = FromRead(ReadBlockDataFile(inputPath, &data));
   if (result != MqoResult::Ok) return result;
+  if (hazards) *hazards = CountMqoHazards(data);
   // Taken before the output is opened, so that a failure leaves it untouched.
   char* chunk = static_cast<char*>(std::malloc(kMqoWriteChunk));
   if (!chunk) {

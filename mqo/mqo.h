@@ -33,8 +33,22 @@ enum class MqoResult {
 // The user-facing text of a failure; nullptr for Ok.
 const char* MqoResultMessage(MqoResult result);
 
-// Does the whole conversion and returns its outcome; shows nothing.
-MqoResult ConvertFile(const char* inputPath, const char* outputPath);
+// What some readers of the document reject or misread, though the document
+// says exactly what the map holds. Nothing is changed for them; the counts
+// let a caller warn.
+struct MqoHazards {
+  int texturesOutOfRange;  // faces whose texture number is outside 0..9
+  int nonFiniteNumbers;    // coordinates and texture coordinates, Inf or NaN
+  int unsafeNames;         // texture names holding " CR LF { } ( or )
+};
+
+MqoHazards CountMqoHazards(const BlockData& data);
+
+// Does the whole conversion and returns its outcome; shows nothing. When
+// `hazards` is given, it receives CountMqoHazards of the map as read, so a
+// caller need not read the input twice (which may by then be the document).
+MqoResult ConvertFile(const char* inputPath, const char* outputPath,
+                      MqoHazards* hazards = nullptr);
 
 // Does the whole conversion and reports a failure with ShowError.
 void ConvertBlockDataToMqo(const char* inputPath, const char* outputPath);
