@@ -5,17 +5,6 @@
 
 namespace {
 
-MqoResult FromRead(ReadResult result) {
-  switch (result) {
-    case ReadResult::Ok: return MqoResult::Ok;
-    case ReadResult::OpenFailed: return MqoResult::InputOpenFailed;
-    case ReadResult::OutOfMemory: return MqoResult::OutOfMemory;
-    case ReadResult::Truncated:
-    case ReadResult::NegativeCount: break;
-  }
-  return MqoResult::InputReadFailed;
-}
-
 MqoResult WriteDocument(const BlockData& data, char* chunk, OutputFile* file) {
   MqoCursor cursor{};
   while (std::size_t n = MqoDocumentNext(data, &cursor, chunk, kMqoWriteChunk)) {
@@ -29,21 +18,9 @@ MqoResult WriteDocument(const BlockData& data, char* chunk, OutputFile* file) {
 
 }  // namespace
 
-const char* MqoResultMessage(MqoResult result) {
-  switch (result) {
-    case MqoResult::Ok: return nullptr;
-    case MqoResult::InputOpenFailed: return "Failed: open file (bd)";
-    case MqoResult::InputReadFailed: return "Failed: read file (bd)";
-    case MqoResult::OutOfMemory: return "Failed: allocate memory";
-    case MqoResult::OutputOpenFailed: return "Failed: open file (mqo)";
-    case MqoResult::OutputWriteFailed: return "Failed: write file (mqo)";
-  }
-  return "Failed";
-}
-
 MqoResult ConvertFile(const char* inputPath, const char* outputPath, MqoHazards* hazards) {
   BlockData data;
-  MqoResult result = FromRead(ReadBlockDataFile(inputPath, &data));
+  MqoResult result = MqoResultOfRead(ReadBlockDataFile(inputPath, &data));
   if (result != MqoResult::Ok) return result;
   if (hazards) *hazards = CountMqoHazards(data);
   // Taken before the output is opened, so that a failure leaves it untouched.

@@ -33,6 +33,10 @@ enum class MqoResult {
 // The user-facing text of a failure; nullptr for Ok.
 const char* MqoResultMessage(MqoResult result);
 
+// What a failure to read the map means for the conversion: a truncated file
+// and a negative count are both "Failed: read file (bd)".
+MqoResult MqoResultOfRead(ReadResult result);
+
 // What some readers of the document reject or misread, though the document
 // says exactly what the map holds. Nothing is changed for them; the counts
 // let a caller warn.

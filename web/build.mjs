@@ -15,12 +15,11 @@ const out = resolve(process.argv[2] || join(root, 'out', 'web'));
 mkdirSync(out, { recursive: true });
 
 // The reader and the document writer need no file system, so the module is a
-// "reactor" (no main) that imports nothing. The file conversion in
-// mqo/convert.cpp is never called; the linker drops it, so its file steps
-// (mqo/output_file.cpp, POSIX calls that WASI lacks) are not compiled.
+// "reactor" (no main) that imports nothing. The file conversion
+// (mqo/convert.cpp, mqo/output_file.cpp) is left out.
 const core = [
   'numtext/numtext.cpp', 'numtext/exact.cpp', 'blockdata/blockdata.cpp',
-  'mqo/document.cpp', 'mqo/convert.cpp',
+  'mqo/document.cpp', 'mqo/result.cpp',
 ].map((f) => join(root, f));
 execFileSync(process.env.WASM_CXX || 'clang++-14', [
   '--target=wasm32-wasi', '-std=c++20', '-O2', '-fno-exceptions', '-fno-rtti',

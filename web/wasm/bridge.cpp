@@ -16,23 +16,7 @@ MqoCursor g_cursor;
 unsigned char* g_input;
 char* g_chunk;
 
-// The same outcome for the same bytes as the desktop program gives for a file.
-MqoResult FromRead(ReadResult result) {
-  switch (result) {
-    case ReadResult::Ok: return MqoResult::Ok;
-    case ReadResult::OpenFailed: return MqoResult::InputOpenFailed;
-    case ReadResult::OutOfMemory: return MqoResult::OutOfMemory;
-    case ReadResult::Truncated:
-    case ReadResult::NegativeCount: break;
-  }
-  return MqoResult::InputReadFailed;
-}
-
 }  // namespace
-
-// The core declares ShowError for its file conversion, which the page never
-// calls; failures reach the page as the texts bm_open returns.
-void ShowError(const char*) {}
 
 // Room for a file of `size` bytes; the page writes the file there, then calls
 // bm_open. Returns 0 when the memory cannot be had.
@@ -47,7 +31,7 @@ BRIDGE_EXPORT(bm_input) unsigned char* bm_input(std::size_t size) {
 BRIDGE_EXPORT(bm_open) const char* bm_open(std::size_t size) {
   ReleaseBlockData(&g_map);
   g_cursor = MqoCursor{};
-  MqoResult result = g_input ? FromRead(ReadBlockDataBytes(g_input, size, &g_map))
+  MqoResult result = g_input ? MqoResultOfRead(ReadBlockDataBytes(g_input, size, &g_map))
                              : MqoResult::OutOfMemory;
   // The map holds its own copy of the records: the file's bytes can go.
   std::free(g_input);
