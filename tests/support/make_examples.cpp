@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string dir = argv[1];
-  bool ok = Write(dir, "cube.bd1", BuildBd1(WorkedExampleNames(), {WorkedExampleBlock()})) &&
+  bool ok = Write(dir, "cube.bd1", WorkedExample()) &&
             Write(dir, "stairs.bd1", BuildBd1({"stone.bmp", "moss.bmp", "wood.bmp"}, Stairs())) &&
             Write(dir, "courtyard.bd1",
                   BuildBd1({"wall_a.bmp", "wall_b.bmp", "tower1.bmp", "tower2.bmp", "tower3.bmp",
