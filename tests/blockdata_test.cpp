@@ -14,7 +14,7 @@ TEST(BlockData, NamesAndRecordsAreTakenAsStored) {
   std::memcpy(&r.vx[0], odd, sizeof odd);
   r.textureIndex[5] = 12;
   r.trailingWord = 0xdeadbeef;
-  auto bytes = BuildBd1({"", "wall.bmp", std::string(30, 'a'), std::string(31, 'n'), "next"},
+  auto bytes = BuildBd1({"", "wall.bmp", std::string(30, 'a'), std::string(31, 'n'), "ne\x01xt"},
                         {r, Box(0, 0, 0, 1, 1, 1, 3)});
   bytes[0 * 31 + 1] = 'x';  // after a name's NUL: no meaning
   bytes[1 * 31 + 9] = 'y';
@@ -25,7 +25,7 @@ TEST(BlockData, NamesAndRecordsAreTakenAsStored) {
   EXPECT_STREQ(data.textureNames[1], "wall.bmp");
   EXPECT_EQ(data.textureNames[2], std::string(30, 'a'));
   EXPECT_EQ(data.textureNames[3], std::string(31, 'n'));  // no NUL: the whole field
-  EXPECT_STREQ(data.textureNames[4], "next");
+  EXPECT_STREQ(data.textureNames[4], "ne\x01xt");
   ASSERT_EQ(data.count, 2);
   EXPECT_EQ(std::memcmp(&data.blocks[0], &r, sizeof r), 0);
   EXPECT_EQ(data.blocks[1].textureIndex[0], 3);
@@ -46,6 +46,7 @@ TEST(BlockData, VerdictsFromBytesAndFromFile) {
     WriteFileBytes(path, c.bytes);
     for (bool fromFile : {false, true}) {
       BlockData data;
+      std::memset(&data, 0xff, sizeof data);  // whatever the caller's record held
       ReadResult verdict = fromFile ? ReadBlockDataFile(path.c_str(), &data)
                                     : ReadBlockDataBytes(c.bytes.data(), c.bytes.size(), &data);
       EXPECT_EQ(verdict, c.verdict) << c.bytes.size() << " bytes, from file " << fromFile;
@@ -54,7 +55,9 @@ TEST(BlockData, VerdictsFromBytesAndFromFile) {
     }
   }
   BlockData data;
+  std::memset(&data, 0xff, sizeof data);
   EXPECT_EQ(ReadBlockDataFile((path + ".missing").c_str(), &data), ReadResult::OpenFailed);
+  EXPECT_EQ(data.blocks, nullptr);
 }
 
 TEST(BlockData, LargestCountLoadsFromFile) {

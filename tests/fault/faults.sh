@@ -41,7 +41,8 @@ snap() { if [ -d "$1" ]; then ls -A "$1"; elif [ -e "$1" ]; then md5sum <"$1"; e
 case_() {
   local title=$1 want=$2 in=$3 out=$4 before err status was=$failed; shift 4
   before=$(snap "$out")
-  err=$(convert "$@" 2>&1 >/dev/null); status=$? err=${err//$'\r'/}
+  err=$(convert "$@" 2>&1 >/dev/null); status=$?
+  err=$(tr -d '\r' <<<"$err" | grep -v profiling)  # not a coverage build's complaints
   if [ "${want#ok:}" != "$want" ]; then
     [ "$status/$err" = 0/ ] && cmp -s "$out" "${want#ok:}" || fail "$title: exit $status, '$err', document wrong"
   else
@@ -49,7 +50,7 @@ case_() {
     [ "$status/$err" = "1/blockmqo-cli: Failed: $want: $(name "$path")" ] || fail "$title: exit $status, '$err'"
     [ -c "$out" ] || [ "$(snap "$out")" = "$before" ] || fail "$title: $out changed"
   fi
-  [ -z "$(find "$(dirname "$out")" -maxdepth 1 \( -name '.blockmqo-*' -o -iname '~bmq*.tmp' -o -name '~????' \))" ] ||
+  [ -z "$(find "$(dirname "$out")" -maxdepth 1 \( -name '.blockmqo-*' -o -iname '~bmq*.tmp' -o -name '~????' \) 2>/dev/null)" ] ||
     fail "$title: temporary file left"
   [ "$failed" = "$was" ] && passed=$((passed + 1))
 }
@@ -69,7 +70,9 @@ if mount -t tmpfs -o size=64k tmpfs small 2>/dev/null; then
   case_ "full filesystem" "$w" courtyard.bd1 "$work/small/map.mqo"
   umount small && mounted=
 else skip "full filesystem: cannot mount a 64k tmpfs here"; fi
-for n in 'my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1' ' leading and trailing .bd1'; do
+names=('my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1' ' leading and trailing .bd1')
+[ -z "$wine" ] && names+=($'\xe9\xff not UTF-8.bd1')
+for n in "${names[@]}"; do
   cp cube.bd1 "$n" && case_ "name '$n'" ok:cube.ref "$work/$n" "$work/$n.mqo"
 done
 case_ "input removed" "open file (bd)" "$work/removed.bd1" "$work/removed.mqo"
