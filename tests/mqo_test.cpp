@@ -5,13 +5,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -114,7 +110,8 @@ TEST(MqoDocument, NumbersKeepTheirBitsAndOrder) {
   EXPECT_EQ(DocumentOf(bytes, kMqoMinChunk), doc);
 }
 
-// What reaches the disk, and what is left alone.
+// What reaches the disk, and what is left alone. Writes that fail half way
+// and memory that runs out are the command-line test's, which injects them.
 class MqoConversion : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -213,84 +210,6 @@ TEST_F(MqoConversion, NewFilesFollowTheUmaskAndReplacedOnesKeepTheirMode) {
   EXPECT_EQ(ReadFileBytes(Path("real.mqo")), doc);
 }
 
-// Runs one conversion in a child process under a resource limit, with SIGXFSZ
-// ignored so writes past a file size limit fail instead of killing it. For
-// RLIMIT_AS, `limit` is the room left above what the child already maps.
-std::string ConvertUnderLimit(const std::string& in, const std::string& out, int resource, rlim_t limit) {
-  int pipefd[2];
-  if (pipe(pipefd) != 0) return "pipe failed";
-  if (fork() == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (resource == RLIMIT_AS) {
-      long pages = 0;
-      std::FILE* statm = std::fopen("/proc/self/statm", "r");
-      if (std::fscanf(statm, "%ld", &pages) == 1) limit += static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE));
-      std::fclose(statm);
-    }
-    rlimit rl{limit, limit};
-    setrlimit(resource, &rl);
-    // Free heap blocks left by earlier tests could hold the block array
-    // without mapping more: take them out of play.
-    for (int i = 0; resource == RLIMIT_AS && i < 64; ++i) {
-      void* block = std::malloc(kMaxBlockCount * sizeof(BlockRecord));
-      asm volatile("" : : "r"(block) : "memory");
-      if (!block) break;
-    }
-    g_shown.clear();
-    ConvertBlockDataToMqo(in.c_str(), out.c_str());
-    std::string shown = g_shown.empty() ? "" : g_shown.back();
-    _exit(write(pipefd[1], shown.data(), shown.size()) < 0);
-  }
-  close(pipefd[1]);
-  std::string shown;
-  char buf[256];
-  for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) shown.append(buf, static_cast<std::size_t>(n));
-  close(pipefd[0]);
-  wait(nullptr);
-  return shown;
-}
-
-TEST_F(MqoConversion, WriteFailureHalfWayLeavesWhatWasThere) {
-  auto big = BuildBd1({"a"}, std::vector<BlockRecord>(2000, Box(1, 2, 3, 4, 5, 6, 1)));
-  WriteFileBytes(Path("map.bd1"), big);
-  WriteFileBytes(Path("out.mqo"), {'o', 'l', 'd'});
-  ASSERT_EQ(symlink(Path("named.mqo").c_str(), Path("link.mqo").c_str()), 0);
-  // An old target, the map itself, a dangling link's file, the full device.
-  const std::pair<std::string, std::string> cases[] = {
-      {Path("out.mqo"), "old"}, {Path("map.bd1"), std::string(big.begin(), big.end())}, {Path("named.mqo"), ""}};
-  for (const auto& [target, kept] : cases) {
-    std::string out = target == Path("named.mqo") ? Path("link.mqo") : target;
-    EXPECT_EQ(ConvertUnderLimit(Path("map.bd1"), out, RLIMIT_FSIZE, 100000), "Failed: write file (mqo)") << out;
-    EXPECT_EQ(ReadFileBytes(target), kept) << out;
-  }
-  EXPECT_FALSE(fs::exists(Path("named.mqo")));
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"in.bd1", "link.mqo", "map.bd1", "out.mqo"}));
-  EXPECT_EQ(Convert(Path("map.bd1"), "/dev/full"), std::vector<std::string>{"Failed: write file (mqo)"});
-  // The link stays, and a later conversion that succeeds creates its file.
-  EXPECT_EQ(Convert(Path("map.bd1"), Path("link.mqo")), none);
-  EXPECT_EQ(ReadFileBytes(Path("named.mqo")), DocumentOf(big));
-}
-
 #endif  // POSIX
-
-// Address sanitizers reserve far more address space than any limit we could
-// set, and an emulator's own address space is what such a limit would measure.
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32) || defined(BLOCKMQO_EMULATED)
-#define BLOCKMQO_NO_ADDRESS_LIMIT 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BLOCKMQO_NO_ADDRESS_LIMIT 1
-#endif
-#endif
-
-#ifndef BLOCKMQO_NO_ADDRESS_LIMIT
-TEST_F(MqoConversion, BlockArrayThatCannotBeAllocatedIsReported) {
-  WriteFileBytes(Path("big.bd1"), BuildBd1({}, std::vector<BlockRecord>(kMaxBlockCount)));
-  WriteFileBytes(Path("out.mqo"), {'o', 'l', 'd'});
-  // Room for small allocations, not for another 10 MB.
-  EXPECT_EQ(ConvertUnderLimit(Path("big.bd1"), Path("out.mqo"), RLIMIT_AS, 4u << 20), "Failed: allocate memory");
-  EXPECT_EQ(ReadFileBytes(Path("out.mqo")), "old");
-}
-#endif
 
 }  // namespace

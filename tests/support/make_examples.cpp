@@ -1,5 +1,4 @@
-// Writes the example maps shipped in examples/. The test suite checks that
-// the committed files are exactly what this program makes.
+// Writes the example maps shipped in examples/: make_examples DIR.
 #include <cstdio>
 #include <string>
 
