@@ -24,12 +24,12 @@ e="blockmqo-cli: Failed:"
 
 check "one file" 0 "" "$cli" cube.bd1 one.mqo
 same "one file" one.mqo ref.mqo
-check "batch beside the inputs" 0 "" "$cli" cube.bd1 stairs.bd1
-same "batch" cube.mqo ref.mqo
 cp cube.bd1 map.DAT
-check "a failure does not stop the batch" 1 "$e open file (bd): missing.bd1" "$cli" missing.bd1 map.DAT cube.bd1 -d outdir
-same "other extensions gain .mqo" outdir/map.DAT.mqo ref.mqo
-same "-d gets the documents" outdir/cube.mqo ref.mqo
+check "batch beside the inputs" 0 "" "$cli" cube.bd1 map.DAT stairs.bd1
+same "batch" cube.mqo ref.mqo
+same "other extensions gain .mqo" map.DAT.mqo ref.mqo
+check "a failure does not stop the batch" 1 "$e open file (bd): missing.bd1" "$cli" missing.bd1 "$work/cube.bd1" -d outdir
+same "-d takes the name without its folder" outdir/cube.mqo ref.mqo
 check "a pipe is written in place" 0 "" sh -c "'$cli' cube.bd1 /dev/stdout | cmp -s - ref.mqo"
 check "missing folder" 1 "$e open file (mqo): nodir/x.mqo" "$cli" cube.bd1 nodir/x.mqo
 head -c 400 stairs.bd1 >short.bd1
