@@ -56,7 +56,8 @@ case_() {
 }
 
 cp "$examples/cube.bd1" "$examples/courtyard.bd1" . && printf 'the old document\r\n' >old.mqo
-in=cube.bd1 out=cube.ref convert && in=courtyard.bd1 out=court.ref convert || { echo "FAIL: reference conversions"; exit 1; }
+in=$work/cube.bd1 out=$work/cube.ref convert && in=$work/courtyard.bd1 out=$work/court.ref convert ||
+  { echo "FAIL: reference conversions"; exit 1; }
 e="open file (mqo)" w="write file (mqo)"
 
 mkdir dir.mqo
@@ -82,7 +83,7 @@ cp old.mqo cut.mqo
 cuts="0 1 30 309 310 311 312 313 400 600 627" && [ -z "$wine" ] && cuts=$(seq 0 627)
 for cut in $cuts; do head -c "$cut" cube.bd1 >cut.bd1 && case_ "cut at byte $cut" "read file (bd)" "$work/cut.bd1" "$work/cut.mqo"; done
 { head -c 310 cube.bd1; printf '\0\0'; } >zero.bd1
-in=zero.bd1 out=zero.ref convert && case_ "no records, as the count says" ok:zero.ref "$work/zero.bd1" "$work/zero.mqo"
+in=$work/zero.bd1 out=$work/zero.ref convert && case_ "no records, as the count says" ok:zero.ref "$work/zero.bd1" "$work/zero.mqo"
 
 if [ -z "$wine" ]; then
   # Path lengths in characters: 259 is the longest a Windows dialog returns.
