@@ -1,305 +1,213 @@
 // How fast the conversion is against the disk (the floor) and against the
-// obvious fprintf writer, all in one run on the same input, with the ratios
-// printed at the end. Repetitions are interleaved by default so that load
-// from other work on the machine falls on every benchmark alike.
+// obvious fprintf writer, all in one run on the same realistic input, with
+// the ratios printed at the end; the cost of one number; the peak heap.
+// Repetitions are interleaved by default so that load from other work on the
+// machine falls on every benchmark alike.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "bench/heap_counter.h"
-#include "bench/naive.h"
-#include "bench/realistic_map.h"
 #include "mqo/mqo.h"
-#include "mqo/output_file.h"
 #include "numtext/numtext.h"
+#include "tests/support/bd1.h"
 
 void ShowError(const char* text) { std::fprintf(stderr, "blockmqo_bench: %s\n", text); }
 
 namespace {
 
-const int kSizes[] = {1, 100, 1000, 10000, kMaxBlockCount};
-
-struct Setup {
-  std::string dir;
-  std::map<int, std::string> inputs;  // block count -> .bd1 path
-  std::string output;
-  std::string document;  // the largest map's document, for the floor
+// xorshift32: the same sequence with every compiler and library.
+struct Random {
+  std::uint32_t state = 0x9e3779b9u;
+  int Between(int lo, int hi) {  // a whole number in [lo, hi]
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    return lo + static_cast<int>(state % static_cast<std::uint32_t>(hi - lo + 1));
+  }
 };
-Setup setup;
+float Eighths(int k) { return static_cast<float>(k) / 8.0f; }
+float Sixtyfourths(int k) { return static_cast<float>(k) / 64.0f; }
 
-constexpr std::size_t kChunk = kMqoWriteChunk;  // as the conversion writes
+// Boxes of up to 100 units within ±2000, corners on a 1/8 grid and nudged a
+// little (real maps are seldom square), texture coordinates on a 1/64 grid.
+std::vector<BlockRecord> RealisticBlocks(int count) {
+  Random random;
+  std::vector<BlockRecord> blocks;
+  for (int b = 0; b < count; ++b) {
+    int x0 = random.Between(-15900, 15100), y0 = random.Between(-15900, 15100), z0 = random.Between(-15900, 15100);
+    BlockRecord r = Box(Eighths(x0), Eighths(y0), Eighths(z0), Eighths(x0 + random.Between(8, 800)),
+                        Eighths(y0 + random.Between(8, 800)), Eighths(z0 + random.Between(8, 800)), 0);
+    for (int c = 0; c < 8; ++c) {
+      r.vx[c] += Eighths(random.Between(-8, 8));
+      r.vy[c] += Eighths(random.Between(-8, 8));
+      r.vz[c] += Eighths(random.Between(-8, 8));
+    }
+    for (int f = 0; f < 6; ++f) {
+      for (int k = 0; k < 4; ++k) r.u[f][k] = Sixtyfourths(random.Between(0, 64)), r.v[f][k] = Sixtyfourths(random.Between(0, 64));
+      r.textureIndex[f] = random.Between(0, 9);
+    }
+    blocks.push_back(r);
+  }
+  return blocks;
+}
 
-std::string Document(const std::string& inputPath) {
+const int kSizes[] = {1, 100, 1000, 10000, kMaxBlockCount};
+std::string g_dir, g_output, g_document;  // the largest map's document, for the floor
+std::string Input(int blocks) { return g_dir + "/map" + std::to_string(blocks) + ".bd1"; }
+
+// The floor and the naive writer handle files as the conversion does: a
+// temporary file beside the target, fsync, close, rename.
+bool Finish(std::FILE* f, bool ok) {
+  ok = std::fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
+  return std::fclose(f) == 0 && ok && std::rename((g_output + ".tmp").c_str(), g_output.c_str()) == 0;
+}
+
+// The least any converter must spend: one read of the whole input, one write
+// of the finished document.
+bool WriteFloor() {
+  std::string input = ReadFileBytes(Input(kMaxBlockCount));
+  std::FILE* f = std::fopen((g_output + ".tmp").c_str(), "wb");
+  return f && Finish(f, !input.empty() && std::fwrite(g_document.data(), 1, g_document.size(), f) == g_document.size());
+}
+
+// The obvious writer: one fprintf per line with %.4f and %.5f. Its ties go to
+// even, so its bytes are not the document; it is here for its speed only.
+bool WriteNaive() {
   BlockData data;
-  if (ReadBlockDataFile(inputPath.c_str(), &data) != ReadResult::Ok) return {};
-  std::string text;
-  std::vector<char> chunk(kChunk);
-  MqoCursor cursor{};
-  while (std::size_t n = MqoDocumentNext(data, &cursor, chunk.data(), chunk.size()))
-    text.append(chunk.data(), n);
+  std::FILE* f = std::fopen((g_output + ".tmp").c_str(), "wb");
+  if (!f || ReadBlockDataFile(Input(kMaxBlockCount).c_str(), &data) != ReadResult::Ok) return false;
+  std::fprintf(f, "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial %d {\r\n", 10);
+  for (const char* name : data.textureNames)
+    std::fprintf(f, "\t\"%s\" shader(3) col(1.000 1.000 1.000 1.000) dif(0.900) amb(0.400) emi(0.100) "
+                 "spc(0.000) power(5.00) tex(\"%s\")\r\n", *name ? name : "empty", name);
+  std::fprintf(f, "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n\tfacet 0\r\n"
+               "\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex %d {\r\n", 8 * data.count);
+  for (const BlockRecord& r : std::vector<BlockRecord>(data.blocks, data.blocks + data.count))
+    for (int c = 0; c < 8; ++c)
+      std::fprintf(f, "\t\t%.4f %.4f %.4f\r\n", -double{r.vx[c]}, double{r.vy[c]}, double{r.vz[c]});
+  std::fprintf(f, "\t}\r\n\tface %d {\r\n", 6 * data.count);
+  for (int b = 0; b < data.count; ++b) {
+    const BlockRecord& r = data.blocks[b];
+    for (int face = 0; face < 6; ++face) {
+      const std::int8_t* t = FaceCornerTable[face];
+      std::fprintf(f, "\t\t4 V(%d %d %d %d) M(%d) UV(%.5f %.5f %.5f %.5f %.5f %.5f %.5f %.5f)\r\n", 8 * b + t[3],
+                   8 * b + t[2], 8 * b + t[1], 8 * b + t[0], r.textureIndex[face], double{r.u[face][0]},
+                   double{r.v[face][0]}, double{r.u[face][1]}, double{r.v[face][1]}, double{r.u[face][2]},
+                   double{r.v[face][2]}, double{r.u[face][3]}, double{r.v[face][3]});
+    }
+  }
+  std::fputs("\t}\r\n}\r\n\r\nEof", f);
   ReleaseBlockData(&data);
-  return text;
+  return Finish(f, true);
 }
 
-bool Prepare() {
-  namespace fs = std::filesystem;
-  const char* dir = std::getenv("BLOCKMQO_BENCH_DIR");
-  setup.dir = dir ? dir : (fs::current_path() / "bench-work").string();
-  std::error_code ec;
-  fs::create_directories(setup.dir, ec);
-  std::vector<BlockRecord> blocks = RealisticBlocks(kMaxBlockCount);
-  for (int n : kSizes) {
-    std::string path = setup.dir + "/map" + std::to_string(n) + ".bd1";
-    std::vector<BlockRecord> first(blocks.begin(), blocks.begin() + n);
-    WriteFileBytes(path, BuildBd1(RealisticNames(), first));
-    setup.inputs[n] = path;
-  }
-  setup.output = setup.dir + "/out.mqo";
-  setup.document = Document(setup.inputs[kMaxBlockCount]);
-  // The floor writes exactly what the conversion writes.
-  if (ConvertFile(setup.inputs[kMaxBlockCount].c_str(), setup.output.c_str()) != MqoResult::Ok ||
-      ReadFileBytes(setup.output) != setup.document) {
-    std::fprintf(stderr, "blockmqo_bench: the conversion's output is not the document\n");
-    return false;
-  }
-  return true;
-}
-
-// --- the number formatter on its own, one number per iteration -----------
-
-using Formatter = std::size_t (*)(std::uint32_t bits, int decimals, char* out);
-
-std::size_t Exact(std::uint32_t bits, int decimals, char* out) {
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  double d = f;
-  std::uint64_t wide;
-  std::memcpy(&wide, &d, sizeof wide);
-  return FormatFixedExact(wide, decimals, out);
-}
-
-void Format(benchmark::State& state, Formatter format, std::vector<std::uint32_t> (*make)(std::size_t),
-            int decimals) {
-  const std::vector<std::uint32_t> values = make(4096);
+// One number per iteration: coordinates at 4 decimals, texture coordinates at 5.
+void Format(benchmark::State& state, bool exact, int decimals) {
+  Random random;
+  std::vector<std::uint32_t> values(4096);
+  for (auto& v : values)
+    v = std::bit_cast<std::uint32_t>(decimals == 4 ? Eighths(random.Between(-16000, 16000)) : Sixtyfourths(random.Between(0, 64)));
   char out[FormatFixedBufferSize(5)];
   std::size_t i = 0;
   for (auto _ : state) {
-    std::size_t n = format(values[i++ & 4095], decimals, out);
-    benchmark::DoNotOptimize(n);
+    std::uint32_t bits = values[i++ & 4095];
+    benchmark::DoNotOptimize(exact ? FormatFixedExact(std::bit_cast<std::uint64_t>(double{std::bit_cast<float>(bits)}), decimals, out)
+                                   : FormatFixedFloatBits(bits, decimals, out));
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations());
 }
+BENCHMARK_CAPTURE(Format, fast/coord4, false, 4);
+BENCHMARK_CAPTURE(Format, fast/texcoord5, false, 5);
+BENCHMARK_CAPTURE(Format, exact/coord4, true, 4);
+BENCHMARK_CAPTURE(Format, exact/texcoord5, true, 5);
 
-BENCHMARK_CAPTURE(Format, fast/coord4, FormatFixedFloatBits, CoordinateBits, 4);
-BENCHMARK_CAPTURE(Format, fast/texcoord5, FormatFixedFloatBits, TexCoordBits, 5);
-BENCHMARK_CAPTURE(Format, fast/random4, FormatFixedFloatBits, RandomFiniteBits, 4);
-BENCHMARK_CAPTURE(Format, fast/random5, FormatFixedFloatBits, RandomFiniteBits, 5);
-BENCHMARK_CAPTURE(Format, exact/coord4, Exact, CoordinateBits, 4);
-BENCHMARK_CAPTURE(Format, exact/texcoord5, Exact, TexCoordBits, 5);
-BENCHMARK_CAPTURE(Format, exact/random4, Exact, RandomFiniteBits, 4);
-BENCHMARK_CAPTURE(Format, exact/random5, Exact, RandomFiniteBits, 5);
-
-// --- whole documents -------------------------------------------------------
-
-void PerBlock(benchmark::State& state, int blocks) {
-  state.counters["blocks"] = blocks;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(blocks == kMaxBlockCount ? setup.document.size() : 0));
+void Run(benchmark::State& state, bool (*write)()) {
+  for (auto _ : state)
+    if (!write()) state.SkipWithError("failed");
 }
-
-// The real thing: file to file, fsync and rename included.
+// The real thing, file to file, at every size: the cost per block.
 void Convert(benchmark::State& state) {
-  const int blocks = static_cast<int>(state.range(0));
-  const std::string& input = setup.inputs[blocks];
-  for (auto _ : state) {
-    if (ConvertFile(input.c_str(), setup.output.c_str()) != MqoResult::Ok)
-      state.SkipWithError("conversion failed");
-  }
-  PerBlock(state, blocks);
+  const std::string input = Input(static_cast<int>(state.range(0)));
+  for (auto _ : state)
+    if (ConvertFile(input.c_str(), g_output.c_str()) != MqoResult::Ok) state.SkipWithError("conversion failed");
 }
-BENCHMARK(Convert)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Arg(kMaxBlockCount)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Convert)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Arg(kMaxBlockCount)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, floor, WriteFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Run, naive, WriteNaive)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The same pipeline without the fsync, to compare with the unsynced floor.
-void ConvertNoSync(benchmark::State& state) {
-  const std::string& input = setup.inputs[kMaxBlockCount];
-  std::vector<char> chunk(kChunk);
-  for (auto _ : state) {
-    BlockData data;
-    OutputFile file;
-    bool ok = ReadBlockDataFile(input.c_str(), &data) == ReadResult::Ok &&
-              OpenOutput(setup.output.c_str(), &file) == MqoResult::Ok;
-    MqoCursor cursor{};
-    while (ok) {
-      std::size_t n = MqoDocumentNext(data, &cursor, chunk.data(), chunk.size());
-      if (!n) break;
-      ok = WriteOutput(&file, chunk.data(), n);
-    }
-    ok = ok && std::fclose(file.stream) == 0 && std::rename(file.temp, file.target) == 0;
-    ReleaseBlockData(&data);
-    if (!ok) state.SkipWithError("conversion failed");
-  }
-  PerBlock(state, kMaxBlockCount);
-}
-BENCHMARK(ConvertNoSync)->Arg(kMaxBlockCount)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The document writer alone, in memory: the formatting cost per block.
-void Document(benchmark::State& state) {
-  const int blocks = static_cast<int>(state.range(0));
-  BlockData data;
-  if (ReadBlockDataFile(setup.inputs[blocks].c_str(), &data) != ReadResult::Ok) {
-    state.SkipWithError("no input");
-    return;
-  }
-  std::vector<char> chunk(kChunk);
-  for (auto _ : state) {
-    MqoCursor cursor{};
-    while (std::size_t n = MqoDocumentNext(data, &cursor, chunk.data(), chunk.size()))
-      benchmark::DoNotOptimize(n);
-    benchmark::ClobberMemory();
-  }
-  ReleaseBlockData(&data);
-  PerBlock(state, blocks);
-}
-BENCHMARK(Document)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Arg(kMaxBlockCount)
-    ->Unit(benchmark::kMillisecond);
-
-void Floor(benchmark::State& state) {
-  const bool sync = state.range(1) != 0;
-  for (auto _ : state) {
-    if (!WriteFloor(setup.inputs[kMaxBlockCount].c_str(), setup.output.c_str(), setup.document, sync))
-      state.SkipWithError("floor failed");
-  }
-  PerBlock(state, kMaxBlockCount);
-}
-BENCHMARK(Floor)->ArgNames({"blocks", "sync"})->Args({kMaxBlockCount, 1})->Args({kMaxBlockCount, 0})
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void Naive(benchmark::State& state) {
-  const bool sync = state.range(1) != 0;
-  for (auto _ : state) {
-    if (!WriteNaive(setup.inputs[kMaxBlockCount].c_str(), setup.output.c_str(), sync))
-      state.SkipWithError("naive writer failed");
-  }
-  PerBlock(state, kMaxBlockCount);
-}
-BENCHMARK(Naive)->ArgNames({"blocks", "sync"})->Args({kMaxBlockCount, 1})->Args({kMaxBlockCount, 0})
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// --- the summary -----------------------------------------------------------
-
-struct Figure {
-  double real = 0, cpu = 0;  // seconds per iteration
-};
-
-// Keeps each benchmark's median (or its only run) for the ratios.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  // Colour only on a terminal, so that a saved run reads cleanly.
+// Keeps each benchmark's median for the summary.
+struct Collector : benchmark::ConsoleReporter {
+  std::map<std::string, std::pair<double, double>> medians;  // real, CPU seconds
   Collector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-  std::map<std::string, Figure> figures;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Aggregate && !median) continue;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
       std::string name = run.run_name.str();
-      // Benchmarks timed by the wall clock carry this suffix; the ratios do not care.
-      const std::string suffix = "/real_time";
-      if (name.size() > suffix.size() && name.ends_with(suffix)) name.resize(name.size() - suffix.size());
-      if (!median && figures.count(name)) continue;  // a repetition; the median comes later
+      if (name.ends_with("/real_time")) name.resize(name.size() - 10);
       double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-      figures[name] = {run.GetAdjustedRealTime() / unit, run.GetAdjustedCPUTime() / unit};
+      medians[name] = {run.GetAdjustedRealTime() / unit, run.GetAdjustedCPUTime() / unit};
     }
     ConsoleReporter::ReportRuns(runs);
   }
 };
 
-void PrintRatio(const std::map<std::string, Figure>& f, const char* label, const std::string& a,
-                const std::string& b) {
-  auto x = f.find(a), y = f.find(b);
-  if (x == f.end() || y == f.end() || y->second.real <= 0 || y->second.cpu <= 0) return;
-  std::printf("  %-44s %8.2f %8.2f\n", label, x->second.real / y->second.real,
-              x->second.cpu / y->second.cpu);
-}
+void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
+  const std::string big = "Convert/" + std::to_string(kMaxBlockCount);
+  std::printf("\nratios                                 real      cpu\n");
+  for (auto [label, a, b] : {std::tuple{"conversion / floor", big, std::string("Run/floor")},
+                             std::tuple{"naive / conversion", std::string("Run/naive"), big}})
+    if (m.count(a) && m.count(b))
+      std::printf("  %-34s %8.2f %8.2f\n", label, m[a].first / m[b].first, m[a].second / m[b].second);
+  std::printf("\nper block (us) and per number (ns)      real      cpu\n");
+  for (int n : kSizes)
+    if (auto& f = m["Convert/" + std::to_string(n)]; f.first > 0)
+      std::printf("  Convert/%-25d %8.3f %8.3f\n", n, f.first * 1e6 / n, f.second * 1e6 / n);
+  for (const char* name : {"Format/fast/coord4", "Format/fast/texcoord5", "Format/exact/coord4", "Format/exact/texcoord5"})
+    std::printf("  %-34s %8.2f %8.2f\n", name, m[name].first * 1e9, m[name].second * 1e9);
 
-void PrintSummary(const std::map<std::string, Figure>& f) {
-  const std::string big = std::to_string(kMaxBlockCount);
-  std::printf("\nmedians                                        real ms   cpu ms\n");
-  for (const auto& [name, fig] : f) {
-    if (name.rfind("Format/", 0) == 0) continue;
-    std::printf("  %-44s %8.2f %8.2f\n", name.c_str(), fig.real * 1e3, fig.cpu * 1e3);
-  }
-  std::printf("\nratios                                          real      cpu\n");
-  PrintRatio(f, "conversion / floor (both fsync)", "Convert/" + big, "Floor/blocks:" + big + "/sync:1");
-  PrintRatio(f, "conversion / floor (neither fsync)", "ConvertNoSync/" + big,
-             "Floor/blocks:" + big + "/sync:0");
-  PrintRatio(f, "naive / conversion (both fsync)", "Naive/blocks:" + big + "/sync:1", "Convert/" + big);
-  PrintRatio(f, "naive / conversion (neither fsync)", "Naive/blocks:" + big + "/sync:0",
-             "ConvertNoSync/" + big);
-  PrintRatio(f, "naive / floor (both fsync)", "Naive/blocks:" + big + "/sync:1",
-             "Floor/blocks:" + big + "/sync:1");
-
-  std::printf("\nper block                                    real us   cpu us\n");
-  for (int n : kSizes) {
-    for (const char* kind : {"Convert/", "Document/"}) {
-      auto it = f.find(kind + std::to_string(n));
-      if (it == f.end()) continue;
-      std::printf("  %-44s %8.3f %8.3f\n", it->first.c_str(), it->second.real * 1e6 / n,
-                  it->second.cpu * 1e6 / n);
-    }
-  }
-  std::printf("\nper number                                   real ns   cpu ns\n");
-  for (const auto& [name, fig] : f) {
-    if (name.rfind("Format/", 0) != 0) continue;
-    std::printf("  %-44s %8.2f %8.2f\n", name.c_str(), fig.real * 1e9, fig.cpu * 1e9);
-  }
-}
-
-void PrintPeakHeap() {
-  if (!HeapCounting()) {
-    std::printf("\npeak heap: not counted on this platform\n");
-    return;
-  }
   std::size_t before = HeapInUse();
   HeapResetPeak();
-  MqoResult result =
-      ConvertFile(setup.inputs[kMaxBlockCount].c_str(), setup.output.c_str());
-  std::size_t peak = HeapPeak() - before;
-  std::size_t blockArray = static_cast<std::size_t>(kMaxBlockCount) * sizeof(BlockRecord);
-  std::printf("\npeak heap during one conversion of %d blocks: %zu bytes (%s)\n", kMaxBlockCount,
-              peak, result == MqoResult::Ok ? "ok" : "FAILED");
-  std::printf("  block array %zu + 1 MiB = %zu bytes; above the block array: %zu bytes\n",
-              blockArray, blockArray + (1u << 20), peak - blockArray);
+  MqoResult result = ConvertFile(Input(kMaxBlockCount).c_str(), g_output.c_str());
+  std::size_t peak = HeapPeak() - before, array = kMaxBlockCount * sizeof(BlockRecord);
+  std::printf("\npeak heap during one conversion of %d blocks: %zu bytes (%s); bound: block array %zu + 1 MiB = %zu\n",
+              kMaxBlockCount, peak, result == MqoResult::Ok ? "ok" : "FAILED", array, array + (1u << 20));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   // Defaults first, so that the same flags given on the command line win.
-  std::vector<char*> args = {argv[0]};
-  char repetitions[] = "--benchmark_repetitions=5";
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  char aggregates[] = "--benchmark_report_aggregates_only=true";
-  args.insert(args.end(), {repetitions, interleave, aggregates});
+  char repetitions[] = "--benchmark_repetitions=5", interleave[] = "--benchmark_enable_random_interleaving=true",
+       aggregates[] = "--benchmark_report_aggregates_only=true";
+  std::vector<char*> args = {argv[0], repetitions, interleave, aggregates};
   args.insert(args.end(), argv + 1, argv + argc);
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
-  if (!Prepare()) return 1;
+
+  const char* dir = std::getenv("BLOCKMQO_BENCH_DIR");
+  g_dir = dir ? dir : (std::filesystem::current_path() / "bench-work").string();
+  std::filesystem::create_directories(g_dir);
+  g_output = g_dir + "/out.mqo";
+  std::vector<BlockRecord> blocks = RealisticBlocks(kMaxBlockCount);
+  for (int n : kSizes)
+    WriteFileBytes(Input(n), BuildBd1({"wall.bmp", "floor.bmp", "ceiling.bmp", "brick_red.bmp", "stone01.bmp",
+                                       "wood_dark.bmp", "metal_plate.bmp", "", "grass.bmp", "water.bmp"},
+                                      {blocks.begin(), blocks.begin() + n}));
+  // The floor writes exactly what the conversion writes.
+  if (ConvertFile(Input(kMaxBlockCount).c_str(), g_output.c_str()) != MqoResult::Ok) return 1;
+  g_document = ReadFileBytes(g_output);
 
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  PrintSummary(collector.figures);
-  PrintPeakHeap();
-  std::printf("\nfiles in %s\n", setup.dir.c_str());
+  PrintSummary(collector.medians);
+  std::printf("\nfiles in %s\n", g_dir.c_str());
   benchmark::Shutdown();
   return 0;
 }

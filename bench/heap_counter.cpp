@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#if defined(__GLIBC__)
 #include <malloc.h>
 
 extern "C" {
@@ -63,16 +62,6 @@ int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
 }
 }
 
-bool HeapCounting() { return true; }
 void HeapResetPeak() { peak.store(inUse.load()); }
 std::size_t HeapInUse() { return inUse.load(); }
 std::size_t HeapPeak() { return peak.load(); }
-
-#else
-
-bool HeapCounting() { return false; }
-void HeapResetPeak() {}
-std::size_t HeapInUse() { return 0; }
-std::size_t HeapPeak() { return 0; }
-
-#endif

@@ -1,10 +1,8 @@
-// Heap use of the whole process, counted by replacing malloc and friends
-// (glibc only; elsewhere HeapCounting() is false and the figures are 0).
+// Heap use of the whole process, counted by replacing glibc's malloc and friends.
 #pragma once
 
 #include <cstddef>
 
-bool HeapCounting();
 // Starts a new peak at the bytes in use now.
 void HeapResetPeak();
 std::size_t HeapInUse();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """atspi_probe.py TITLE: describes the showing windows titled TITLE of the
-GTK programs on the session's accessibility bus, and what they contain, in
-the same lines as window_probe.exe does for Windows dialogs:
+GTK programs on the session's accessibility bus (through dogtail), and what
+they contain, in the same lines as window_probe.exe does for Windows dialogs:
 
   window <role>
   control <role> text=<name or text> [items=<a>|<b>]
@@ -12,82 +12,29 @@ was found, 1 when none.
 """
 import sys
 
-import gi
+from dogtail.config import config
 
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+config.checkForA11y = False  # the bus is this session's own, switched on by the harness
+config.logDebugToStdOut = config.logDebugToFile = False
+from dogtail import tree  # noqa: E402
 
-# Roles whose subtrees hold nothing a test looks at, and can be large.
-SKIP = {"table", "tree table", "list", "tree", "scroll pane"}
-
-
-def text_of(node):
-    name = node.get_name() or ""
-    if name:
-        return name
-    try:
-        text = node.get_text_iface()
-        if text:
-            return text.get_text(0, text.get_character_count())
-    except Exception:  # an object gone while we looked
-        pass
-    return ""
-
-
-def one_line(s):
-    return s.replace("\r", "").replace("\n", "\\n")
-
-
-def showing(node):
-    try:
-        return node.get_state_set().contains(Atspi.StateType.SHOWING)
-    except Exception:
-        return False
-
-
-def children(node):
-    for i in range(node.get_child_count()):
-        child = node.get_child_at_index(i)
-        if child is not None:
-            yield child
-
-
-def items_of(node):
-    return [item.get_name() or "" for menu in children(node) for item in children(menu)]
+SKIP = {"table", "tree table", "list", "tree", "scroll pane"}  # large, and nothing to read there
 
 
 def walk(node, depth=0):
-    if depth > 40:
-        return
-    for child in children(node):
-        if not showing(child):
+    for child in node.children if depth < 40 else []:
+        if not child.showing:
             continue
-        role = child.get_role_name()
-        line = f"control {role} text={one_line(text_of(child))}"
-        if role == "combo box":
-            print(line + " items=" + "|".join(items_of(child)))
-            continue
-        print(line)
-        if role not in SKIP:
+        text = (child.name or child.text or "").replace("\r", "").replace("\n", "\\n")
+        items = "|".join(item.name or "" for menu in child.children for item in menu.children) \
+            if child.roleName == "combo box" else None
+        print(f"control {child.roleName} text={text}" + ("" if items is None else f" items={items}"))
+        if items is None and child.roleName not in SKIP:
             walk(child, depth + 1)
 
 
-def main():
-    if len(sys.argv) != 2:
-        print("usage: atspi_probe.py TITLE", file=sys.stderr)
-        return 2
-    title = sys.argv[1]
-    found = 0
-    desktop = Atspi.get_desktop(0)
-    for app in children(desktop):
-        for window in children(app):
-            if window.get_name() != title or not showing(window):
-                continue
-            found += 1
-            print(f"window {window.get_role_name()}")
-            walk(window)
-    return 0 if found else 1
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+windows = [w for app in tree.root.applications() for w in app.children if w.name == sys.argv[1] and w.showing]
+for window in windows:
+    print(f"window {window.roleName}")
+    walk(window)
+sys.exit(0 if windows else 1)

@@ -190,21 +190,20 @@ class Suite:
     def __init__(self, args, display, kind, command):
         self.args, self.d, self.kind, self.command = args, display, kind, command
         self.passed = self.failed = 0
-        self.timings = []
 
     def expected(self, bd1):
         out = os.path.join(tempfile.mkdtemp(prefix="e2e-cli-"), "expected.mqo")
         subprocess.run([self.args.cli, bd1, out], check=True)
         return open(out, "rb").read()
 
-    def run(self, name, case):
+    def run(self, name, case, user=None):
         work = tempfile.mkdtemp(prefix=f"e2e-{self.kind}-")
         os.chmod(work, 0o755)
         shutil.copy(os.path.join(self.args.examples, "courtyard.bd1"), os.path.join(work, "map.bd1"))
         started = time.time()
         program = None
         try:
-            program = Program(self.d, self.kind, self.command, user=getattr(case, "user", None))
+            program = Program(self.d, self.kind, self.command, user=user)
             case(self, program, work)
             self.passed += 1
             print(f"ok   {self.kind}: {name} ({time.time() - started:.1f} s)", flush=True)
@@ -216,7 +215,6 @@ class Suite:
         finally:
             if program:
                 program.kill()
-            self.timings.append((name, time.time() - started))
             shutil.rmtree(work, ignore_errors=True)
 
     def describe(self, p, title, timeout=15):
@@ -255,7 +253,7 @@ class Suite:
         check(not icons, f"the message shows an icon: {icons}")
 
     def shot(self, name):
-        if self.args.shots:
+        if self.args.shots and name:
             self.d.screenshot(os.path.join(self.args.shots, f"{self.kind}-{name}.png"))
 
 
@@ -264,130 +262,77 @@ def check(condition, message):
         raise Failure(message)
 
 
-def cancel_open(s, p, work):
+def cancel(s, p, work, dialog):
+    """Escape in either dialog: exit status 1, nothing written, no save dialog after the open one."""
     before = snapshot(work)
-    w = p.wait_window(OPEN)
-    s.shot("open-dialog")
-    s.check_filter(p, OPEN, "Block Data version1")
-    p.focus(w)
-    p.key("Escape")
-    check(p.wait_exit(watch=[SAVE]) == 1, "exit status is not 1")
-    check(SAVE not in p.seen, "the save dialog appeared")
-    check(snapshot(work) == before, "files changed")
-
-
-def cancel_save(s, p, work):
-    before = snapshot(work)
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    w = p.wait_window(SAVE)
-    s.shot("save-dialog")
-    s.check_filter(p, SAVE, "Metasequoia Document")
-    p.focus(w)
-    p.key("Escape")
-    check(p.wait_exit() == 1, "exit status is not 1")
-    check(snapshot(work) == before, "files changed")
-
-
-def full_run(s, p, work):
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    w = p.wait_window(SAVE)
-    known = p.d.all_windows()
-    p.type_path(w, f"{work}/map.mqo", SAVE)
-    check(p.wait_exit(watch=[ERROR, SAVE, OPEN], known=known) == 1, "exit status is not 1")
-    check(open(f"{work}/map.mqo", "rb").read() == s.expected(f"{work}/map.bd1"),
-          "the document differs from the command-line companion's")
-    check(sorted(os.listdir(work)) == ["map.bd1", "map.mqo"], "stray files left behind")
-
-
-def name_without_extension(s, p, work):
-    # No default extension: the name is used as typed.
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    p.type_path(p.wait_window(SAVE), f"{work}/plain", SAVE)
-    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
-    check(sorted(os.listdir(work)) == ["map.bd1", "plain"], f"files written: {sorted(os.listdir(work))}")
-    check(open(f"{work}/plain", "rb").read() == s.expected(f"{work}/map.bd1"), "the document is wrong")
-
-
-def expect_error(s, p, text, shotname=None):
-    w = p.wait_window(ERROR)
-    if shotname:
-        s.shot(shotname)
-    s.check_message(p, text)
-    p.focus(w)
-    p.key("Return")
-    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
-
-
-def missing_input(s, p, work):
-    if s.kind == "windows":
-        # The open dialog does not insist on an existing file.
-        p.type_path(p.wait_window(OPEN), f"{work}/missing.bd1", OPEN)
-        p.type_path(p.wait_window(SAVE), f"{work}/out.mqo", SAVE)
-    else:
-        # GTK's chooser only returns existing files: the file goes away
-        # between the two dialogs instead.
+    if dialog == SAVE:
         p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-        w = p.wait_window(SAVE)
+    w = p.wait_window(dialog)
+    s.shot("open-dialog" if dialog == OPEN else "save-dialog")
+    s.check_filter(p, dialog, "Block Data version1" if dialog == OPEN else "Metasequoia Document")
+    p.focus(w)
+    p.key("Escape")
+    check(p.wait_exit(watch=[SAVE] if dialog == OPEN else []) == 1, "exit status is not 1")
+    check(dialog == SAVE or SAVE not in p.seen, "the save dialog appeared")
+    check(snapshot(work) == before, "files changed")
+
+
+def convert(s, p, work, open_as, save_as, existing, message):
+    """Chooses the two files, confirms replacing an existing target, and then
+    either sees `message` in the one message box, with every file left as it
+    was, or sees the program end without another window, with the document
+    at the target and nothing else written."""
+    target, expected = f"{work}/{save_as}", s.expected(f"{work}/map.bd1")
+    if existing is not None and save_as != "map.bd1":
+        with open(target, "wb") as f:
+            f.write(existing)
+    if message and existing is not None:  # a read-only target
+        os.chmod(target, 0o444)
+        if s.kind == "windows":
+            subprocess.run([s.args.wine, "cmd", "/c", "attrib", "+r", "Z:" + target.replace("/", "\\")],
+                           capture_output=True, timeout=60)
+    before = snapshot(work)
+    # GTK's chooser only returns existing files: a missing input goes away
+    # between the two dialogs instead.
+    gone = open_as == "missing.bd1" and s.kind == "gtk"
+    p.type_path(p.wait_window(OPEN), f"{work}/{'map.bd1' if gone else open_as}", OPEN)
+    w = p.wait_window(SAVE)
+    if gone:
         os.remove(f"{work}/map.bd1")
-        p.type_path(w, f"{work}/out.mqo", SAVE)
-    expect_error(s, p, "Failed: open file (bd)", "error-message")
-    check(not os.path.exists(f"{work}/out.mqo"), "an output was written")
-
-
-def unwritable_output(s, p, work):
-    target = f"{work}/locked.mqo"
-    with open(target, "wb") as f:
-        f.write(b"keep me")
-    os.chmod(target, 0o444)
-    if s.kind == "windows":
-        subprocess.run([s.args.wine, "cmd", "/c", "attrib", "+r", "Z:" + target.replace("/", "\\")],
-                       capture_output=True, timeout=60)
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    w = p.wait_window(SAVE)
-    before = p.d.all_windows()
+        del before["map.bd1"]
+    known = p.d.all_windows()
     p.type_path(w, target, SAVE)
-    confirm = p.wait_new_window(before)
-    p.focus(confirm)
-    p.key("alt+y" if s.kind == "windows" else "alt+r")
-    expect_error(s, p, "Failed: open file (mqo)")
-    check(open(target, "rb").read() == b"keep me", "the read-only target changed")
+    if existing is not None:
+        confirm = p.wait_new_window(known)
+        known.add(confirm)
+        s.shot("overwrite-confirmation" if save_as == "old.mqo" else None)
+        p.focus(confirm)
+        p.key("alt+y" if s.kind == "windows" else "alt+r")
+    if message:
+        w = p.wait_window(ERROR)
+        s.shot("error-message" if open_as == "missing.bd1" else None)
+        s.check_message(p, message)
+        p.focus(w)
+        p.key("Return")
+        check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
+        check(snapshot(work) == before, "files changed")
+    else:
+        check(p.wait_exit(watch=[ERROR, SAVE, OPEN], known=known) == 1, "exit status is not 1")
+        check(open(target, "rb").read() == expected, "the document differs from the command-line companion's")
+        check(sorted(os.listdir(work)) == sorted(set(before) | {save_as}), f"files: {sorted(os.listdir(work))}")
 
 
-unwritable_output.user = None  # set to an unprivileged uid for GTK (root writes anything)
-
-
-def missing_directory(s, p, work):
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    p.type_path(p.wait_window(SAVE), f"{work}/nodir/out.mqo", SAVE)
-    expect_error(s, p, "Failed: open file (mqo)")
-    check(sorted(os.listdir(work)) == ["map.bd1"], "files were written")
-
-
-def overwrite(s, p, work):
-    with open(f"{work}/old.mqo", "wb") as f:
-        f.write(b"old document")
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    w = p.wait_window(SAVE)
-    before = p.d.all_windows()
-    p.type_path(w, f"{work}/old.mqo", SAVE)
-    confirm = p.wait_new_window(before)
-    s.shot("overwrite-confirmation")
-    p.focus(confirm)
-    p.key("alt+y" if s.kind == "windows" else "alt+r")
-    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
-    check(open(f"{work}/old.mqo", "rb").read() == s.expected(f"{work}/map.bd1"), "the file was not replaced")
-
-
-def same_file(s, p, work):
-    expected = s.expected(f"{work}/map.bd1")
-    p.type_path(p.wait_window(OPEN), f"{work}/map.bd1", OPEN)
-    w = p.wait_window(SAVE)
-    before = p.d.all_windows()
-    p.type_path(w, f"{work}/map.bd1", SAVE)
-    p.focus(p.wait_new_window(before))
-    p.key("alt+y" if s.kind == "windows" else "alt+r")
-    check(p.wait_exit(watch=[ERROR]) == 1, "exit status is not 1")
-    check(open(f"{work}/map.bd1", "rb").read() == expected, "the map was not replaced by its document")
+# name, file typed in the open dialog, in the save dialog, bytes already at
+# the target (confirmed), the message expected
+CASES = [
+    ("full run", "map.bd1", "map.mqo", None, None),
+    ("name without extension", "map.bd1", "plain", None, None),  # used as typed
+    ("missing input", "missing.bd1", "out.mqo", None, "Failed: open file (bd)"),
+    ("read-only target", "map.bd1", "locked.mqo", b"keep me", "Failed: open file (mqo)"),
+    ("missing directory", "map.bd1", "nodir/out.mqo", None, "Failed: open file (mqo)"),
+    ("existing output is confirmed and replaced", "map.bd1", "old.mqo", b"old document", None),
+    ("same file in both dialogs", "map.bd1", "map.bd1", b"", None),
+]
 
 
 def main():
@@ -402,22 +347,14 @@ def main():
     ap.add_argument("--shots", help="folder for screenshots of each dialog")
     ap.add_argument("--only", help="run only cases whose name contains this")
     args = ap.parse_args()
-    os.makedirs(args.out, exist_ok=True)
-    if args.shots:
-        os.makedirs(args.shots, exist_ok=True)
-
-    cases = [("cancel in the open dialog", cancel_open), ("cancel in the save dialog", cancel_save),
-             ("full run", full_run), ("name without extension", name_without_extension),
-             ("missing input", missing_input),
-             ("read-only target", unwritable_output), ("missing directory", missing_directory),
-             ("existing output is confirmed and replaced", overwrite), ("same file in both dialogs", same_file)]
-    builds = []
-    if args.gtk:
-        builds.append(("gtk", [args.gtk]))
+    for folder in (args.out, args.shots):
+        os.makedirs(folder or args.out, exist_ok=True)
     if args.windows and not (args.wine and args.probe):
         ap.error("--windows needs --wine and --probe")
-    if args.windows:
-        builds.append(("windows", [args.wine, args.windows]))
+    builds = [(kind, command) for kind, command, given in
+              [("gtk", [args.gtk], args.gtk), ("windows", [args.wine, args.windows], args.windows)] if given]
+    cases = [(f"cancel in the {d.split()[0].lower()} dialog", lambda s, p, w, d=d: cancel(s, p, w, d)) for d in (OPEN, SAVE)]
+    cases += [(c[0], lambda s, p, w, c=c: convert(s, p, w, *c[1:])) for c in CASES]
 
     display = Display()
     total_passed = total_failed = 0
@@ -428,12 +365,11 @@ def main():
             for name, case in cases:
                 if args.only and args.only not in name:
                     continue
-                if kind == "gtk" and case is missing_directory:
-                    # GTK's save dialog will not return a path in a missing folder.
+                if kind == "gtk" and name == "missing directory":
                     print(f"skip {kind}: {name} (the dialog refuses missing folders)")
                     continue
-                case.user = 65534 if (kind == "gtk" and case is unwritable_output) else None
-                suite.run(name, case)
+                # Root writes anything: GTK's read-only case runs as nobody.
+                suite.run(name, case, user=65534 if kind == "gtk" and name == "read-only target" else None)
             total_passed += suite.passed
             total_failed += suite.failed
     finally:

@@ -16,21 +16,13 @@ using TextureNames = std::array<std::string, kTextureNameCount>;
 BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture);
 
 // The file bytes. Names longer than 30 bytes fill the field without a NUL.
-// `count` defaults to the number of blocks; a different value (negative, or
-// larger, for a truncated file) is written as given.
-std::vector<unsigned char> BuildBd1(const TextureNames& names,
-                                    const std::vector<BlockRecord>& blocks);
-std::vector<unsigned char> BuildBd1(const TextureNames& names,
-                                    const std::vector<BlockRecord>& blocks, std::int16_t count);
+// `count` is written as given; by default it is the number of blocks.
+std::vector<unsigned char> BuildBd1(const TextureNames& names, const std::vector<BlockRecord>& blocks,
+                                    int count = -1 - 32768);
 
 // The worked example: one 2x1x2 box, wall.bmp and floor.bmp.
-TextureNames WorkedExampleNames();
-BlockRecord WorkedExampleBlock();
+std::vector<unsigned char> WorkedExample();
 
-// File helpers for tests that go through the file system.
 void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 std::string ReadFileBytes(const std::string& path);  // "" when missing
-bool FileExists(const std::string& path);
-std::string MakeTempDir();   // a fresh directory, removed by RemoveTree
-void RemoveTree(const std::string& path);
-std::vector<std::string> ListDir(const std::string& path);
+std::string TempDir();  // this process's own folder, removed when it ends
