@@ -145,6 +145,12 @@ absent "path of 260 characters" "$target"
 
 odd_names_convert 'my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1'
 
+# Operands are paths, not "/x" style options: "/tmp/..." is a path on the
+# current drive (Z:, Wine's root).
+"$wine" "$exe" "$work/cube.bd1" "$work/slash.mqo" >"$work/stdout" 2>"$work/stderr"; status=$?
+err=$(tr -d '\r' <"$work/stderr")
+expect_ok "operands beginning with /" "$work/slash.mqo" "$work/cube.ref.mqo"
+
 # --- inputs that are gone or cut short ---------------------------------------------
 removed_input_is_reported
 
