@@ -427,8 +427,9 @@ def main():
             if kind == "windows":
                 # Warm the prefix once, on this display, before the timed cases:
                 # Wine's desktop process starts here, not inside a case.
-                subprocess.run([args.wine, args.probe, OPEN], env=display.env,
-                               capture_output=True, timeout=300)
+                # (Not captured: the services Wine starts would hold the pipes.)
+                subprocess.run([args.wine, args.probe, OPEN], env=display.env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=300)
             suite = Suite(args, display, kind, command)
             for name, case in cases:
                 if args.only and args.only not in name:
