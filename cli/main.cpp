@@ -107,6 +107,9 @@ int main(int argc, char** argv) {
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "print no warnings about what some readers reject");
   app.set_version_flag("--version", "blockmqo-cli " BLOCKMQO_VERSION);
+  // Operands are paths, also on Windows where "/maps/x.bd1" names a file on the
+  // current drive: no "/d" or "/help" style options.
+  app.allow_windows_style_options(false);
   app.footer(
       "Without -d, two files are an input and its output unless the second ends in .bd1;\n"
       "otherwise each input is written beside itself as NAME.mqo. Exit status: 0 all converted,\n"

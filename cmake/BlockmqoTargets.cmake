@@ -21,7 +21,9 @@ function(blockmqo_add_test name)
   blockmqo_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   if(BLOCKMQO_RUN_TESTS)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    # Listing the tests starts the program; a start of 32-bit Wine under
+    # qemu can take longer than the default 5 s.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                          PROPERTIES LABELS "${T_LABELS}")
   endif()
 endfunction()

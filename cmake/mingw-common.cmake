@@ -1,5 +1,6 @@
 # Shared part of the Windows cross builds; the including file sets
-# BLOCKMQO_MINGW to the toolchain prefix (i686-w64-mingw32, x86_64-w64-mingw32).
+# BLOCKMQO_MINGW to the toolchain prefix (i686-w64-mingw32) and the emulator
+# that runs its tests.
 # The POSIX threads variant of the compiler is the one GoogleTest needs.
 # Executables are linked statically so they need only the DLLs Windows ships.
 set(CMAKE_SYSTEM_NAME Windows)
@@ -12,7 +13,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-# Tests run under Wine, in the project's own prefix.
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
-endif()

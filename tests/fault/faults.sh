@@ -25,7 +25,9 @@ if [ -n "$wine" ]; then
   # Wine's server inherits the limits of the program that starts it; one born
   # under a file size limit cannot save its registry, so it is started here.
   "$wine" --server -w >/dev/null 2>&1; "$wine" --server -p </dev/null >/dev/null 2>&1
-  name() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }  # the Windows name of a Linux path
+  # The Windows name of a Linux path; with unix set, the Linux path itself,
+  # which Windows takes as a path on the current drive (Z:, Wine's root).
+  name() { if [ -n "${unix:-}" ]; then printf '%s' "$1"; else local p=${1//\//\\}; printf 'Z:%s' "$p"; fi; }
   prog=("$wine" "$cli")
 else
   name() { printf '%s' "$1"; }
@@ -107,6 +109,8 @@ if [ -z "$wine" ]; then
     case_ "unprivileged conversion" ok:cube.ref "$work/user/cube.bd1" "$work/user/ok.mqo" as_user
   else skip "permission cases: cannot run as an unprivileged user"; fi
 else
+  # Operands are paths, never "/x" style options.
+  unix=1 case_ "operands beginning with /" ok:cube.ref "$work/cube.bd1" "$work/slash.mqo"
   cp old.mqo readonly.mqo && "$wine" cmd /c attrib +r "$(name "$work/readonly.mqo")" >/dev/null 2>&1
   case_ "read-only attribute" "$e" cube.bd1 "$work/readonly.mqo"
   cp old.mqo limited.mqo
