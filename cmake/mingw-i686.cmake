@@ -2,7 +2,5 @@
 # (scripts/wine32-run), through qemu where the kernel runs no 32-bit code.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(BLOCKMQO_MINGW i686-w64-mingw32)
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine32-run)
-endif()
+set(BLOCKMQO_WINE_RUN wine32-run)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -5,7 +5,5 @@
 # the end-to-end suite then drives this build's dialogs under wine64 instead.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(BLOCKMQO_MINGW x86_64-w64-mingw32)
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
-endif()
+set(BLOCKMQO_WINE_RUN wine-run)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
