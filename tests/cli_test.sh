@@ -45,6 +45,28 @@ check "--version" 0 "" "$cli" --version
 [ -z "$(ls -A outdir | grep -v mqo)$(ls -A | grep -v -e '\.bd1$' -e '\.mqo$' -e '\.DAT$' -e '\.map$' -e '\.target$' -e '^outdir$' -e '^stdout$')" ] ||
   { echo "FAIL: stray files: $(ls -A)"; failures=$((failures + 1)); }
 
+# Warnings: maps patched from the cube (one block, textures 0 0 1 1 1 1) and
+# from two of it; a record starts at 312 and the next at 628 (x at +0, y +32,
+# z +64, u +96, textures +288). Each map is converted with its warnings, then
+# with --quiet into the same bytes with nothing said; the last one into itself.
+{ head -c 310 cube.bd1; printf '\2\0'; tail -c 316 cube.bd1; tail -c 316 cube.bd1; } >two.map
+tex="texture numbers outside 0-9, which some readers reject" nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
+name="a quote, line break, brace or parenthesis, which break"
+while IFS='|' read -r case map target patches want; do
+  cp "$map" orig.map && for p in $patches; do printf "${p#*=}" | dd of=orig.map bs=1 seek="${p%=*}" conv=notrunc status=none; done
+  [ -n "$want" ] && want=$(sed "s/^/blockmqo-cli: warning: /; s/\$/: case.map/" <<<"${want//;/$'\n'}")
+  cp orig.map case.map && check "$case" 0 "$want" "$cli" case.map "$target" && cp "$target" loud.mqo
+  cp orig.map case.map && check "$case, --quiet" 0 "" "$cli" --quiet case.map "$target"
+  same "$case: a document" <(head -c 22 loud.mqo) <(printf 'Metasequoia Document\r\n')
+  same "$case: --quiet writes the same" "$target" loud.mqo
+done <<CASES
+extremes readers accept|two.map|case.mqo|316=\377\377\177\177 604=\t\0\0\0 608=\0\0\0\0 612=\t\0\0\0 616=\0\0\0\0 620=\t\0\0\0|
+texture numbers|two.map|case.mqo|600=\377\377\377\377 604=\012\0\0\0 608=\t\0\0\0 936=\371\377\377\377|3 faces use $tex
+non-finite numbers|two.map|case.mqo|312=\0\0\200\177 372=\0\0\300\177 816=\0\0\200\377|3 numbers are $nan
+names|cube.bd1|case.mqo|0=\042 31=\r 62=\n 93={ 124=} 155=( 186=)|7 texture names hold $name the material lines in readers that read names
+every kind, into the map itself|cube.bd1|case.map|0=(x)\0 600=\014\0\0\0 396=\0\0\300\177|1 face uses a ${tex/numbers/number};1 number is $nan;1 texture name holds ${name/%break/breaks} the material line in readers that read names
+CASES
+
 # libfiu's preload and a sanitizer's runtime do not mix; the fault runner
 # takes the sanitized program through failed writes instead.
 if [ "$sanitized" != 0 ]; then
