@@ -123,6 +123,14 @@ limit=8192
 until (ulimit -v $limit; exec "$cli" big.bd1 big.mqo 2>/dev/null) || [ $limit -gt 65536 ]; do limit=$((limit + 2048)); done
 check "allocation failure" 1 "$e allocate memory: big.bd1" sh -c "ulimit -v $((limit - 4096)); exec '$cli' big.bd1 big.mqo"
 check "each block array is freed" 0 "" sh -c "ulimit -v $limit; exec '$cli' big.bd1 big.bd1 big.bd1"
+# Half the write buffer short of what the map needs: the buffer fails, and the
+# block array it leaves must go, or the next, small map does not fit either.
+lo=$((limit - 2048)) hi=$limit
+while [ $((hi - lo)) -gt 64 ]; do
+  mid=$(((lo + hi) / 2)) && if (ulimit -v $mid; exec "$cli" big.bd1 big.mqo 2>/dev/null); then hi=$mid; else lo=$mid; fi
+done
+rm -f cube.mqo && check "a buffer not allocated frees the block array" 1 "$e allocate memory: big.bd1" \
+  sh -c "ulimit -v $((hi - 256)); exec '$cli' big.bd1 cube.bd1" && same "the map after it" cube.mqo ref.mqo
 check "each write buffer is freed" 0 "" sh -c "ulimit -v $limit; exec '$cli' $(printf 'cube.bd1 %.0s' {1..40})"
 
 echo "cli: $passed passed, $failures failed"
