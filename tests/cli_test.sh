@@ -1,6 +1,7 @@
 #!/bin/bash
 # blockmqo-cli as a script would use it: exit status, messages, where the
-# documents go; then each I/O call of a conversion failed in turn (libfiu).
+# documents go, its warnings; then each I/O call of a conversion failed in
+# turn (libfiu), and limits on descriptors and memory.
 # Usage: cli_test.sh BLOCKMQO_CLI EXAMPLES_DIR
 set -u
 cli=$1 examples=$2
