@@ -60,16 +60,4 @@ TEST(BlockData, VerdictsFromBytesAndFromFile) {
   EXPECT_EQ(data.blocks, nullptr);
 }
 
-TEST(BlockData, LargestCountLoadsFromFile) {
-  std::vector<BlockRecord> blocks(kMaxBlockCount, Box(0, 0, 0, 1, 1, 1, 0));
-  blocks.back().textureIndex[2] = 7;
-  const std::string path = TempDir() + "/big.bd1";
-  WriteFileBytes(path, BuildBd1({}, blocks));
-  BlockData data;
-  ASSERT_EQ(ReadBlockDataFile(path.c_str(), &data), ReadResult::Ok);
-  EXPECT_EQ(data.count, 32767);
-  EXPECT_EQ(data.blocks[32766].textureIndex[2], 7);
-  ReleaseBlockData(&data);
-}
-
 }  // namespace

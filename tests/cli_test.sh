@@ -1,6 +1,7 @@
 #!/bin/bash
 # blockmqo-cli as a script would use it: exit status, messages, where the
-# documents go; then each I/O call of a conversion failed in turn (libfiu).
+# documents go, its warnings; then each I/O call of a conversion failed in
+# turn (libfiu), and limits on descriptors and memory.
 # Usage: cli_test.sh BLOCKMQO_CLI EXAMPLES_DIR
 set -u
 cli=$1 examples=$2
@@ -45,6 +46,28 @@ check "--version" 0 "" "$cli" --version
 [ -z "$(ls -A outdir | grep -v mqo)$(ls -A | grep -v -e '\.bd1$' -e '\.mqo$' -e '\.DAT$' -e '\.map$' -e '\.target$' -e '^outdir$' -e '^stdout$')" ] ||
   { echo "FAIL: stray files: $(ls -A)"; failures=$((failures + 1)); }
 
+# Warnings: maps patched from the cube (one block, textures 0 0 1 1 1 1) and
+# from two of it; a record starts at 312 and the next at 628 (x at +0, y +32,
+# z +64, u +96, textures +288). Each map is converted with its warnings, then
+# with --quiet into the same bytes with nothing said; the last one into itself.
+{ head -c 310 cube.bd1; printf '\2\0'; tail -c 316 cube.bd1; tail -c 316 cube.bd1; } >two.map
+tex="texture numbers outside 0-9, which some readers reject" nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
+name="a quote, line break, brace or parenthesis, which break"
+while IFS='|' read -r case map target patches want; do
+  cp "$map" orig.map && for p in $patches; do printf "${p#*=}" | dd of=orig.map bs=1 seek="${p%=*}" conv=notrunc status=none; done
+  [ -n "$want" ] && want=$(sed "s/^/blockmqo-cli: warning: /; s/\$/: case.map/" <<<"${want//;/$'\n'}")
+  cp orig.map case.map && check "$case" 0 "$want" "$cli" case.map "$target" && cp "$target" loud.mqo
+  cp orig.map case.map && check "$case, --quiet" 0 "" "$cli" --quiet case.map "$target"
+  same "$case: a document" <(head -c 22 loud.mqo) <(printf 'Metasequoia Document\r\n')
+  same "$case: --quiet writes the same" "$target" loud.mqo
+done <<CASES
+extremes readers accept|two.map|case.mqo|316=\377\377\177\177 604=\t\0\0\0 608=\0\0\0\0 612=\t\0\0\0 616=\0\0\0\0 620=\t\0\0\0|
+texture numbers|two.map|case.mqo|600=\377\377\377\377 604=\012\0\0\0 608=\t\0\0\0 936=\371\377\377\377|3 faces use $tex
+non-finite numbers|two.map|case.mqo|312=\0\0\200\177 372=\0\0\300\177 816=\0\0\200\377|3 numbers are $nan
+names|cube.bd1|case.mqo|0=\042 31=\r 62=\n 93={ 124=} 155=( 186=)|7 texture names hold $name the material lines in readers that read names
+every kind, into the map itself|cube.bd1|case.map|0=(x)\0 600=\014\0\0\0 396=\0\0\300\177|1 face uses a ${tex/numbers/number};1 number is $nan;1 texture name holds ${name/%break/breaks} the material line in readers that read names
+CASES
+
 # libfiu's preload and a sanitizer's runtime do not mix; the fault runner
 # takes the sanitized program through failed writes instead.
 if [ "$sanitized" != 0 ]; then
@@ -55,6 +78,9 @@ fi
 # Each call failed in turn, into a new file, over an old one, over the map
 # itself (not named .bd1: two of those are a batch) and through a dangling link: its message, the target as it was, no
 # temporary file left.
+# In a coverage build, a run whose writes fail leaves broken counts that wipe
+# out every earlier run's: these keep theirs apart.
+export GCOV_PREFIX=$work/gcov
 ln -s named.mqo link.mqo
 while read -r call target message; do
   rm -f new.mqo named.mqo && cp old.mqo old.target && cp cube.bd1 same.map
@@ -93,11 +119,20 @@ CASES
 for i in 1 2 3 4 5 6 7 8; do cp cube.bd1 "fd$i.bd1"; done
 check "failed writes close their files" 1 "$(for i in 1 2 3 4 5 6 7 8; do echo "$e write file (mqo): fd$i.mqo"; done)" \
   sh -c "ulimit -n 7; exec fiu-run -x -f '' -c 'enable name=posix/stdio/rw/fwrite' '$cli' fd?.bd1"
+unset GCOV_PREFIX  # the memory limits below fail no write: their counts are kept
 { head -c 310 cube.bd1; printf '\377\177'; head -c $((32767 * 316)) /dev/zero; } >big.bd1
 limit=8192
 until (ulimit -v $limit; exec "$cli" big.bd1 big.mqo 2>/dev/null) || [ $limit -gt 65536 ]; do limit=$((limit + 2048)); done
 check "allocation failure" 1 "$e allocate memory: big.bd1" sh -c "ulimit -v $((limit - 4096)); exec '$cli' big.bd1 big.mqo"
 check "each block array is freed" 0 "" sh -c "ulimit -v $limit; exec '$cli' big.bd1 big.bd1 big.bd1"
+# Half the write buffer short of what the map needs: the buffer fails, and the
+# block array it leaves must go, or the next, small map does not fit either.
+lo=$((limit - 2048)) hi=$limit
+while [ $((hi - lo)) -gt 64 ]; do
+  mid=$(((lo + hi) / 2)) && if (ulimit -v $mid; exec "$cli" big.bd1 big.mqo 2>/dev/null); then hi=$mid; else lo=$mid; fi
+done
+rm -f cube.mqo && check "a buffer not allocated frees the block array" 1 "$e allocate memory: big.bd1" \
+  sh -c "ulimit -v $((hi - 256)); exec '$cli' big.bd1 cube.bd1" && same "the map after it" cube.mqo ref.mqo
 check "each write buffer is freed" 0 "" sh -c "ulimit -v $limit; exec '$cli' $(printf 'cube.bd1 %.0s' {1..40})"
 
 echo "cli: $passed passed, $failures failed"

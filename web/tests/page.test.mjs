@@ -6,7 +6,7 @@
 //   BLOCKMQO_WEB_SHOTS  a folder for the screenshot of examples/courtyard.bd1
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
@@ -58,19 +58,15 @@ async function itemFor(page, name) {
   return item;
 }
 
+// The counts the page shows: blocks, vertices, faces, out-of-range, non-finite;
+// then the faces per material and which counts are marked as warnings.
 async function shownCounts(page) {
   return page.evaluate(() => {
     const number = (e) => Number(e.textContent.replace(/[^\d-]/g, ''));
-    const get = (selector) => number(document.querySelector(selector));
-    return {
-      blocks: get('[data-count="blocks"]'),
-      vertices: get('[data-count="vertices"]'),
-      faces: get('[data-count="faces"]'),
-      outside: get('[data-count="out-of-range"]'),
-      nonFinite: get('[data-count="non-finite"]'),
-      perMaterial: [...document.querySelectorAll('[data-material]')].map(number),
-      warned: [...document.querySelectorAll('#summary dd.warning')].map((e) => e.dataset.count),
-    };
+    const all = (selector) => [...document.querySelectorAll(selector)];
+    return [...['blocks', 'vertices', 'faces', 'out-of-range', 'non-finite']
+      .map((name) => number(document.querySelector(`[data-count="${name}"]`))),
+    all('[data-material]').map(number), all('#summary dd.warning').map((e) => e.dataset.count)];
   });
 }
 
@@ -88,13 +84,9 @@ test('every document downloaded from the page is byte for byte what blockmqo-cli
 
   const expected = join(work, 'cli');
   mkdirSync(expected);
-  try {
-    execFileSync(CLI, [...inputs, '-d', expected], { stdio: 'pipe' });
-    assert.fail('blockmqo-cli should refuse cut.bd1');
-  } catch (error) {
-    assert.equal(error.status, 1, String(error.stderr));
-    assert.match(String(error.stderr), /Failed: read file \(bd\): .*cut\.bd1/);
-  }
+  const cli = spawnSync(CLI, [...inputs, '-d', expected], { encoding: 'utf8' });
+  assert.equal(cli.status, 1, cli.stderr);  // it refuses cut.bd1 alone
+  assert.match(cli.stderr, /^blockmqo-cli: Failed: read file \(bd\): .*cut\.bd1\n$/m);
 
   const page = await openPage(browser);
   await page.getByLabel('Choose block data files (.bd1)').setInputFiles(inputs);
@@ -114,15 +106,12 @@ test('every document downloaded from the page is byte for byte what blockmqo-cli
   }
 
   // What the view read back from the document, against what went into the map.
-  assert.deepEqual(await shownCounts(page), {
-    blocks: odd.blocks, vertices: 8 * odd.blocks, faces: 6 * odd.blocks,
-    outside: odd.outside, nonFinite: odd.nonFinite, perMaterial: odd.faces,
-    warned: ['out-of-range', 'non-finite'],
-  });
+  assert.deepEqual(await shownCounts(page), [odd.blocks, 8 * odd.blocks, 6 * odd.blocks, odd.outside,
+    odd.nonFinite, odd.faces, ['out-of-range', 'non-finite']]);
   await page.getByRole('button', { name: 'View largest.bd1' }).click();
   const largest = await shownCounts(page);
-  assert.deepEqual([largest.blocks, largest.vertices, largest.faces, largest.nonFinite, largest.warned],
-    [32767, 8 * 32767, 6 * 32767, 0, []]);
+  largest.splice(5, 1);  // all but the faces per material
+  assert.deepEqual(largest, [32767, 8 * 32767, 6 * 32767, 0, 0, []]);
   await page.close();
 });
 
@@ -156,16 +145,12 @@ test('offline, the view draws examples/courtyard.bd1 in colour and the keyboard 
 
     // The background is #eef1f5; the map must cover part of the canvas in
     // several of the materials' colours.
-    let drawn = 0;
-    const colours = new Set();
+    const drawn = [];
     for (let i = 0; i < before.length; i += 4) {
-      const [r, g, b] = [before[i], before[i + 1], before[i + 2]];
-      if (Math.abs(r - 0xee) + Math.abs(g - 0xf1) + Math.abs(b - 0xf5) > 24) {
-        drawn++;
-        colours.add(`${r >> 5},${g >> 5},${b >> 5}`);
-      }
+      const [r, g, b] = before.slice(i, i + 3);
+      if (Math.abs(r - 0xee) + Math.abs(g - 0xf1) + Math.abs(b - 0xf5) > 24) drawn.push(`${r >> 5},${g >> 5},${b >> 5}`);
     }
-    const share = drawn / (before.length / 4);
+    const share = drawn.length / (before.length / 4), colours = new Set(drawn);
     assert.ok(share > 0.02, `only ${(100 * share).toFixed(2)}% of the canvas is drawn`);
     assert.ok(colours.size >= 5, `only ${colours.size} colours drawn`);
 
