@@ -193,7 +193,7 @@ class Suite:
 
     def expected(self, bd1):
         out = os.path.join(tempfile.mkdtemp(prefix="e2e-cli-"), "expected.mqo")
-        subprocess.run([self.args.cli, bd1, out], check=True)
+        subprocess.run([self.args.cli, "--quiet", bd1, out], check=True)
         return open(out, "rb").read()
 
     def run(self, name, case, user=None):
