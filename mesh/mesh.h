@@ -1,0 +1,81 @@
+// One mesh from a map, for tools that read OBJ and glTF, and an MQO document
+// that holds it.
+//
+// BuildMesh turns every block into its six four-sided faces, in the
+// document's coordinates (first axis negated) and corner order, each with its
+// texture number and a UV per corner. Two options, each on its own:
+//  - removeHiddenFaces: two faces of different blocks on the same four corner
+//    points (exact float values, -0 equal to +0, any corner order) that face
+//    opposite ways are both removed; nothing else is;
+//  - shareVertices: corners at the same position become one vertex (UVs stay
+//    with the face corner, so nothing is lost).
+// With either option, a vertex that no remaining face uses is dropped. Without
+// both, the mesh is the document's own: 8 vertices and 6 faces a block.
+//
+// The writers are formatters in the document writer's shape: start with a
+// zeroed cursor, call until 0 comes back; each call fills at most `capacity`
+// bytes (at least kMqoMinChunk) and cannot fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "blockdata/blockdata.h"
+#include "mqo/mqo.h"
+
+struct MeshOptions {
+  bool removeHiddenFaces;
+  bool shareVertices;
+  // OBJ and glTF cannot hold Inf or NaN: blocks with any non-finite corner
+  // coordinate or texture coordinate are left out and counted.
+  bool dropNonFinite;
+};
+
+struct MeshVertex {
+  float x, y, z;  // document coordinates: x is the map's first axis negated
+};
+
+struct MeshFace {
+  std::uint32_t corner[4];  // vertex numbers, in the order the document lists them
+  float u[4], v[4];         // per corner, as the map gives them
+  std::int32_t texture;     // the map's texture number, any value
+  std::int32_t block;       // the block it came from
+};
+
+struct Mesh {
+  MeshVertex* vertices;
+  std::uint32_t vertexCount;
+  MeshFace* faces;
+  std::uint32_t faceCount;
+  int droppedBlocks;  // left out by dropNonFinite
+};
+
+enum class MeshResult { Ok, OutOfMemory };
+
+// On success the caller owns the mesh and frees it with ReleaseMesh; on
+// failure nothing is held.
+MeshResult BuildMesh(const BlockData& data, MeshOptions options, Mesh* mesh);
+void ReleaseMesh(Mesh* mesh);
+
+enum class MeshFormat {
+  Mqo,  // the document's header and materials, the object holds the mesh
+  Obj,  // Wavefront OBJ, four-sided faces, V flipped; names its MTL
+  Mtl,  // the OBJ's materials, one per texture number in use
+  Glb,  // glTF 2.0 binary: one mesh, a primitive per texture number in use
+};
+
+struct MeshDocument {
+  const BlockData* data;    // texture names
+  const Mesh* mesh;
+  MeshFormat format;
+  const char* mtlFileName;  // Obj only: the name its mtllib line gives
+};
+
+struct MeshCursor {
+  int section;
+  std::uint32_t index;
+  std::uint32_t part;  // a writer's own position within a section
+};
+
+std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* out,
+                             std::size_t capacity);
