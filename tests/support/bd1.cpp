@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 
 BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture) {
   BlockRecord r{};
@@ -56,14 +54,4 @@ void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string TempDir() {
-  namespace fs = std::filesystem;
-  static const struct Dir {
-    fs::path path = fs::temp_directory_path() / ("blockmqo-test-" + std::to_string(std::random_device()()));
-    Dir() { fs::create_directory(path); }
-    ~Dir() { std::error_code ec; fs::remove_all(path, ec); }
-  } dir;
-  return dir.path.string();
 }

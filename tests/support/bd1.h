@@ -1,4 +1,4 @@
-// Builds block data files from block descriptions, for tests and examples.
+// Block data files for the tests, the benchmarks and the committed fixtures.
 #pragma once
 
 #include <array>
@@ -15,7 +15,7 @@ using TextureNames = std::array<std::string, kTextureNameCount>;
 // coordinates and one texture number for every face.
 BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture);
 
-// The file bytes. Names longer than 30 bytes fill the field without a NUL.
+// The file bytes. A name's first 31 bytes fill its field, NUL or not.
 // `count` is written as given; by default it is the number of blocks.
 std::vector<unsigned char> BuildBd1(const TextureNames& names, const std::vector<BlockRecord>& blocks,
                                     int count = -1 - 32768);
@@ -25,4 +25,13 @@ std::vector<unsigned char> WorkedExample();
 
 void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 std::string ReadFileBytes(const std::string& path);  // "" when missing
-std::string TempDir();  // this process's own folder, removed when it ends
+
+// The committed maps, by path from the source folder without ".bd1":
+// examples/NAME (beside its document, NAME.mqo) and fuzz/seeds/NAME, each
+// with the reader's verdict on it. make_fixtures rewrites them all.
+struct Fixture {
+  std::string path;
+  std::vector<unsigned char> bytes;
+  ReadResult verdict;
+};
+std::vector<Fixture> Fixtures();
