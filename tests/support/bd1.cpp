@@ -7,36 +7,24 @@
 
 BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture) {
   BlockRecord r{};
-  const float xs[8] = {x0, x1, x1, x0, x0, x1, x1, x0};
-  const float zs[8] = {z0, z0, z1, z1, z0, z0, z1, z1};
-  const float us[4] = {0, 1, 1, 0}, vs[4] = {0, 0, 1, 1};
-  for (int c = 0; c < 8; ++c) {
-    r.vx[c] = xs[c];
-    r.vy[c] = c < 4 ? y1 : y0;
-    r.vz[c] = zs[c];
-  }
+  const float xs[8] = {x0, x1, x1, x0, x0, x1, x1, x0}, zs[8] = {z0, z0, z1, z1, z0, z0, z1, z1};
+  for (int c = 0; c < 8; ++c) r.vx[c] = xs[c], r.vy[c] = c < 4 ? y1 : y0, r.vz[c] = zs[c];
   for (int f = 0; f < 6; ++f) {
-    for (int k = 0; k < 4; ++k) {
-      r.u[f][k] = us[k];
-      r.v[f][k] = vs[k];
-    }
+    for (int k = 0; k < 4; ++k) r.u[f][k] = k == 1 || k == 2 ? 1.0f : 0.0f, r.v[f][k] = k < 2 ? 0.0f : 1.0f;
     r.textureIndex[f] = texture;
   }
   return r;
 }
 
-std::vector<unsigned char> BuildBd1(const TextureNames& names, const std::vector<BlockRecord>& blocks,
-                                    int count) {
+std::vector<unsigned char> BuildBd1(const TextureNames& names, const std::vector<BlockRecord>& blocks, int count) {
   std::vector<unsigned char> bytes(kBlockDataHeaderSize, 0);
   for (std::size_t i = 0; i < names.size(); ++i)
     std::memcpy(&bytes[i * kTextureNameField], names[i].data(), std::min<std::size_t>(names[i].size(), 31));
-  auto raw = static_cast<std::uint16_t>(count < -32768 ? static_cast<int>(blocks.size()) : count);
+  const auto raw = static_cast<std::uint16_t>(count < -32768 ? static_cast<int>(blocks.size()) : count);
   bytes[310] = static_cast<unsigned char>(raw & 0xff);
   bytes[311] = static_cast<unsigned char>(raw >> 8);
-  for (const BlockRecord& r : blocks) {
-    const auto* p = reinterpret_cast<const unsigned char*>(&r);
-    bytes.insert(bytes.end(), p, p + sizeof r);
-  }
+  const auto* p = reinterpret_cast<const unsigned char*>(blocks.data());
+  bytes.insert(bytes.end(), p, p + blocks.size() * sizeof(BlockRecord));
   return bytes;
 }
 
@@ -46,9 +34,9 @@ std::vector<unsigned char> WorkedExample() {
   return BuildBd1({"wall.bmp", "floor.bmp"}, {r});
 }
 
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  return out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -23,7 +23,7 @@ std::vector<unsigned char> BuildBd1(const TextureNames& names, const std::vector
 // The worked example: one 2x1x2 box, wall.bmp and floor.bmp.
 std::vector<unsigned char> WorkedExample();
 
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);  // false on failure
 std::string ReadFileBytes(const std::string& path);  // "" when missing
 
 // The committed maps, by path from the source folder without ".bd1":

@@ -6,10 +6,7 @@ namespace {
 
 std::vector<BlockRecord> Stairs() {
   std::vector<BlockRecord> blocks;
-  for (int step = 0; step < 12; ++step) {
-    float y = 0.5f * static_cast<float>(step), z = 2.0f * static_cast<float>(step);
-    blocks.push_back(Box(-4, y, z, 4, y + 0.5f, z + 2, step % 3));
-  }
+  for (float y = 0; y < 6; y += 0.5f) blocks.push_back(Box(-4, y, 4 * y, 4, y + 0.5f, 4 * y + 2, static_cast<int>(2 * y) % 3));
   return blocks;
 }
 
@@ -17,26 +14,21 @@ std::vector<BlockRecord> Stairs() {
 // on 1/64 steps, coordinates on 1/8 steps, some out-of-range texture numbers.
 std::vector<BlockRecord> Courtyard() {
   std::vector<BlockRecord> blocks;
-  for (int i = -20; i < 20; ++i) {
-    float a = static_cast<float>(i) * 2.5f;
-    blocks.push_back(Box(a, 0, -50, a + 2.5f, 6, -49.375f, 0));
-    blocks.push_back(Box(a, 0, 49.375f, a + 2.5f, 6, 50, 0));
-    blocks.push_back(Box(-50, 0, a, -49.375f, 6, a + 2.5f, 1));
-    blocks.push_back(Box(49.375f, 0, a, 50, 6, a + 2.5f, 1));
+  for (float a = -50; a < 50; a += 2.5f) {
+    for (float s : {-50.0f, 49.375f}) blocks.push_back(Box(a, 0, s, a + 2.5f, 6, s + 0.625f, 0));
+    for (float s : {-50.0f, 49.375f}) blocks.push_back(Box(s, 0, a, s + 0.625f, 6, a + 2.5f, 1));
   }
-  for (int t = 0; t < 4; ++t) {
-    float x = t % 2 ? 45.0f : -50.0f, z = t / 2 ? 45.0f : -50.0f;
+  for (int tower = 0; tower < 4; ++tower) {
     for (int level = 0; level < 8; ++level) {
-      float y = 1.25f * static_cast<float>(level);
+      const float x = tower % 2 ? 45.0f : -50.0f, z = tower / 2 ? 45.0f : -50.0f, y = 1.25f * static_cast<float>(level);
       BlockRecord r = Box(x, y, z, x + 5, y + 1.25f, z + 5, 2 + level % 3);
       for (auto& face : r.v)
         for (float& v : face) v = v * 0.171875f + 0.015625f * static_cast<float>(level);
       blocks.push_back(r);
     }
   }
-  BlockRecord odd = Box(-0.0625f, 0, -0.0625f, 0.0625f, 12.375f, 0.0625f, -1);
-  odd.textureIndex[1] = 12;
-  blocks.push_back(odd);
+  blocks.push_back(Box(-0.0625f, 0, -0.0625f, 0.0625f, 12.375f, 0.0625f, -1));
+  blocks.back().textureIndex[1] = 12;
   return blocks;
 }
 
@@ -46,11 +38,9 @@ BlockRecord OddValues() {
   const std::uint32_t odd[] = {0x7f800000, 0xff800000, 0xffc00000, 0x7fc00001, 0x7f800001,
                                0x00000001, 0x80000001, 0x7f7fffff, 0xff7fffff, 0x60ad78ec,
                                0x3c800000, 0xbd000000, 0x80000000, 0x3f840000, 0x3f0a0d1a};
-  BlockRecord r{};
-  std::uint32_t words[72];
-  for (int i = 0; i < 72; ++i) words[i] = odd[i % std::size(odd)];
-  std::memcpy(&r, words, sizeof words);
   const std::int32_t textures[6] = {-1, 12, 2147483647, -2147483647 - 1, 9, 10};
+  BlockRecord r{};
+  for (int i = 0; i < 72; ++i) std::memcpy(reinterpret_cast<char*>(&r) + 4 * i, &odd[i % std::size(odd)], 4);
   std::memcpy(r.textureIndex, textures, sizeof textures);
   return r;
 }
@@ -63,19 +53,16 @@ std::vector<Fixture> Fixtures() {
   trailing.insert(trailing.end(), {'t', 'a', 'i', 'l'});
   auto shortHeader = BuildBd1({"cut"}, {});
   shortHeader.resize(200);
-  const std::string names[] = {"empty", std::string(30, 'x'), std::string(31, 'y'), "cr\r\nlf\n\"q\"\x1a",
-                               "\x82\xa0\xe9", std::string("\0after-nul", 10)};
   const ReadResult ok = ReadResult::Ok;
   return {{"examples/cube", WorkedExample(), ok},
           {"examples/stairs", BuildBd1({"stone.bmp", "moss.bmp", "wood.bmp"}, Stairs()), ok},
-          {"examples/courtyard",
-           BuildBd1({"wall_a.bmp", "wall_b.bmp", "tower1.bmp", "tower2.bmp", "tower3.bmp", "", "empty"}, Courtyard()),
-           ok},
+          {"examples/courtyard", BuildBd1({"wall_a.bmp", "wall_b.bmp", "tower1.bmp", "tower2.bmp", "tower3.bmp", "", "empty"},
+                                          Courtyard()), ok},
           {"fuzz/seeds/empty-map", BuildBd1({}, {}), ok},
           {"fuzz/seeds/worked-example", WorkedExample(), ok},
           {"fuzz/seeds/two-boxes-trailing", trailing, ok},
-          {"fuzz/seeds/names-edge", BuildBd1({names[0], names[1], names[2], names[3], names[4], names[5]},
-                                             {Box(0, 0, 0, 1, 1, 1, -1)}), ok},
+          {"fuzz/seeds/names-edge", BuildBd1({"empty", std::string(30, 'x'), std::string(31, 'y'), "cr\r\nlf\n\"q\"\x1a",
+                                              "\x82\xa0\xe9", std::string("\0after-nul", 10)}, {Box(0, 0, 0, 1, 1, 1, -1)}), ok},
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()}), ok},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1), ReadResult::NegativeCount},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3), ReadResult::Truncated},
