@@ -6,7 +6,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,15 +18,6 @@ void Check(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
   std::abort();
-}
-
-// Names, a signed 16-bit count, then count records of 316 bytes; anything
-// after them is ignored.
-ReadResult ExpectedVerdict(const std::uint8_t* bytes, std::size_t size) {
-  if (size < 312) return ReadResult::Truncated;
-  const int count = static_cast<std::int16_t>(bytes[310] | bytes[311] << 8);
-  if (count < 0) return ReadResult::NegativeCount;
-  return size - 312 < static_cast<std::size_t>(count) * 316 ? ReadResult::Truncated : ReadResult::Ok;
 }
 
 }  // namespace

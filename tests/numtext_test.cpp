@@ -21,7 +21,8 @@ constexpr std::uint32_t B(float f) { return std::bit_cast<std::uint32_t>(f); }
 std::string Fast(std::uint32_t bits, int decimals) {
   std::string buf(FormatFixedFloatBufferSize(decimals) + 8, '\x7f');
   const std::size_t n = FormatFixedFloatBits(bits, decimals, buf.data());
-  return buf.find_first_not_of('\x7f', FormatFixedFloatBufferSize(decimals)) == std::string::npos ? buf.substr(0, n) : "<overrun>";
+  const bool inside = buf.find_first_not_of('\x7f', FormatFixedFloatBufferSize(decimals)) == std::string::npos;
+  return inside ? buf.substr(0, n) : "<overrun>";
 }
 std::string Exact(std::uint64_t bits, int decimals) {
   std::string buf(FormatFixedBufferSize(decimals), '\0');

@@ -36,7 +36,8 @@ std::vector<unsigned char> WorkedExample() {
 
 bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  return out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())).flush().good();
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return out.flush().good();
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -11,11 +11,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   bool ok = true;
-  for (const Fixture& f : Fixtures()) {
-    const std::string path = std::string(argv[1]) + "/" + f.path;
-    ok = WriteFileBytes(path + ".bd1", f.bytes) && ok;
-    if (f.path.starts_with("examples/")) {
-      const std::string doc = ReferenceDocument(f.bytes.data());
+  for (const auto& [name, bytes] : CommittedMaps()) {
+    const std::string path = std::string(argv[1]) + "/" + name;
+    ok = WriteFileBytes(path + ".bd1", bytes) && ok;
+    if (name.starts_with("examples/")) {
+      const std::string doc = ReferenceDocument(bytes.data());
       ok = WriteFileBytes(path + ".mqo", {doc.begin(), doc.end()}) && ok;
     }
   }

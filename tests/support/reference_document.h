@@ -13,8 +13,18 @@
 #include "numtext/numtext.h"
 #include "numtext/numtext_internal.h"
 
+// The verdict the layout alone implies: names, a signed 16-bit count, then
+// count records of 316 bytes; anything after them is ignored.
+inline ReadResult ExpectedVerdict(const unsigned char* map, std::size_t size) {
+  if (size < 312) return ReadResult::Truncated;
+  if (map[311] & 0x80) return ReadResult::NegativeCount;
+  const std::size_t count = std::size_t{map[310]} | std::size_t{map[311]} << 8;
+  return size - 312 < count * 316 ? ReadResult::Truncated : ReadResult::Ok;
+}
+
 inline std::string ReferenceDocument(const unsigned char* map) {
-  static const std::size_t kCorners[6][4] = {{0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3}};
+  static const std::size_t kCorners[6][4] = {{0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0},
+                                             {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3}};
   auto word = [&](std::size_t at) {
     std::uint32_t w;
     std::memcpy(&w, map + at, 4);  // the host is little-endian, like the file
@@ -44,7 +54,8 @@ inline std::string ReferenceDocument(const unsigned char* map) {
       std::snprintf(line, sizeof line, "\t\t4 V(%zu %zu %zu %zu) M(%d) UV(", v + t[3], v + t[2], v + t[1], v + t[0],
                     static_cast<int>(word(312 + 316 * b + 288 + 4 * f)));
       s += line;
-      for (std::size_t k = 0; k < 16; k += 4) s += real(at + 96 + k, 5) + ' ' + real(at + 192 + k, 5) + (k < 12 ? ' ' : ')');
+      for (std::size_t k = 0; k < 16; k += 4)
+        s += real(at + 96 + k, 5) + ' ' + real(at + 192 + k, 5) + (k < 12 ? ' ' : ')');
       s += '\n';
     }
   }
