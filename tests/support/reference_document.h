@@ -25,11 +25,8 @@ inline ReadResult ExpectedVerdict(const unsigned char* map, std::size_t size) {
 inline std::string ReferenceDocument(const unsigned char* map) {
   static const std::size_t kCorners[6][4] = {{0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0},
                                              {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3}};
-  auto word = [&](std::size_t at) {
-    std::uint32_t w;
-    std::memcpy(&w, map + at, 4);  // the host is little-endian, like the file
-    return w;
-  };
+  // The host is little-endian, like the file.
+  auto word = [&](std::size_t at) { std::uint32_t w; std::memcpy(&w, map + at, 4); return w; };
   auto real = [&](std::size_t at, int decimals, std::uint32_t sign = 0) {
     char text[FormatFixedFloatBufferSize(5)];
     return std::string(text, FormatFixedExact(WidenFloatBits(word(at) ^ sign), decimals, text));
