@@ -18,13 +18,9 @@ FILTERS = {OPEN: "Block Data version1", SAVE: "Metasequoia Document"}
 TOOLS = ["xvfb-run", "dbus-run-session", "xdotool", "openbox", "import", "/usr/bin/python3"]
 
 
-class Failure(Exception):
-    pass
-
-
 def check(condition, message):
     if not condition:
-        raise Failure(message)
+        raise AssertionError(message)
 
 
 def xdotool(*args):
@@ -34,7 +30,7 @@ def xdotool(*args):
         r = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=60)
         if "BadWindow" not in r.stderr:
             return r.stdout.split()
-    raise Failure(f"xdotool {' '.join(args)}: {r.stderr}")
+    raise AssertionError(f"xdotool {' '.join(args)}: {r.stderr}")
 
 
 class Run:
@@ -116,13 +112,14 @@ def replace(r):
     replaced by the document, under the name as typed; nothing else shows."""
     with open(os.path.join(r.work, "cube"), "wb") as f:
         f.write(b"old document")
+    after = dict(r.files(), cube=open(os.path.join(r.args.examples, "cube.mqo"), "rb").read())
     r.choose(OPEN, "cube.bd1")
     r.choose(SAVE, "cube")
     yes = "control Button text=&Yes" if r.kind == "windows" else "control push button text=Replace"
     r.read(SAVE if r.kind == "windows" else "Question", lambda lines: yes in lines)
     r.shot(f"{r.kind}-overwrite-confirmation")
     xdotool("key", "alt+y" if r.kind == "windows" else "alt+r")
-    r.ends(dict(r.files(), cube=open(os.path.join(r.args.examples, "cube.mqo"), "rb").read()))
+    r.ends(after)
 
 
 def error(r):
@@ -155,9 +152,11 @@ def main():
     for option in ("--examples", "--out", "--gtk", "--windows", "--wine", "--probe", "--shots"):
         ap.add_argument(option, required=option in ("--examples", "--out"))
     args = ap.parse_args()
+    if args.windows and not (args.wine and args.probe):
+        ap.error("--windows needs --wine and --probe")
     missing = [tool for tool in TOOLS if not shutil.which(tool)]
-    if missing or (args.windows and not (args.wine and args.probe)):
-        print(f"e2e: missing {missing or '--wine and --probe'} (scripts/install-deps)\n0 passed, 1 failed")
+    if missing:
+        print(f"e2e: missing {missing} (scripts/install-deps)\n0 passed, 1 failed")
         return 1
     if "BLOCKMQO_E2E_SESSION" not in os.environ:  # into a display and a session bus of our own
         # A home of its own: GTK's chooser records recent files there.
@@ -179,7 +178,7 @@ def main():
                 case(r)
                 passed += 1
                 print(f"ok   {kind}: {name} ({time.time() - started:.1f} s)", flush=True)
-            except (Failure, subprocess.TimeoutExpired) as e:
+            except (AssertionError, subprocess.TimeoutExpired) as e:
                 failed += 1
                 r.shot(f"failed-{kind}-{name.replace(' ', '-')}", args.out)
                 print(f"FAIL {kind}: {name}: {e} (screenshot in {args.out})", flush=True)
