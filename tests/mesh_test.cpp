@@ -74,4 +74,42 @@ TEST(Mesh, HiddenFacesAndSharedCorners) {
   }
 }
 
+std::string Write(const MeshDocument& doc, std::size_t chunk) {
+  std::string bytes;
+  std::vector<char> buffer(chunk);
+  MeshCursor cursor{};
+  while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), buffer.size())) bytes.append(buffer.data(), n);
+  return bytes;
+}
+
+// The writers resume where they stopped, whatever the buffer; without options
+// the mesh's document is the document itself.
+TEST(MeshDocument, SameBytesInAnyChunksAndTheDocumentWithoutOptions) {
+  std::vector<BlockRecord> blocks = Solid();
+  blocks.push_back(Box(5, 0, 0, 6, 1, 1, 3));
+  blocks.push_back(Box(7, 0, 0, 8, 1, 1, -1));  // last: an eleventh material
+  BlockData data;
+  std::vector<unsigned char> bytes = BuildBd1({"wall.png", "floor.bmp", "", "a b.JPG"}, blocks);
+  ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
+  for (MeshOptions options : {MeshOptions{}, MeshOptions{true, true, true, true}}) {
+    Mesh mesh;
+    ASSERT_EQ(BuildMesh(data, options, &mesh), MeshResult::Ok);
+    for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Mtl, MeshFormat::Glb}) {
+      const MeshDocument doc{&data, &mesh, format, "map.mtl"};
+      EXPECT_EQ(Write(doc, kMqoMinChunk), Write(doc, 1 << 20)) << int(format);
+    }
+    ReleaseMesh(&mesh);
+  }
+  BlockData inRange = data;
+  inRange.count -= 1;
+  Mesh mesh;
+  ASSERT_EQ(BuildMesh(inRange, {}, &mesh), MeshResult::Ok);
+  std::string document(1 << 20, '\0');
+  MqoCursor cursor{};
+  document.resize(MqoDocumentNext(inRange, &cursor, document.data(), document.size()));
+  EXPECT_EQ(Write({&inRange, &mesh, MeshFormat::Mqo, nullptr}, kMqoMinChunk), document);
+  ReleaseMesh(&mesh);
+  ReleaseBlockData(&data);
+}
+
 }  // namespace
