@@ -67,6 +67,62 @@ bool FacesOut(const MeshVertex* v, const std::uint32_t* corner, const int (&t)[3
   return dot > 0;
 }
 
+std::uint32_t Hash(const std::uint32_t* words, int n) {
+  std::uint32_t h = 0x811c9dc5u;
+  for (int i = 0; i < n; ++i) h = Mix(h, words[i]);
+  return Finish(h);
+}
+
+// Finds, for each of n items, the first item equal to it: first[i] = the
+// smallest j whose key equals i's (i itself if none). key(i, words) gives an
+// item's W words, or false to leave it alone. The keys are sorted, with their
+// hashes and items, by a stable radix sort on the hash, so equal keys meet in
+// runs and compare side by side: nothing is looked up at random, which costs
+// a cache miss an item on large maps. 2 x (8 + 4W) bytes an item while it runs.
+template <int W>
+struct Keyed {
+  std::uint32_t hash, item, key[W];
+};
+template <int W, typename KeyFn>
+bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
+  auto* a = Allocate<Keyed<W>>(n);
+  auto* b = Allocate<Keyed<W>>(n);
+  if (!a || !b) {
+    std::free(a), std::free(b);
+    return false;
+  }
+  std::uint32_t m = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    first[i] = i;
+    if (key(i, a[m].key)) a[m].hash = Hash(a[m].key, W), a[m++].item = i;
+  }
+  // By the hash's top 22 bits only: equal keys still meet, among a few
+  // others whose full hashes or keys tell them apart.
+  for (int shift = 10; shift < 32; shift += 11) {
+    std::uint32_t start[2049] = {};
+    for (std::uint32_t j = 0; j < m; ++j) ++start[(a[j].hash >> shift & 2047) + 1];
+    for (int d = 0; d < 2048; ++d) start[d + 1] += start[d];
+    for (std::uint32_t j = 0; j < m; ++j) b[start[a[j].hash >> shift & 2047]++] = a[j];
+    std::swap(a, b);
+  }
+  auto same = [](const Keyed<W>& x, const Keyed<W>& y) {
+    return x.hash == y.hash && std::memcmp(x.key, y.key, sizeof x.key) == 0;
+  };
+  for (std::uint32_t j = 0, k; j < m; j = k) {
+    for (k = j + 1; k < m && a[k].hash >> 10 == a[j].hash >> 10;) ++k;
+    // The run's distinct keys so far go in b; a run seldom holds two.
+    std::uint32_t distinct = 0;
+    for (std::uint32_t e = j; k - j > 1 && e < k; ++e) {
+      std::uint32_t r = 0;
+      while (r < distinct && !same(b[r], a[e])) ++r;
+      if (r == distinct) b[distinct++] = a[e];
+      else first[a[e].item] = b[r].item;
+    }
+  }
+  std::free(a), std::free(b);
+  return true;
+}
+
 // Finds, for each of n items, the first item equal to it: first[i] = the
 // smallest j equal to i (i itself if none). hash(i, &h) gives an item's hash,
 // or false to leave it alone; same(i, j) compares two items in full. The
@@ -113,88 +169,65 @@ bool FirstOfEqual(std::uint32_t n, const HashFn& hash, const SameFn& same, std::
   return true;
 }
 
-// A face's four points in a canonical cyclic order: of the four starting
-// corners and two directions, the sequence that is smallest word by word.
-struct Quad {
-  std::uint32_t w[12];
-};
+// Positions as numbers: at[v] is the first vertex at v's position, or
+// kNonFinite where a coordinate is Inf or NaN (such corners hide nothing).
+constexpr std::uint32_t kNonFinite = 0xffffffffu;
+bool NumberPositions(const Mesh& mesh, std::uint32_t* at) {
+  const MeshVertex* v = mesh.vertices;
+  auto position = [&](std::uint32_t i, std::uint32_t* key) {
+    key[0] = Key(v[i].x), key[1] = Key(v[i].y), key[2] = Key(v[i].z);
+    return true;
+  };
+  if (!FirstOfEqual<3>(mesh.vertexCount, position, at)) return false;
+  for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
+    if (!Finite(Key(v[i].x)) || !Finite(Key(v[i].y)) || !Finite(Key(v[i].z))) at[i] = kNonFinite;
+  return true;
+}
+
 enum Facing : std::uint8_t { kForward, kReversed, kNoFacing, kRemoved };
 
-int Compare(const std::uint32_t (&p)[4][3], int start, int step, int start2, int step2) {
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 3; ++j) {
-      std::uint32_t a = p[(start + step * i + 8) % 4][j], b = p[(start2 + step2 * i + 8) % 4][j];
+// A face's four positions in a canonical cyclic order (of the four starting
+// corners and two directions, the smallest sequence), and which way that
+// turns; kNoFacing for a non-finite corner, or a face whose order reversed is
+// itself (it has no area and no side to hide).
+Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q) {
+  std::uint32_t p[4];
+  for (int k = 0; k < 4; ++k)
+    if ((p[k] = at[face.corner[k]]) == kNonFinite) return kNoFacing;
+  auto compare = [&](int start, int step, int start2, int step2) {
+    for (int i = 0; i < 4; ++i) {
+      std::uint32_t a = p[(start + step * i + 8) % 4], b = p[(start2 + step2 * i + 8) % 4];
       if (a != b) return a < b ? -1 : 1;
     }
-  return 0;
-}
-
-// Which way the face turns, seen from its canonical order; kNoFacing for a
-// non-finite corner, or a face whose order reversed is itself (it has no area
-// and no side to hide).
-Facing Canonical(const Mesh& mesh, const MeshFace& face, Quad* quad) {
-  std::uint32_t p[4][3];
-  for (int k = 0; k < 4; ++k) {
-    const MeshVertex& v = mesh.vertices[face.corner[k]];
-    p[k][0] = Key(v.x), p[k][1] = Key(v.y), p[k][2] = Key(v.z);
-    if (!Finite(p[k][0]) || !Finite(p[k][1]) || !Finite(p[k][2])) return kNoFacing;
-  }
-  int forward = 0, reversed = 0, order = 0;
-  // Mostly one corner is the least and its neighbours differ: the order
-  // starts there and goes toward the lesser neighbour.
-  int least = 0, ties = 0;
+    return 0;
+  };
+  int forward = 0, reversed = 0;
   for (int s = 1; s < 4; ++s) {
-    const int c = Compare(p, s, 0, least, 0);
-    if (c < 0) least = s, ties = 0;
-    else if (c == 0) ++ties;
+    if (compare(s, 1, forward, 1) < 0) forward = s;
+    if (compare(s, -1, reversed, -1) < 0) reversed = s;
   }
-  if (!ties) {
-    forward = reversed = least;
-    order = Compare(p, (least + 1) % 4, 0, (least + 3) % 4, 0);
-  }
-  if (order == 0) {  // repeated points: try every start
-    forward = reversed = 0;
-    for (int s = 1; s < 4; ++s) {
-      if (Compare(p, s, 1, forward, 1) < 0) forward = s;
-      if (Compare(p, s, -1, reversed, -1) < 0) reversed = s;
-    }
-    order = Compare(p, forward, 1, reversed, -1);
-    if (order == 0) return kNoFacing;
-  }
+  const int order = compare(forward, 1, reversed, -1);
+  if (order == 0) return kNoFacing;
   const int start = order < 0 ? forward : reversed, step = order < 0 ? 1 : -1;
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 3; ++j) quad->w[3 * i + j] = p[(start + step * i + 8) % 4][j];
+  for (int i = 0; i < 4; ++i) q[i] = p[(start + step * i + 8) % 4];
   return order < 0 ? kForward : kReversed;
-}
-
-std::uint32_t Hash(const std::uint32_t* words, int n) {
-  std::uint32_t h = 0x811c9dc5u;
-  for (int i = 0; i < n; ++i) h = Mix(h, words[i]);
-  return Finish(h);
 }
 
 // Faces on the same points are chained in file order; in each chain the
 // faces facing one way are paired, in file order, with the first unpaired
 // face of another block facing the other way.
-bool RemoveHiddenFaces(Mesh* mesh) {
+bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
   const std::uint32_t n = mesh->faceCount;
   auto* facing = Allocate<std::uint8_t>(n);
   auto* first = Allocate<std::uint32_t>(n);
-  auto* next = Allocate<std::uint32_t>(n);  // later: the reversed faces of a chain
+  auto* next = Allocate<std::uint32_t>(n);
   auto* head = static_cast<std::uint32_t*>(std::calloc(n ? n : 1, sizeof(std::uint32_t)));
   bool ok = facing && first && next && head &&
-            FirstOfEqual(
+            FirstOfEqual<4>(
                 n,
-                [&](std::uint32_t f, std::uint32_t* h) {
-                  Quad quad;
-                  facing[f] = Canonical(*mesh, mesh->faces[f], &quad);
-                  *h = Hash(quad.w, 12);
+                [&](std::uint32_t f, std::uint32_t* key) {
+                  facing[f] = Canonical(mesh->faces[f], at, key);
                   return facing[f] != kNoFacing;
-                },
-                [&](std::uint32_t f, std::uint32_t g) {
-                  Quad p, q;
-                  Canonical(*mesh, mesh->faces[f], &p), Canonical(*mesh, mesh->faces[g], &q);
-                  return std::memcmp(p.w, q.w, sizeof p.w) == 0;
                 },
                 first);
   for (std::uint32_t f = n; ok && f-- > 0;) {
@@ -231,26 +264,11 @@ bool RemoveHiddenFaces(Mesh* mesh) {
   return ok;
 }
 
-std::uint32_t VertexHash(const MeshVertex& v) {
-  const std::uint32_t words[3] = {Key(v.x), Key(v.y), Key(v.z)};
-  return Hash(words, 3);
-}
-bool SamePosition(const MeshVertex& a, const MeshVertex& b) {
-  return Key(a.x) == Key(b.x) && Key(a.y) == Key(b.y) && Key(a.z) == Key(b.z);
-}
-
 // Every corner is pointed at the first vertex with its position.
-bool ShareVertices(Mesh* mesh) {
-  auto* first = Allocate<std::uint32_t>(mesh->vertexCount);
-  const MeshVertex* v = mesh->vertices;
-  bool ok = first && FirstOfEqual(
-                         mesh->vertexCount,
-                         [&](std::uint32_t i, std::uint32_t* h) { return *h = VertexHash(v[i]), true; },
-                         [&](std::uint32_t i, std::uint32_t j) { return SamePosition(v[i], v[j]); }, first);
-  for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f)
-    for (std::uint32_t& c : mesh->faces[f].corner) c = first[c];
-  std::free(first);
-  return ok;
+void ShareVertices(Mesh* mesh, const std::uint32_t* at) {
+  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
+    for (std::uint32_t& c : mesh->faces[f].corner)
+      if (at[c] != kNonFinite) c = at[c];
 }
 
 // Renumbers the vertices that faces use, in their order, and drops the rest.
@@ -272,7 +290,7 @@ bool DropUnusedVertices(Mesh* mesh) {
 }
 
 // One glTF vertex per group, mesh vertex and exact UV pair.
-void CornerKey(const MeshFace& face, int k, std::uint32_t (&words)[4]) {
+void CornerKey(const MeshFace& face, int k, std::uint32_t* words) {
   words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
   words[1] = face.corner[k], words[2] = Key(face.u[k]), words[3] = Key(face.v[k]);
 }
@@ -282,7 +300,21 @@ void CornerKey(const MeshFace& face, int k, std::uint32_t (&words)[4]) {
 // out or a vertex has more than kMaxDistinct distinct corners (a pathological
 // map: then FirstOfEqual's sort takes over, to stay linear).
 constexpr std::uint32_t kMaxDistinct = 64;
-bool FirstCornerByVertex(const Mesh& mesh, std::uint32_t* first) {
+void Include(Mesh* mesh, int group, const MeshVertex& v, bool* seen) {
+  const float xyz[3] = {v.x, v.y, v.z};
+  for (int j = 0; j < 3; ++j) {
+    float& low = mesh->gltfMin[group][j];
+    float& high = mesh->gltfMax[group][j];
+    if (!seen[group] || xyz[j] < low) low = xyz[j];
+    if (!seen[group] || xyz[j] > high) high = xyz[j];
+  }
+  seen[group] = true;
+}
+
+// Also finds each group's bounds, going through the vertices in order.
+bool FirstCornerByVertex(Mesh* meshOut, std::uint32_t* first) {
+  const Mesh& mesh = *meshOut;
+  bool seen[kMeshGroups] = {};
   const std::uint32_t corners = 4 * mesh.faceCount;
   auto* end = static_cast<std::uint32_t*>(std::calloc(mesh.vertexCount + 1, sizeof(std::uint32_t)));
   auto* order = Allocate<std::uint32_t>(corners);
@@ -298,7 +330,11 @@ bool FirstCornerByVertex(const Mesh& mesh, std::uint32_t* first) {
       key[1] = order[j];  // the vertex is the same: keep the corner instead
       while (r < count && (distinct[r][0] != key[0] || distinct[r][2] != key[2] || distinct[r][3] != key[3])) ++r;
       if (r < count) first[order[j]] = distinct[r][1];
-      else if ((ok = count < kMaxDistinct)) std::memcpy(distinct[count++], key, sizeof key), first[order[j]] = order[j];
+      else if ((ok = count < kMaxDistinct)) {
+        std::memcpy(distinct[count++], key, sizeof key);
+        first[order[j]] = order[j];
+        Include(meshOut, static_cast<int>(key[0]), mesh.vertices[v], seen);
+      }
     }
   }
   std::free(end), std::free(order);
@@ -308,39 +344,21 @@ bool FirstCornerByVertex(const Mesh& mesh, std::uint32_t* first) {
 bool NumberGltfVertices(Mesh* mesh) {
   const std::uint32_t corners = 4 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
-  auto key = [&](std::uint32_t c, std::uint32_t (&words)[4]) {
+  auto key = [&](std::uint32_t c, std::uint32_t* words) {
     CornerKey(mesh->faces[c / 4], static_cast<int>(c % 4), words);
+    return true;
   };
-  bool ok = number && (FirstCornerByVertex(*mesh, number) ||
-                       FirstOfEqual(
-                           corners,
-                           [&](std::uint32_t c, std::uint32_t* h) {
-                             std::uint32_t words[4];
-                             key(c, words);
-                             return *h = Hash(words, 4), true;
-                           },
-                           [&](std::uint32_t c, std::uint32_t d) {
-                             std::uint32_t p[4], q[4];
-                             key(c, p), key(d, q);
-                             return std::memcmp(p, q, sizeof p) == 0;
-                           },
-                           number));
-  // A corner's first equal comes before it and is numbered by then.
-  for (std::uint32_t c = 0; ok && c < corners; ++c) {
-    const int group = MeshGroup(mesh->faces[c / 4].texture);
-    if (number[c] != c) {
-      number[c] = number[number[c]];
-      continue;
-    }
-    const float* xyz = &mesh->vertices[mesh->faces[c / 4].corner[c % 4]].x;
-    for (int j = 0; j < 3; ++j) {
-      float& low = mesh->gltfMin[group][j];
-      float& high = mesh->gltfMax[group][j];
-      if (!mesh->gltfVertexCount[group] || xyz[j] < low) low = xyz[j];
-      if (!mesh->gltfVertexCount[group] || xyz[j] > high) high = xyz[j];
-    }
-    number[c] = mesh->gltfVertexCount[group]++;
+  bool ok = number && FirstCornerByVertex(mesh, number);
+  if (number && !ok) {
+    ok = FirstOfEqual<4>(corners, key, number);
+    bool seen[kMeshGroups] = {};
+    for (std::uint32_t c = 0; ok && c < corners; ++c)
+      Include(mesh, MeshGroup(mesh->faces[c / 4].texture), mesh->vertices[mesh->faces[c / 4].corner[c % 4]], seen);
   }
+  // A corner's first equal comes before it and is numbered by then.
+  for (std::uint32_t c = 0; ok && c < corners; ++c)
+    number[c] = number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 4].texture)]++
+                               : number[number[c]];
   return ok;
 }
 
@@ -395,8 +413,13 @@ MeshResult BuildMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
         face.outward |= static_cast<std::uint8_t>(FacesOut(mesh->vertices, face.corner, kTriangles[t], centre) << t);
     }
   }
-  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh);
-  if (ok && options.shareVertices) ok = ShareVertices(mesh);
+  if (ok && (options.removeHiddenFaces || options.shareVertices)) {
+    auto* at = Allocate<std::uint32_t>(mesh->vertexCount);
+    ok = at && NumberPositions(*mesh, at);
+    if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at);
+    if (ok && options.shareVertices) ShareVertices(mesh, at);
+    std::free(at);
+  }
   if (ok && (options.removeHiddenFaces || options.shareVertices)) ok = DropUnusedVertices(mesh);
   if (ok && options.gltfVertices) ok = NumberGltfVertices(mesh);
   for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) ++mesh->groupFaceCount[MeshGroup(mesh->faces[f].texture)];
