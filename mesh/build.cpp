@@ -2,10 +2,10 @@
 // hashes to find equal items.
 //
 // Memory, for n blocks: the mesh itself, 432n bytes (8n vertices of 12 bytes,
-// 6n faces of 56), and while a pass runs at most 176n bytes beside it for
-// hidden faces or shared corners, or 480n for numbering glTF vertices (96n
-// of which the mesh keeps). For the largest map (32767 blocks): 14.2 MB of
-// mesh and at most 15.7 MB more, beside the block array's 10.4 MB.
+// 6n faces of 56), and beside it, while a pass runs, at most 360n bytes
+// (numbering the positions: two 20-byte records and a number a vertex). For
+// the largest map (32767 blocks) that is 14.2 MB of mesh and at most 11.8 MB
+// more, beside the block array's 10.4 MB.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -169,9 +169,10 @@ bool FirstOfEqual(std::uint32_t n, const HashFn& hash, const SameFn& same, std::
   return true;
 }
 
-// Positions as numbers: at[v] is the first vertex at v's position, or
-// kNonFinite where a coordinate is Inf or NaN (such corners hide nothing).
-constexpr std::uint32_t kNonFinite = 0xffffffffu;
+// Positions as numbers: at[v] is the first vertex at v's position, with
+// kShared set where another vertex has that position too, or kNonFinite
+// where a coordinate is Inf or NaN (such corners hide nothing).
+constexpr std::uint32_t kNonFinite = 0xffffffffu, kShared = 0x80000000u;
 bool NumberPositions(const Mesh& mesh, std::uint32_t* at) {
   const MeshVertex* v = mesh.vertices;
   auto position = [&](std::uint32_t i, std::uint32_t* key) {
@@ -179,6 +180,8 @@ bool NumberPositions(const Mesh& mesh, std::uint32_t* at) {
     return true;
   };
   if (!FirstOfEqual<3>(mesh.vertexCount, position, at)) return false;
+  for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
+    if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared;
   for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
     if (!Finite(Key(v[i].x)) || !Finite(Key(v[i].y)) || !Finite(Key(v[i].z))) at[i] = kNonFinite;
   return true;
@@ -188,12 +191,15 @@ enum Facing : std::uint8_t { kForward, kReversed, kNoFacing, kRemoved };
 
 // A face's four positions in a canonical cyclic order (of the four starting
 // corners and two directions, the smallest sequence), and which way that
-// turns; kNoFacing for a non-finite corner, or a face whose order reversed is
-// itself (it has no area and no side to hide).
+// turns; kNoFacing for a corner that is non-finite or alone at its position,
+// or a face whose order reversed is itself (no area and no side to hide).
 Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q) {
   std::uint32_t p[4];
-  for (int k = 0; k < 4; ++k)
-    if ((p[k] = at[face.corner[k]]) == kNonFinite) return kNoFacing;
+  for (int k = 0; k < 4; ++k) {
+    // A face with a corner no other vertex shares cannot lie on another.
+    if ((p[k] = at[face.corner[k]]) == kNonFinite || !(p[k] & kShared)) return kNoFacing;
+    p[k] &= ~kShared;
+  }
   auto compare = [&](int start, int step, int start2, int step2) {
     for (int i = 0; i < 4; ++i) {
       std::uint32_t a = p[(start + step * i + 8) % 4], b = p[(start2 + step2 * i + 8) % 4];
@@ -268,7 +274,7 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
 void ShareVertices(Mesh* mesh, const std::uint32_t* at) {
   for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
     for (std::uint32_t& c : mesh->faces[f].corner)
-      if (at[c] != kNonFinite) c = at[c];
+      if (at[c] != kNonFinite) c = at[c] & ~kShared;
 }
 
 // Renumbers the vertices that faces use, in their order, and drops the rest.
