@@ -48,6 +48,14 @@ struct MqoHazards {
 
 MqoHazards CountMqoHazards(const BlockData& data);
 
+// The warning for one kind of hazard, as the front ends show it: "12 faces
+// use texture numbers outside 0-9, which some readers reject". Writes at most
+// kMqoWarningMax bytes and no NUL; returns 0 when the map has none of `kind`.
+enum class MqoWarning { TexturesOutOfRange, NonFiniteNumbers, UnsafeNames };
+constexpr int kMqoWarningKinds = 3;
+constexpr std::size_t kMqoWarningMax = 256;
+std::size_t FormatMqoWarning(const MqoHazards& hazards, MqoWarning kind, char* out);
+
 // Does the whole conversion and returns its outcome; shows nothing. When
 // `hazards` is given, it receives CountMqoHazards of the map as read, so a
 // caller need not read the input twice (which may by then be the document).
@@ -79,3 +87,16 @@ constexpr std::size_t kMqoWriteChunk = 512 * 1024;
 
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);
+
+// The document's pieces, for other writers of documents (the mesh's). Each
+// line formatter writes one whole line, CR LF included, of at most
+// kMqoMaxLine bytes, and returns its length.
+constexpr std::size_t kMqoMaxLine = 512;
+extern const char kMqoDocumentHead[];  // the header lines, up to "Material "
+extern const char kMqoObjectHead[];    // from the materials' "}" to "\tvertex "
+std::size_t FormatMqoMaterial(const char* shownName, const char* textureName, char* out);
+// The coordinates' bits, the first already mirrored.
+std::size_t FormatMqoVertex(std::uint32_t x, std::uint32_t y, std::uint32_t z, char* out);
+// The corners as listed, each with its texture coordinates.
+std::size_t FormatMqoFace(const std::uint32_t corner[4], std::int32_t material, const float u[4],
+                          const float v[4], char* out);
