@@ -26,10 +26,7 @@ else  # a copy that an unprivileged user can run: permission bits do not stop ro
 fi
 # The program's name for a file: absolute, Windows' own under Wine; one that
 # starts with / goes as it is (Windows takes it as a path on the current drive).
-name() {
-  local p=$1 && [ "${p#/}" = "$p" ] && p=$(realpath -ms "$p") && [ -n "$wine" ] && p=Z:${p//\//\\}
-  printf '%s' "$p"
-}
+name() { local p=$1 && [ "${p#/}" = "$p" ] && p=$(realpath -ms "$p") && [ -n "$wine" ] && p=Z:${p//\//\\}; printf '%s' "$p"; }
 # long LENGTH LAST: a path of LENGTH characters, as the program sees it, whose
 # last name has LAST; its folders are made.
 long() {
@@ -57,17 +54,15 @@ held() {  # held FILE: FILE open in another program, shared with no one
 
 # case_ TITLE WANT IN OUT [RUNNER...]: WANT is "ok:EXAMPLE" or a message.
 case_() {
-  local title=$1 want=$2 in=$3 out=$4 path=$3 before err status was=$failed; shift 4
+  local title=$1 want=$2 in=$3 out=$4 path=$3 before err status message was=$failed; shift 4
   before=$(snap "$out"); [ "${want%(mqo)}" != "$want" ] && path=$out
+  message="$e $want: $(name "$path")" && [ "${want#ok:}" != "$want" ] && message=
   err=$("$@" "${prog[@]}" "$(name "$in")" "$(name "$out")" 2>&1 >/dev/null); status=$?
   # Neither a coverage build's complaints nor warnings about the map's content are faults.
   err=$(tr -d '\r' <<<"$err" | grep -Ev 'profiling|^blockmqo-cli: warning: ')
-  if [ "${want#ok:}" != "$want" ]; then
-    [ "$status/$err" = 0/ ] && cmp -s "$out" "$examples/${want#ok:}.mqo" || fail "$title: exit $status, '$err', document wrong"
-  else
-    [ "$status/$err" = "1/$e $want: $(name "$path")" ] || fail "$title: exit $status, '$err'"
-    [ "$(snap "$out")" = "$before" ] || fail "$title: $out changed"
-  fi
+  [ "$status/$err" = "$((${#message} > 0))/$message" ] || fail "$title: exit $status, '$err'"
+  if [ -z "$message" ]; then cmp -s "$out" "$examples/${want#ok:}.mqo" || fail "$title: document wrong"
+  elif [ "$(snap "$out")" != "$before" ]; then fail "$title: $out changed"; fi
   [ -z "$(find "$(dirname "$out")" -maxdepth 1 \( -name ".blockmqo-*" -o -iname "~bmq*.tmp" -o -name "~????" \) 2>/dev/null)" ] ||
     fail "$title: temporary file left"
   [ "$failed" = "$was" ] && passed=$((passed + 1))
@@ -75,7 +70,7 @@ case_() {
 batch() {  # batch TITLE MESSAGES COMMAND...: a batch and the failure lines it prints
   local title=$1 want=$2 err status; shift 2
   err=$("$@" 2>&1 >/dev/null); status=$?; err=$(grep -v profiling <<<"$err")
-  [ "$status/$err" = "$([ -n "$want" ] && echo 1 || echo 0)/$want" ] && passed=$((passed + 1)) || fail "$title: exit $status, '$err'"
+  [ "$status/$err" = "$((${#want} > 0))/$want" ] && passed=$((passed + 1)) || fail "$title: exit $status, '$err'"
 }
 finish() { echo "faults: $passed passed, $failed failed"; [ "$failed" = 0 ]; exit; }
 
@@ -118,12 +113,10 @@ linux|full device|write file (mqo)|cube.bd1|/dev/full|
 linux|the longest path with room for a temporary file|ok:cube|cube.bd1|$l1|
 linux|no room for a temporary file|open file (mqo)|cube.bd1|$l2|
 linux|read-only target|open file (mqo)|user/cube.bd1|user/readonly.mqo|as_user
-linux|read-only directory, new target|open file (mqo)|user/cube.bd1|locked/new.mqo|as_user
 linux|read-only directory, writable target (never truncated)|open file (mqo)|user/cube.bd1|locked/kept.mqo|as_user
 linux|unreadable input|open file (bd)|user/secret.bd1|user/secret.mqo|as_user
 linux|unprivileged conversion|ok:cube|user/cube.bd1|user/ok.mqo|as_user
 linux|fdopen fails|open file (mqo)|cube.bd1|new.mqo|fiu stdio/oc/fdopen
-linux|fwrite fails, old target|write file (mqo)|cube.bd1|old.mqo|fiu stdio/rw/fwrite
 linux|fwrite fails through a dangling link|write file (mqo)|cube.bd1|link.mqo|fiu stdio/rw/fwrite
 linux|fflush fails|write file (mqo)|cube.bd1|old.mqo|fiu stdio/fflush
 linux|fsync fails|write file (mqo)|cube.bd1|old.mqo|fiu io/sync/fsync
@@ -150,11 +143,11 @@ for n in "${names[@]}"; do cp cube.bd1 "$n" && case_ "name '$n'" ok:cube "$n" "$
 # one short of the record (every byte on Linux, where a run is cheap).
 cp old.mqo cut.mqo && cuts="0 1 30 309 310 311 312 313 400 600 627" && [ -z "$wine" ] && cuts=$(seq 0 627)
 for cut in $cuts; do head -c "$cut" cube.bd1 >cut.bd1 && case_ "cut at byte $cut" "read file (bd)" cut.bd1 cut.mqo; done
-if [ -z "$wine" ]; then  # a failed write must close what it opened
-  for i in 1 2 3 4 5 6 7 8; do cp cube.bd1 "fd$i.bd1"; done
-  batch "failed writes close their files" "$(for i in 1 2 3 4 5 6 7 8; do echo "$e write file (mqo): fd$i.mqo"; done)" \
-    limit -n 7 fiu stdio/rw/fwrite "${prog[@]}" fd?.bd1
-else
-  grep -q '^Max file size *unlimited' "/proc/$(pgrep -n wineserver)/limits" || fail "Wine's server carries a size limit"
+# A failed write must close what it opened: under the fewest descriptors a
+# conversion works with, one left open fails the next map.
+if [ -z "$wine" ]; then
+  n=3 && until [ $n = 32 ] || limit -n $n fiu none "${prog[@]}" cube.bd1 fd.mqo 2>/dev/null; do n=$((n + 1)); done
+  cp cube.bd1 fd1.bd1 && cp cube.bd1 fd2.bd1 && batch "failed writes close their files" \
+    "$e write file (mqo): fd1.mqo"$'\n'"$e write file (mqo): fd2.mqo" limit -n $n fiu stdio/rw/fwrite "${prog[@]}" fd1.bd1 fd2.bd1
 fi
 finish
