@@ -48,7 +48,7 @@ fiu() {
 }
 held() {  # held FILE: FILE open in another program, shared with no one
   rm -f release && exec 3< <("$wine" "$hold" "$(name "$1")" "$(name release)" 2>/dev/null)
-  local line status && read -r -t 60 -u 3 line && [ "$line" = held ] || { echo "cannot hold $1"; return 9; }
+  local line status && read -r -t 60 -u 3 line && [ "${line%$'\r'}" = held ] || { echo "cannot hold $1: ${line:-nothing said}" >&2; return 9; }
   "${@:2}"; status=$?; touch release; cat <&3 >/dev/null; exec 3<&-; return "$status"
 }
 
