@@ -57,7 +57,7 @@ case_() {
   local title=$1 want=$2 in=$3 out=$4 path=$3 before err status message was=$failed; shift 4
   before=$(snap "$out"); [ "${want%(mqo)}" != "$want" ] && path=$out
   message="$e $want: $(name "$path")" && [ "${want#ok:}" != "$want" ] && message=
-  err=$("$@" "${prog[@]}" "$(name "$in")" "$(name "$out")" 2>&1 >/dev/null); status=$?
+  err=$("$@" "${prog[@]}" "$(name "$in")" "$(name "$out")" 2>&1 </dev/null >/dev/null); status=$?
   # Neither a coverage build's complaints nor warnings about the map's content are faults.
   err=$(tr -d '\r' <<<"$err" | grep -Ev 'profiling|^blockmqo-cli: warning: ')
   [ "$status/$err" = "$((${#message} > 0))/$message" ] || fail "$title: exit $status, '$err'"
