@@ -1,152 +1,149 @@
 #!/bin/bash
-# Real faults against blockmqo-cli on Linux, or blockmqo-cli.exe under Wine:
-# one table of cases for both. A failing case must exit 1 with its one
-# message line and leave the target exactly as it was; a working one must give
-# the plain conversion's document; none may leave a temporary file.
-# (Each I/O call failed in turn is the command-line test's part, with libfiu.)
-# Usage: faults.sh BLOCKMQO_CLI EXAMPLES_DIR
+# Faults against blockmqo-cli on Linux, or the shipped blockmqo-cli.exe under
+# Wine, as one table: what the OS refuses and, on Linux, each I/O call failed
+# in turn (libfiu). A failing case must exit 1 with its one message line and
+# leave the target as it was; a working one must write the committed document;
+# none may leave a temporary file. --memory runs batches under memory limits
+# instead, which a sanitizer's reserved shadow memory cannot live under (77).
+# Usage: faults.sh [--memory] BLOCKMQO_CLI EXAMPLES_DIR
 #        faults.sh BLOCKMQO_CLI.EXE EXAMPLES_DIR WINE_RUN HOLD_FILE.EXE
 set -u
-abs() { [ -z "$1" ] || realpath "$1"; }
-cli=$(abs "$1") examples=$(abs "$2") wine=$(abs "${3:-}") hold=$(abs "${4:-}")
-work=$(mktemp -d /tmp/faults.XXXXXX) mounted= holder=
-cleanup() {
-  [ -n "$holder" ] && kill "$holder" 2>/dev/null
-  [ -n "$mounted" ] && umount "$mounted" 2>/dev/null
-  [ -n "$wine" ] && "$wine" --server -k >/dev/null 2>&1
-  chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"
-}
-trap cleanup EXIT
+memory= && [ "$1" = --memory ] && memory=1 && shift
+cli=$(realpath "$1") examples=$(realpath "$2") wine=${3:+$(realpath "$3")} hold=${4:+$(realpath "$4")}
+work=$(mktemp -d /tmp/faults.XXXXXX) os=linux && [ -n "$wine" ] && os=wine
+trap '[ -n "$wine" ] && "$wine" --server -k >/dev/null 2>&1; chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
 chmod 755 "$work" && cd "$work" || exit 1
-passed=0 failed=0 skipped=0
+passed=0 failed=0 e="blockmqo-cli: Failed:"
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
+asan=$(ldd "$cli" 2>/dev/null | awk '/libasan/ {print $3}')
 if [ -n "$wine" ]; then
   # Wine's server inherits the limits of the program that starts it; one born
   # under a file size limit cannot save its registry, so it is started here.
   "$wine" --server -w >/dev/null 2>&1; "$wine" --server -p </dev/null >/dev/null 2>&1
-  # The Windows name of a Linux path; with unix set, the Linux path itself,
-  # which Windows takes as a path on the current drive (Z:, Wine's root).
-  name() { if [ -n "${unix:-}" ]; then printf '%s' "$1"; else local p=${1//\//\\}; printf 'Z:%s' "$p"; fi; }
   prog=("$wine" "$cli")
-else
-  name() { printf '%s' "$1"; }
-  # A copy that an unprivileged user can run: permission bits do not stop root.
-  mkdir bin && cp "$cli" bin/ && chmod 755 bin "bin/$(basename "$cli")" && prog=("$work/bin/$(basename "$cli")")
+else  # a copy that an unprivileged user can run: permission bits do not stop root
+  mkdir bin && cp "$cli" bin/ && chmod 755 bin "bin/${cli##*/}" && prog=("$work/bin/${cli##*/}")
 fi
-convert() { "$@" "${prog[@]}" "$(name "$in")" "$(name "$out")"; }
-as_user() { if [ "$(id -u)" = 0 ]; then setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; else "$@"; fi; }
-limited() { local k=$1; shift; (ulimit -f "$k"; trap '' XFSZ; "$@"); }  # a file size limit, SIGXFSZ ignored
-snap() { if [ -d "$1" ]; then ls -A "$1"; elif [ -e "$1" ]; then md5sum <"$1"; else echo absent; fi; }
+# The program's name for a file: absolute, Windows' own under Wine; one that
+# starts with / goes as it is (Windows takes it as a path on the current drive).
+name() { local p=$1 && [ "${p#/}" = "$p" ] && p=$(realpath -ms "$p") && [ -n "$wine" ] && p=Z:${p//\//\\}; printf '%s' "$p"; }
+# long LENGTH LAST: a path of LENGTH characters, as the program sees it, whose
+# last name has LAST; its folders are made.
+long() {
+  local dir=$work/long want=$(($1 - $2 - 1)) && [ -n "$wine" ] && want=$((want - 2))  # Z:
+  while [ $((${#dir} + 101)) -lt "$want" ]; do dir=$dir/$(printf 'd%.0s' {1..99}); done
+  dir=$dir/$(head -c $((want - ${#dir} - 1)) /dev/zero | tr '\0' e)
+  mkdir -p "$dir" && printf '%s/%s' "${dir#"$work"/}" "$(head -c "$2" /dev/zero | tr '\0' n)"
+}
+snap() { if [ -d "$1" ]; then ls -A "$1"; elif [ -f "$1" ]; then md5sum <"$1"; else ls -d "$1" 2>&1; fi; }
 
-# case NAME WANT IN OUT [RUNNER...]: WANT is "ok:REFERENCE" or a message.
+# Runners: each runs the command after its own arguments.
+limit() { (ulimit "$1" "$2"; trap '' XFSZ; "${@:3}"); }  # a file size limit raises no signal
+as_user() { if [ "$(id -u)" = 0 ]; then setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; else "$@"; fi; }
+# fiu CALL: each such call fails. A sanitizer's runtime loads first; coverage
+# counts, which a failed write would spoil, go apart.
+fiu() {
+  FIU_ENABLE="enable name=posix/$1" FIU_CTRL_FIFO='' LSAN_OPTIONS=suppressions=$work/lsan:print_suppressions=0 GCOV_PREFIX=$work/gcov \
+    LD_PRELOAD="$asan /usr/lib/fiu/fiu_run_preload.so /usr/lib/fiu/fiu_posix_preload.so" "${@:2}"
+}
+held() {  # held FILE: FILE open in another program, shared with no one
+  rm -f release && exec 3< <("$wine" "$hold" "$(name "$1")" "$(name release)" 2>/dev/null)
+  local line status && read -r -t 60 -u 3 line && [ "${line%$'\r'}" = held ] || { echo "cannot hold $1: ${line:-nothing said}" >&2; return 9; }
+  "${@:2}"; status=$?; touch release; cat <&3 >/dev/null; exec 3<&-; return "$status"
+}
+
+# case_ TITLE WANT IN OUT [RUNNER...]: WANT is "ok:EXAMPLE" or a message.
 case_() {
-  local title=$1 want=$2 in=$3 out=$4 before err status was=$failed; shift 4
-  before=$(snap "$out")
-  err=$(convert "$@" 2>&1 >/dev/null); status=$?
+  local title=$1 want=$2 in=$3 out=$4 path=$3 before err status message was=$failed; shift 4
+  before=$(snap "$out"); [ "${want%(mqo)}" != "$want" ] && path=$out
+  message="$e $want: $(name "$path")" && [ "${want#ok:}" != "$want" ] && message=
+  err=$("$@" "${prog[@]}" "$(name "$in")" "$(name "$out")" 2>&1 </dev/null >/dev/null); status=$?
   # Neither a coverage build's complaints nor warnings about the map's content are faults.
   err=$(tr -d '\r' <<<"$err" | grep -Ev 'profiling|^blockmqo-cli: warning: ')
-  if [ "${want#ok:}" != "$want" ]; then
-    [ "$status/$err" = 0/ ] && cmp -s "$out" "${want#ok:}" || fail "$title: exit $status, '$err', document wrong"
-  else
-    local path=$out && [ "${want%(bd)}" != "$want" ] && path=$in
-    [ "$status/$err" = "1/blockmqo-cli: Failed: $want: $(name "$path")" ] || fail "$title: exit $status, '$err'"
-    [ -c "$out" ] || [ "$(snap "$out")" = "$before" ] || fail "$title: $out changed"
-  fi
-  [ -z "$(find "$(dirname "$out")" -maxdepth 1 \( -name '.blockmqo-*' -o -iname '~bmq*.tmp' -o -name '~????' \) 2>/dev/null)" ] ||
+  [ "$status/$err" = "$((${#message} > 0))/$message" ] || fail "$title: exit $status, '$err'"
+  if [ -z "$message" ]; then cmp -s "$out" "$examples/${want#ok:}.mqo" || fail "$title: document wrong"
+  elif [ "$(snap "$out")" != "$before" ]; then fail "$title: $out changed"; fi
+  [ -z "$(find "$(dirname "$out")" -maxdepth 1 \( -name ".blockmqo-*" -o -iname "~bmq*.tmp" -o -name "~????" \) 2>/dev/null)" ] ||
     fail "$title: temporary file left"
   [ "$failed" = "$was" ] && passed=$((passed + 1))
 }
+batch() {  # batch TITLE MESSAGES COMMAND...: a batch and the failure lines it prints
+  local title=$1 want=$2 err status; shift 2
+  err=$("$@" 2>&1 >/dev/null); status=$?; err=$(grep -v profiling <<<"$err")
+  [ "$status/$err" = "$((${#want} > 0))/$want" ] && passed=$((passed + 1)) || fail "$title: exit $status, '$err'"
+}
+finish() { echo "faults: $passed passed, $failed failed"; [ "$failed" = 0 ]; exit; }
 
 cp "$examples/cube.bd1" "$examples/courtyard.bd1" . && printf 'the old document\r\n' >old.mqo
-in=$work/cube.bd1 out=$work/cube.ref convert && in=$work/courtyard.bd1 out=$work/court.ref convert ||
-  { echo "FAIL: reference conversions"; exit 1; }
-e="open file (mqo)" w="write file (mqo)"
-
-mkdir dir.mqo
-case_ "target is a directory" "$e" cube.bd1 "$work/dir.mqo"
-case_ "missing directory" "$e" cube.bd1 "$work/missing/x.mqo"
-cp courtyard.bd1 same.map
-case_ "the map itself, cut off by a size limit" "$w" "$work/same.map" "$work/same.map" limited 64
-mkdir small
-if mount -t tmpfs -o size=64k tmpfs small 2>/dev/null; then
-  mounted=$work/small && cp old.mqo small/map.mqo
-  case_ "full filesystem" "$w" courtyard.bd1 "$work/small/map.mqo"
-  umount small && mounted=
-else skip "full filesystem: cannot mount a 64k tmpfs here"; fi
-names=('my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1' ' leading and trailing .bd1')
-[ -z "$wine" ] && names+=($'\xe9\xff not UTF-8.bd1')
-for n in "${names[@]}"; do
-  cp cube.bd1 "$n" && case_ "name '$n'" ok:cube.ref "$work/$n" "$work/$n.mqo"
-done
-case_ "input removed" "open file (bd)" "$work/removed.bd1" "$work/removed.mqo"
-# The one-block map cut inside the names, at and around the count, inside and
-# one short of the record (every byte on Linux, where a run is cheap).
-cp old.mqo cut.mqo
-cuts="0 1 30 309 310 311 312 313 400 600 627" && [ -z "$wine" ] && cuts=$(seq 0 627)
-for cut in $cuts; do head -c "$cut" cube.bd1 >cut.bd1 && case_ "cut at byte $cut" "read file (bd)" "$work/cut.bd1" "$work/cut.mqo"; done
-{ head -c 310 cube.bd1; printf '\0\0'; } >zero.bd1
-in=$work/zero.bd1 out=$work/zero.ref convert && case_ "no records, as the count says" ok:zero.ref "$work/zero.bd1" "$work/zero.mqo"
-
-if [ -z "$wine" ]; then
-  # Path lengths in characters: 259 is the longest a Windows dialog returns.
-  for length in 259 260 400; do
-    path=$work/long && while [ $((${#path} + 101)) -lt "$length" ]; do path=$path/$(printf 'd%.0s' {1..99}); done
-    mkdir -p "$path" && path=$path/$(head -c $((length - ${#path} - 1)) /dev/zero | tr '\0' n)
-    cp cube.bd1 "${path%?}i" && case_ "path of $length characters" ok:cube.ref "${path%?}i" "$path"
+if [ -n "$memory" ]; then
+  [ -n "$asan" ] && { echo "SKIP: a sanitizer's shadow memory cannot live under a memory limit"; exit 77; }
+  { head -c 310 cube.bd1; printf '\377\177'; head -c $((32767 * 316)) /dev/zero; } >big.bd1
+  lo=4096 hi=262144  # the least limit (KiB) under which the largest map converts
+  while [ $((hi - lo)) -gt 64 ]; do
+    mid=$(((lo + hi) / 2)) && if limit -v $mid "${prog[@]}" big.bd1 big.mqo 2>/dev/null; then hi=$mid; else lo=$mid; fi
   done
-  if as_user "$cli" --version >/dev/null 2>&1; then
-    mkdir user locked && cp cube.bd1 old.mqo user/ && cp old.mqo user/readonly.mqo && cp old.mqo locked/kept.mqo
-    cp cube.bd1 user/secret.bd1 && chmod 600 user/secret.bd1 && chmod 444 user/readonly.mqo
-    [ "$(id -u)" = 0 ] && chown -R nobody:nogroup user locked && chown root user/secret.bd1
-    chmod 555 locked
-    case_ "read-only target" "$e" "$work/user/cube.bd1" "$work/user/readonly.mqo" as_user
-    case_ "read-only directory, new target" "$e" "$work/user/cube.bd1" "$work/locked/new.mqo" as_user
-    # The document is made beside the target, so even a writable file in a
-    # read-only directory cannot be replaced; it is reported, not truncated.
-    case_ "read-only directory, writable target" "$e" "$work/user/cube.bd1" "$work/locked/kept.mqo" as_user
-    case_ "unreadable input" "open file (bd)" "$work/user/secret.bd1" "$work/user/secret.mqo" as_user
-    case_ "unprivileged conversion" ok:cube.ref "$work/user/cube.bd1" "$work/user/ok.mqo" as_user
-  else skip "permission cases: cannot run as an unprivileged user"; fi
-else
-  # Operands are paths, never "/x" style options.
-  unix=1 case_ "operands beginning with /" ok:cube.ref "$work/cube.bd1" "$work/slash.mqo"
-  cp old.mqo readonly.mqo && "$wine" cmd /c attrib +r "$(name "$work/readonly.mqo")" >/dev/null 2>&1
-  case_ "read-only attribute" "$e" cube.bd1 "$work/readonly.mqo"
-  cp old.mqo limited.mqo
-  case_ "file size limit" "$w" courtyard.bd1 "$work/limited.mqo" limited 16
-  cp old.mqo held.mqo && cp cube.bd1 held.bd1
-  for held in held.mqo held.bd1; do
-    rm -f release hold.out
-    "$wine" "$hold" "$(name "$work/$held")" "$(name "$work/release")" >hold.out 2>/dev/null & holder=$!
-    for _ in $(seq 200); do grep -q held hold.out 2>/dev/null && break; sleep 0.1; done
-    if ! grep -q held hold.out; then fail "could not hold $held open"
-    elif [ $held = held.mqo ]; then case_ "target held open without sharing" "$e" cube.bd1 "$work/held.mqo"
-    else case_ "input held open without sharing" "open file (bd)" "$work/held.bd1" "$work/fromheld.mqo"; fi
-    touch release; wait "$holder"; holder=
-  done
-  server=$(pgrep -n wineserver)
-  grep -q '^Max file size *unlimited' "/proc/$server/limits" || fail "Wine's server carries a size limit"
-  # Lengths in Windows characters ("Z:\..."): 259 works, 260 is refused. With
-  # a name too short for a temporary one beside it, an existing map is
-  # refused rather than written in place, and a failed new one removed.
-  long() {  # long LENGTH LAST_NAME_LENGTH
-    local dir=$work/long dirlen=$(($1 - 2 - $2 - 1))
-    while [ $((${#dir} + 101)) -lt "$dirlen" ]; do dir=$dir/$(printf 'd%.0s' {1..99}); done
-    dir=$dir/$(head -c $((dirlen - ${#dir} - 1)) /dev/zero | tr '\0' e)
-    mkdir -p "$dir" && printf '%s/%s' "$dir" "$(head -c "$2" /dev/zero | tr '\0' n)"
-  }
-  for last in 8 40; do
-    t=$(long 259 $last) && cp courtyard.bd1 "$t"
-    case_ "map replaced through 259 characters ($last)" ok:court.ref "$t" "$t"
-    cp courtyard.bd1 "$t" && case_ "failed write through 259 characters ($last)" "$w" "$t" "$t" limited 64
-  done
-  t=$(long 259 3) && cp courtyard.bd1 "$t"
-  case_ "no room for a temporary file, existing target" "$e" "$t" "$t"
-  rm "$t" && case_ "no room for a temporary file, failed write" "$w" courtyard.bd1 "$t" limited 64
-  case_ "no room for a temporary file, new target" ok:court.ref courtyard.bd1 "$t"
-  case_ "path of 260 characters" "$e" cube.bd1 "$(long 260 8)"
+  case_ "no memory for the blocks" "allocate memory" big.bd1 big.mqo limit -v $((hi - 4096))
+  # Half the write buffer short: the buffer fails, and the blocks must go, or
+  # the small map after it does not fit either.
+  rm -f cube.mqo && batch "a buffer not allocated" "$e allocate memory: big.bd1" limit -v $((hi - 256)) "${prog[@]}" big.bd1 cube.bd1
+  cmp -s cube.mqo "$examples/cube.mqo" || fail "the map after a buffer not allocated"
+  batch "each map's blocks and buffer freed" "" limit -v $((hi + 1024)) "${prog[@]}" big.bd1 big.bd1 $(printf 'cube.bd1 %.0s' {1..40})
+  finish
 fi
 
-echo "faults: $passed passed, $failed failed, $skipped skipped"
-[ "$failed" = 0 ]
+mkdir dir.mqo && cp courtyard.bd1 same.map && l1= l2= w8= w40= w3= w260=
+if [ -z "$wine" ]; then
+  l1=$(long 4087 8) l2=$(long 4095 8) && ln -s named.mqo link.mqo && printf 'leak:/fiu/\n' >lsan
+  mkdir user locked && cp cube.bd1 user/ && cp cube.bd1 user/secret.bd1 && cp old.mqo user/readonly.mqo && cp old.mqo locked/kept.mqo
+  { [ "$(id -u)" != 0 ] || chown -R nobody:nogroup user locked; } && chmod 000 user/secret.bd1 && chmod 444 user/readonly.mqo && chmod 555 locked
+  # A failed write must close what it opened: under the fewest descriptors a
+  # conversion works with, one left open fails the next map.
+  n=3 && until [ $n = 32 ] || limit -n $n fiu none "${prog[@]}" cube.bd1 fd.mqo 2>/dev/null; do n=$((n + 1)); done
+  cp cube.bd1 fd1.bd1 && cp cube.bd1 fd2.bd1 && batch "failed writes close their files" \
+    "$e write file (mqo): fd1.mqo"$'\n'"$e write file (mqo): fd2.mqo" limit -n $n fiu stdio/rw/fwrite "${prog[@]}" fd1.bd1 fd2.bd1
+else
+  w8=$(long 259 8) w40=$(long 259 40) w3=$(long 259 3) w260=$(long 260 8)
+  cp courtyard.bd1 "$w8" && cp courtyard.bd1 "$w40" && cp courtyard.bd1 "$w3" && cp cube.bd1 held.bd1 && cp old.mqo held.mqo
+  cp old.mqo readonly.mqo && "$wine" cmd /c attrib +r "$(name readonly.mqo)" >/dev/null 2>&1
+fi
+while IFS='|' read -r where title want in out runner; do
+  [ "$where" = all ] || [ "$where" = "$os" ] && case_ "$title" "$want" "$in" "$out" $runner
+done <<ROWS
+all|target is a directory|open file (mqo)|cube.bd1|dir.mqo|
+all|missing directory|open file (mqo)|cube.bd1|missing/x.mqo|
+all|input removed|open file (bd)|removed.bd1|removed.mqo|
+all|the map into itself, cut off by a size limit|write file (mqo)|same.map|same.map|limit -f 64
+linux|full device|write file (mqo)|cube.bd1|/dev/full|
+linux|the longest path with room for a temporary file|ok:cube|cube.bd1|$l1|
+linux|no room for a temporary file|open file (mqo)|cube.bd1|$l2|
+linux|read-only target|open file (mqo)|user/cube.bd1|user/readonly.mqo|as_user
+linux|read-only directory, writable target (never truncated)|open file (mqo)|user/cube.bd1|locked/kept.mqo|as_user
+linux|unreadable input|open file (bd)|user/secret.bd1|user/secret.mqo|as_user
+linux|unprivileged conversion|ok:cube|user/cube.bd1|user/ok.mqo|as_user
+linux|fdopen fails|open file (mqo)|cube.bd1|new.mqo|fiu stdio/oc/fdopen
+linux|fwrite fails through a dangling link|write file (mqo)|cube.bd1|link.mqo|fiu stdio/rw/fwrite
+linux|fflush fails|write file (mqo)|cube.bd1|old.mqo|fiu stdio/fflush
+linux|fsync fails|write file (mqo)|cube.bd1|old.mqo|fiu io/sync/fsync
+linux|fclose fails, new target|write file (mqo)|cube.bd1|new.mqo|fiu stdio/oc/fclose
+linux|fclose fails through a dangling link|write file (mqo)|cube.bd1|link.mqo|fiu stdio/oc/fclose
+linux|rename fails|write file (mqo)|cube.bd1|old.mqo|fiu io/dir/rename
+wine|operands beginning with /|ok:cube|$work/cube.bd1|$work/slash.mqo|
+wine|read-only attribute|open file (mqo)|cube.bd1|readonly.mqo|
+wine|target held open|open file (mqo)|cube.bd1|held.mqo|held held.mqo
+wine|input held open|open file (bd)|held.bd1|fromheld.mqo|held held.bd1
+wine|failed write through 259 characters, short temporary name|write file (mqo)|$w8|$w8|limit -f 64
+wine|map replaced through 259 characters, short temporary name|ok:courtyard|$w8|$w8|
+wine|map replaced through 259 characters|ok:courtyard|$w40|$w40|
+wine|no room for a temporary file, existing target|open file (mqo)|$w3|$w3|
+wine|no room for a temporary file, failed write|write file (mqo)|courtyard.bd1|${w3%???}nw1|limit -f 64
+wine|no room for a temporary file, new target|ok:courtyard|courtyard.bd1|${w3%???}nw2|
+wine|path of 260 characters|open file (mqo)|cube.bd1|$w260|
+ROWS
+names=('my map.bd1' $'caf\xc3\xa9 ma\xc3\xb1ana.bd1' ' leading and trailing .bd1')
+[ -z "$wine" ] && names+=($'\xe9\xff not UTF-8.bd1')
+for n in "${names[@]}"; do cp cube.bd1 "$n" && case_ "name '$n'" ok:cube "$n" "$n.mqo"; done
+# The one-block map cut inside the names, at and around the count, inside and
+# one short of the record (every byte on Linux, where a run is cheap).
+cp old.mqo cut.mqo && cuts="0 1 30 309 310 311 312 313 400 600 627" && [ -z "$wine" ] && cuts=$(seq 0 627)
+for cut in $cuts; do head -c "$cut" cube.bd1 >cut.bd1 && case_ "cut at byte $cut" "read file (bd)" cut.bd1 cut.mqo; done
+finish
