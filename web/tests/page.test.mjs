@@ -102,3 +102,70 @@ test('a drop before the converter is ready waits for it; of two drops during a c
   assert.equal(await page.locator('#summary h3').textContent(), 'stairs.bd1');
   await page.close();
 });
+
+// The share of the view's pixels away from its background colour.
+async function drawn(page) {
+  const png = (await page.locator('#view').screenshot()).toString('base64');
+  return page.evaluate(async (data) => {
+    const image = new Image();
+    image.src = `data:image/png;base64,${data}`;
+    await image.decode();
+    const context = new OffscreenCanvas(image.width, image.height).getContext('2d');
+    context.drawImage(image, 0, 0);
+    const p = context.getImageData(0, 0, image.width, image.height).data;
+    let n = 0;
+    for (let i = 0; i < p.length; i += 4) n += Math.abs(p[i] - p[0]) + Math.abs(p[i + 2] - p[2]) > 24;
+    return n / (p.length / 4);
+  }, png);
+}
+
+test('axe finds nothing with and without a map; zoom stops short of losing it; a phone scrolls past the view', async () => {
+  const page = await openPage(browser);
+  const axe = async () => (await new AxeBuilder({ page }).analyze()).violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target)}`);
+  assert.deepEqual(await axe(), []);
+  await page.getByRole('button', { name: 'Try an example' }).click();
+  await page.getByRole('application', { name: '3D view of courtyard.bd1' }).waitFor();
+  assert.deepEqual(await axe(), []);
+  if (process.env.BLOCKMQO_WEB_SHOTS) await page.screenshot({ path: join(process.env.BLOCKMQO_WEB_SHOTS, 'web-courtyard.png') });
+
+  await page.locator('#view').focus();
+  for (const key of ['-', '+']) {
+    for (let i = 0; i < 40; i++) await page.keyboard.press(key);
+    const at = await page.locator('#view').screenshot();
+    await page.keyboard.press(key);
+    assert.ok(at.equals(await page.locator('#view').screenshot()), `"${key}" goes on past its limit`);
+    assert.ok(await drawn(page) > 0.002, `after "${key}" the map is gone`);
+  }
+
+  // A phone: an upward swipe that starts on the view scrolls the page.
+  await page.setViewportSize({ width: 375, height: 700 });
+  const box = await page.locator('#view').boundingBox();
+  const cdp = await browser.context.newCDPSession(page);
+  const touch = (type, y) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints: y ? [{ x: box.x + 100, y }] : [] });
+  await touch('touchStart', box.y + 100);
+  for (let i = 1; i <= 10; i++) await touch('touchMove', box.y + 100 - 25 * i);
+  await touch('touchEnd');
+  await page.waitForFunction(() => scrollY > 150);
+  assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), 375);
+  assert.match(await page.locator('#view-keys').textContent(), /On a touch\s+screen: swipe sideways to turn/);
+  await page.close();
+});
+
+test('after one visit the page opens and converts offline', async () => {
+  const requests = [];
+  browser.context.on('request', (request) => requests.push(request.url()));
+  const page = await openPage(browser);
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  await browser.context.setOffline(true);
+  try {
+    await page.reload();
+    await page.getByText('Ready.').waitFor();
+    await page.getByRole('button', { name: 'Try an example' }).click();
+    assert.equal(await (await itemFor(page, 'courtyard.bd1')).getAttribute('data-state'), 'done');
+  } finally {
+    await browser.context.setOffline(false);
+  }
+  // Everything comes from the page's own server, or from the page itself.
+  assert.deepEqual(requests.filter((url) => !url.startsWith(`${browser.origin}/`) && !url.startsWith('blob:')), []);
+  await page.close();
+});
