@@ -52,10 +52,14 @@ std::string BaseName(const std::string& path) {
   return path.substr(i);
 }
 
-void Warn(int count, const char* one, const char* many, const std::string& input) {
-  if (count > 0)
-    std::fprintf(stderr, "blockmqo-cli: warning: %d %s: %s\n", count, count == 1 ? one : many,
-                 input.c_str());
+// One line per kind of hazard, in the core's words, naming the input.
+void Warn(const MqoHazards& hazards, const std::string& input) {
+  for (int kind = 0; kind < kMqoWarningKinds; ++kind) {
+    char text[kMqoWarningMax];
+    if (std::size_t n = FormatMqoWarning(hazards, static_cast<MqoWarning>(kind), text))
+      std::fprintf(stderr, "blockmqo-cli: warning: %.*s: %s\n", static_cast<int>(n), text,
+                   input.c_str());
+  }
 }
 
 bool Convert(const std::string& input, const std::string& output, bool quiet) {
@@ -69,21 +73,7 @@ bool Convert(const std::string& input, const std::string& output, bool quiet) {
     return false;
   }
   if (quiet) return true;
-  Warn(hazards.texturesOutOfRange,
-       "face uses a texture number outside 0-9, which some readers reject",
-       "faces use texture numbers outside 0-9, which some readers reject", input);
-  Warn(hazards.nonFiniteNumbers,
-       "number is infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or "
-       "misread",
-       "numbers are infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or "
-       "misread",
-       input);
-  Warn(hazards.unsafeNames,
-       "texture name holds a quote, line break, brace or parenthesis, which breaks the material "
-       "line in readers that read names",
-       "texture names hold a quote, line break, brace or parenthesis, which break the material "
-       "lines in readers that read names",
-       input);
+  Warn(hazards, input);
   return true;
 }
 

@@ -10,7 +10,7 @@
 //  - shareVertices: corners at the same position become one vertex (UVs stay
 //    with the face corner, so nothing is lost).
 // With either option, a vertex that no remaining face uses is dropped. Without
-// both, the mesh is the document's own: 8 vertices and 6 faces a block.
+// either, the mesh is the document's own: 8 vertices and 6 faces a block.
 //
 // The writers are formatters in the document writer's shape: start with a
 // zeroed cursor, call until 0 comes back; each call fills at most `capacity`
@@ -29,7 +29,18 @@ struct MeshOptions {
   // OBJ and glTF cannot hold Inf or NaN: blocks with any non-finite corner
   // coordinate or texture coordinate are left out and counted.
   bool dropNonFinite;
+  // For the glb writer: number the glTF vertices of each primitive, one per
+  // mesh vertex and UV pair. Without it every face corner is its own vertex.
+  bool gltfVertices;
 };
+
+// Faces are grouped by texture: numbers 0..9 are groups 0..9, every other
+// number falls in group 10, one material of its own in every format.
+constexpr int kMeshGroups = 11;
+constexpr int kOutOfRangeGroup = 10;
+inline int MeshGroup(std::int32_t texture) {
+  return texture >= 0 && texture < kOutOfRangeGroup ? texture : kOutOfRangeGroup;
+}
 
 struct MeshVertex {
   float x, y, z;  // document coordinates: x is the map's first axis negated
@@ -48,6 +59,11 @@ struct Mesh {
   MeshFace* faces;
   std::uint32_t faceCount;
   int droppedBlocks;  // left out by dropNonFinite
+  // With gltfVertices: for face f's corner k, gltfCorner[4f + k] is its vertex
+  // number within its group's primitive, numbered in order of first use;
+  // gltfVertexCount[g] vertices in group g. Otherwise null.
+  std::uint32_t* gltfCorner;
+  std::uint32_t gltfVertexCount[kMeshGroups];
 };
 
 enum class MeshResult { Ok, OutOfMemory };

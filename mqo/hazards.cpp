@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "mqo/mqo.h"
+#include "numtext/numtext.h"
 
 namespace {
 
@@ -28,4 +29,37 @@ MqoHazards CountMqoHazards(const BlockData& data) {
                                 NonFinite(&block.v[0][0], 24);
   }
   return hazards;
+}
+
+std::size_t FormatMqoWarning(const MqoHazards& hazards, MqoWarning kind, char* out) {
+  int count = 0;
+  const char *one = "", *many = "";
+  switch (kind) {
+    case MqoWarning::TexturesOutOfRange:
+      count = hazards.texturesOutOfRange;
+      one = "face uses a texture number outside 0-9, which some readers reject";
+      many = "faces use texture numbers outside 0-9, which some readers reject";
+      break;
+    case MqoWarning::NonFiniteNumbers:
+      count = hazards.nonFiniteNumbers;
+      one = "number is infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or "
+            "misread";
+      many = "numbers are infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject "
+             "or misread";
+      break;
+    case MqoWarning::UnsafeNames:
+      count = hazards.unsafeNames;
+      one = "texture name holds a quote, line break, brace or parenthesis, which breaks the "
+            "material line in readers that read names";
+      many = "texture names hold a quote, line break, brace or parenthesis, which break the "
+             "material lines in readers that read names";
+      break;
+  }
+  if (count <= 0) return 0;
+  std::size_t n = FormatUnsigned(static_cast<std::uint32_t>(count), out);
+  out[n++] = ' ';
+  const char* text = count == 1 ? one : many;
+  std::size_t length = std::strlen(text);
+  std::memcpy(out + n, text, length);
+  return n + length;
 }

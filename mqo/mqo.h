@@ -48,6 +48,14 @@ struct MqoHazards {
 
 MqoHazards CountMqoHazards(const BlockData& data);
 
+// The warning for one kind of hazard, as the front ends show it: "12 faces
+// use texture numbers outside 0-9, which some readers reject". Writes at most
+// kMqoWarningMax bytes and no NUL; returns 0 when the map has none of `kind`.
+enum class MqoWarning { TexturesOutOfRange, NonFiniteNumbers, UnsafeNames };
+constexpr int kMqoWarningKinds = 3;
+constexpr std::size_t kMqoWarningMax = 256;
+std::size_t FormatMqoWarning(const MqoHazards& hazards, MqoWarning kind, char* out);
+
 // Does the whole conversion and returns its outcome; shows nothing. When
 // `hazards` is given, it receives CountMqoHazards of the map as read, so a
 // caller need not read the input twice (which may by then be the document).
