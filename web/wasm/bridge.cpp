@@ -95,31 +95,14 @@ BRIDGE_EXPORT(bm_texture_name) const char* bm_texture_name(int i) {
   return i >= 0 && i < kTextureNameCount ? g_map.textureNames[i] : "";
 }
 
-// The command-line program's warning i about the open map, without its
-// program name and file name; 0 when the map gives no cause for it.
+// The command-line program's warning i (an MqoWarning) about the open map,
+// in the core's words, NUL-terminated; 0 when the map gives no cause for it.
 BRIDGE_EXPORT(bm_warning) const char* bm_warning(int i) {
-  static char line[256];
-  MqoHazards h = CountMqoHazards(g_map);
-  const int count = i == 0 ? h.texturesOutOfRange : i == 1 ? h.nonFiniteNumbers : h.unsafeNames;
-  static const char* const kText[3][2] = {
-      {"face uses a texture number outside 0-9, which some readers reject",
-       "faces use texture numbers outside 0-9, which some readers reject"},
-      {"number is infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread",
-       "numbers are infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"},
-      {"texture name holds a quote, line break, brace or parenthesis, which breaks the material "
-       "line in readers that read names",
-       "texture names hold a quote, line break, brace or parenthesis, which break the material "
-       "lines in readers that read names"}};
-  if (i < 0 || i > 2 || count <= 0) return nullptr;
-  // The count's digits, then the text: no stdio, so the module imports nothing.
-  char digits[12];
-  int n = 0;
-  for (int c = count; c; c /= 10) digits[n++] = static_cast<char>('0' + c % 10);
-  char* p = line;
-  while (n) *p++ = digits[--n];
-  *p++ = ' ';
-  std::strcpy(p, kText[i][count == 1 ? 0 : 1]);
-  return line;
+  static char line[kMqoWarningMax + 1];
+  if (i < 0 || i >= kMqoWarningKinds) return nullptr;
+  std::size_t n = FormatMqoWarning(CountMqoHazards(g_map), static_cast<MqoWarning>(i), line);
+  line[n] = '\0';
+  return n ? line : nullptr;
 }
 
 // The next piece of the document, whole lines, into the buffer bm_chunk points
