@@ -138,18 +138,20 @@ function onWorker(message) {
     updateStatus();
   } else if (message.type === 'broken') {
     broken(message.message);
+  } else if (message.type === 'view') {
+    page.waiting.get(message.id).onView(message);
   } else {
-    const done = page.waiting.get(message.id);
+    const { done } = page.waiting.get(message.id);
     page.waiting.delete(message.id);
     done(message);
   }
 }
 
 // One request to the worker; waits for the converter when it is not ready.
-function ask(request, transfer = []) {
+function ask(request, transfer = [], onView = null) {
   return new Promise((done) => {
     request.id = page.nextId++;
-    page.waiting.set(request.id, done);
+    page.waiting.set(request.id, { done, onView });
     if (page.ready) page.worker.postMessage(request, transfer);
     else page.queue.push([request, transfer]);
   });
@@ -169,26 +171,35 @@ async function convertFiles(files) {
     page.busy++;
     updateStatus();
     const started = performance.now();
+    // The view arrives before the document: a map is on show while written.
+    let viewed = null;
+    const onView = (map) => { viewed = showView(map); };
+    const showView = async (map) => {
+      item.textures = await loadTextures(map.names, images);
+      item.map = { name: file.name, base: baseName(file.name), ...map };
+      // Each choice or drop shows its first map, unless a later one has shown its own.
+      if (map.view && item.isConnected && batch > page.shownBatch) {
+        page.shownBatch = batch;
+        await showItem(item);
+        // Measured once the first frame of the map has been drawn.
+        requestAnimationFrame(() => performance.measure('blockmqo-choose-to-view', { start: started }));
+      } else if (map.view) {
+        item.map.view = counts(map.view);
+      }
+    };
     let answer;
     try {
-      item.input = new Blob([await file.arrayBuffer()]);
-      const bytes = await item.input.arrayBuffer();
-      answer = await ask({ bytes, format: 'mqo' }, [bytes]);
+      const bytes = await file.arrayBuffer();
+      item.input = new Blob([bytes]);  // kept for the mesh's files, made on demand
+      answer = await ask({ bytes, format: 'mqo' }, [bytes], onView);
     } catch {
       // The file is gone or unreadable: what the desktop program says when it
       // cannot open its input.
       answer = { error: 'Failed: open file (bd)', facts: [1] };
     }
+    await viewed;
     page.busy--;
-    if (!item.isConnected) continue;  // removed while converting
-    if (!answer.error) item.textures = await loadTextures(answer.names, images);
-    finishItem(item, answer);
-    // Each choice or drop shows its first map, unless a later one has shown its own.
-    if (answer.view && batch > page.shownBatch) {
-      page.shownBatch = batch;
-      showItem(item);
-      performance.measure('blockmqo-choose-to-view', { start: started });
-    }
+    if (item.isConnected) finishItem(item, answer);  // unless removed while converting
     updateStatus();
   }
 }
@@ -237,17 +248,18 @@ function finishItem(item, result) {
     return;
   }
   item.dataset.state = 'done';
-  const name = item.querySelector('.name').textContent;
-  const base = baseName(name);
+  const { name, base } = item.map;
   item.url = URL.createObjectURL(result.document);
-  item.map = { name, base, ...result };
+  item.map.document = result.document;
   const links = element('span', { className: 'downloads' }, element('a', {
     href: item.url, download: `${base}.mqo`, textContent: `${base}.mqo`,
   }), ` (${formatBytes(result.document.size)})`);
   for (const f of FILES) {
     links.append(' ', button(f.label, () => downloadMesh(item, f), `Download ${f.name(base)}`));
   }
-  detail.replaceChildren(links, button('View', () => showItem(item), `View ${name}`), removeButton(item));
+  const view = button('View', () => showItem(item), `View ${name}`);
+  view.setAttribute('aria-pressed', String(page.shownItem === item));
+  detail.replaceChildren(links, view, removeButton(item));
 }
 
 function removeButton(item) {
@@ -310,12 +322,23 @@ async function downloadAll() {
   });
 }
 
-function showItem(item) {
+// Puts a result on show. Its view's arrays go to the GPU and are let go here:
+// a result shown again has its view made anew from the map.
+const counts = ({ faces, dropped, perClass }) => ({ faces, dropped, perClass });
+
+async function showItem(item) {
+  let { view } = item.map;
+  if (!view?.positions) {
+    const bytes = await item.input.arrayBuffer();
+    ({ view } = await ask({ bytes, format: 'view' }, [bytes]));
+    if (!view || !item.map) return;  // out of memory, or removed meanwhile
+  }
   if (page.shownItem) page.shownItem.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'false');
   page.shownItem = item;
-  item.querySelector('[aria-label^="View"]').setAttribute('aria-pressed', 'true');
-  const { name, view } = item.map;
+  item.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'true');
+  const { name } = item.map;
   if (page.view) showMap(page.view, view, item.textures.bitmaps);
+  item.map.view = counts(view);
   for (const id of ['turn', 'reset']) $(id).disabled = !page.view;
   $('view').setAttribute('aria-label', `3D view of ${name}`);
   $('summary').replaceChildren(...summary(item.map, item.textures.missing));

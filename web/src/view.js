@@ -96,9 +96,11 @@ export function showMap(view, data, images = []) {
   view.home = null;
   if (data) {
     const geometry = new BufferGeometry();
-    geometry.setAttribute('position', new BufferAttribute(data.positions, 3));
-    geometry.setAttribute('uv', new BufferAttribute(data.uvs, 2));
-    geometry.setIndex(new BufferAttribute(data.index, 1));
+    // Once on the GPU the arrays are not needed here: a large map's are 20 MB.
+    const attribute = (array, size) => new BufferAttribute(array, size).onUpload(function free() { this.array = null; });
+    geometry.setAttribute('position', attribute(data.positions, 3));
+    geometry.setAttribute('uv', attribute(data.uvs, 2));
+    geometry.setIndex(attribute(data.index, 1));
     let start = 0;
     data.perClass.forEach((faces, c) => {
       geometry.addGroup(6 * start, 6 * faces, c);

@@ -71,6 +71,7 @@ test('each map gives blockmqo-cli\'s document byte for byte, its failure or its 
     assert.equal(download.suggestedFilename(), mqo);
     assert.ok(readFileSync(await download.path()).equals(readFileSync(join(expected, mqo))), `${mqo} differs`);
     await item.getByRole('button', { name: `View ${name}` }).click();
+    await page.getByRole('heading', { name, exact: true }).waitFor();
     assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[name] || [], name);
     shown[name] = await page.locator('#summary dd').allTextContents();
   }
