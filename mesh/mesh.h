@@ -95,3 +95,12 @@ struct MeshCursor {
 
 std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* out,
                              std::size_t capacity);
+
+// What the mesh's formats lose, as front ends warn of it (like
+// FormatMqoWarning: at most kMqoWarningMax bytes, 0 when there is nothing):
+// blocks left out by dropNonFinite, and texture names in use that glb cannot
+// reference as images.
+enum class MeshWarning { BlocksLeftOut, TexturesNotImages };
+constexpr int kMeshWarningKinds = 2;
+std::size_t FormatMeshWarning(const BlockData& data, const Mesh& mesh, MeshFormat format,
+                              MeshWarning kind, char* out);

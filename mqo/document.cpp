@@ -8,13 +8,17 @@ const std::int8_t FaceCornerTable[6][4] = {
     {0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3},
 };
 
-namespace {
+const char kMqoDocumentHead[] = "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial ";
+const char kMqoObjectHead[] =
+    "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"
+    "\tfacet 0\r\n\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex ";
 
 // Longest line the writer can produce, with room to spare: a face line with
 // eight 39-digit texture coordinates is about 440 bytes, a material line with
 // two 31-byte names made all of line feeds about 230.
-constexpr std::size_t kMaxLine = 512;
-static_assert(kMaxLine <= kMqoMinChunk);
+static_assert(kMqoMaxLine <= kMqoMinChunk);
+
+namespace {
 
 enum Section { kHead, kMaterials, kObject, kVertices, kFaceHead, kFaces, kTail, kDone };
 
@@ -58,58 +62,76 @@ char* PutFixed(char* p, std::uint32_t bits, int decimals) {
 }
 
 char* PutMaterial(char* p, const char* name) {
-  p = Put(p, "\t\"");
-  p = PutName(p, *name ? name : "empty");
-  p = Put(p,
-          "\" shader(3) col(1.000 1.000 1.000 1.000) dif(0.900) amb(0.400) emi(0.100) "
-          "spc(0.000) power(5.00) tex(\"");
-  p = PutName(p, name);
-  return Put(p, "\")\r\n");
+  return p + FormatMqoMaterial(*name ? name : "empty", name, p);
 }
 
 char* PutVertex(char* p, const BlockRecord& block, int corner) {
-  p = Put(p, "\t\t");
   // The first axis is mirrored; flipping the sign bit keeps NaN payloads.
-  p = PutFixed(p, FloatBits(block.vx[corner]) ^ 0x80000000u, 4);
-  *p++ = ' ';
-  p = PutFixed(p, FloatBits(block.vy[corner]), 4);
-  *p++ = ' ';
-  p = PutFixed(p, FloatBits(block.vz[corner]), 4);
-  return Put(p, "\r\n");
+  return p + FormatMqoVertex(FloatBits(block.vx[corner]) ^ 0x80000000u, FloatBits(block.vy[corner]),
+                             FloatBits(block.vz[corner]), p);
 }
 
 char* PutFace(char* p, const BlockRecord& block, int blockNumber, int face) {
   const std::int8_t* corners = FaceCornerTable[face];
   const auto base = static_cast<std::uint32_t>(8 * blockNumber);
-  p = Put(p, "\t\t4 V(");
-  for (int i = 3; i >= 0; --i) {
-    p = PutUnsigned(p, base + static_cast<std::uint32_t>(corners[i]));
-    *p++ = i ? ' ' : ')';
-  }
-  p = Put(p, " M(");
-  p = PutInt(p, block.textureIndex[face]);
-  p = Put(p, ") UV(");
-  for (int slot = 0; slot < 4; ++slot) {
-    p = PutFixed(p, FloatBits(block.u[face][slot]), 5);
-    *p++ = ' ';
-    p = PutFixed(p, FloatBits(block.v[face][slot]), 5);
-    *p++ = slot < 3 ? ' ' : ')';
-  }
-  return Put(p, "\r\n");
+  const std::uint32_t listed[4] = {base + static_cast<std::uint32_t>(corners[3]),
+                                   base + static_cast<std::uint32_t>(corners[2]),
+                                   base + static_cast<std::uint32_t>(corners[1]),
+                                   base + static_cast<std::uint32_t>(corners[0])};
+  return p + FormatMqoFace(listed, block.textureIndex[face], block.u[face], block.v[face], p);
 }
 
 }  // namespace
+
+std::size_t FormatMqoMaterial(const char* shownName, const char* textureName, char* out) {
+  char* p = Put(out, "\t\"");
+  p = PutName(p, shownName);
+  p = Put(p,
+          "\" shader(3) col(1.000 1.000 1.000 1.000) dif(0.900) amb(0.400) emi(0.100) "
+          "spc(0.000) power(5.00) tex(\"");
+  p = PutName(p, textureName);
+  return static_cast<std::size_t>(Put(p, "\")\r\n") - out);
+}
+
+std::size_t FormatMqoVertex(std::uint32_t x, std::uint32_t y, std::uint32_t z, char* out) {
+  char* p = Put(out, "\t\t");
+  p = PutFixed(p, x, 4);
+  *p++ = ' ';
+  p = PutFixed(p, y, 4);
+  *p++ = ' ';
+  p = PutFixed(p, z, 4);
+  return static_cast<std::size_t>(Put(p, "\r\n") - out);
+}
+
+std::size_t FormatMqoFace(const std::uint32_t corner[4], std::int32_t material, const float u[4],
+                          const float v[4], char* out) {
+  char* p = Put(out, "\t\t4 V(");
+  for (int i = 0; i < 4; ++i) {
+    p = PutUnsigned(p, corner[i]);
+    *p++ = i < 3 ? ' ' : ')';
+  }
+  p = Put(p, " M(");
+  p = PutInt(p, material);
+  p = Put(p, ") UV(");
+  for (int slot = 0; slot < 4; ++slot) {
+    p = PutFixed(p, FloatBits(u[slot]), 5);
+    *p++ = ' ';
+    p = PutFixed(p, FloatBits(v[slot]), 5);
+    *p++ = slot < 3 ? ' ' : ')';
+  }
+  return static_cast<std::size_t>(Put(p, "\r\n") - out);
+}
 
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity) {
   char* p = out;
   const int count = data.count > 0 ? data.count : 0;
   while (cursor->section != kDone &&
-         static_cast<std::size_t>(p - out) + kMaxLine <= capacity) {
+         static_cast<std::size_t>(p - out) + kMqoMaxLine <= capacity) {
     int& i = cursor->index;
     switch (cursor->section) {
       case kHead:
-        p = Put(p, "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial 10 {\r\n");
+        p = Put(Put(p, kMqoDocumentHead), "10 {\r\n");
         cursor->section = kMaterials;
         break;
       case kMaterials:
@@ -117,9 +139,7 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
         if (++i == kTextureNameCount) cursor->section = kObject, i = 0;
         break;
       case kObject:
-        p = Put(p,
-                "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"
-                "\tfacet 0\r\n\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex ");
+        p = Put(p, kMqoObjectHead);
         p = PutUnsigned(p, 8u * static_cast<std::uint32_t>(count));
         p = Put(p, " {\r\n");
         cursor->section = count ? kVertices : kFaceHead;

@@ -87,3 +87,16 @@ constexpr std::size_t kMqoWriteChunk = 512 * 1024;
 
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);
+
+// The document's pieces, for other writers of documents (the mesh's). Each
+// line formatter writes one whole line, CR LF included, of at most
+// kMqoMaxLine bytes, and returns its length.
+constexpr std::size_t kMqoMaxLine = 512;
+extern const char kMqoDocumentHead[];  // the header lines, up to "Material "
+extern const char kMqoObjectHead[];    // from the materials' "}" to "\tvertex "
+std::size_t FormatMqoMaterial(const char* shownName, const char* textureName, char* out);
+// The coordinates' bits, the first already mirrored.
+std::size_t FormatMqoVertex(std::uint32_t x, std::uint32_t y, std::uint32_t z, char* out);
+// The corners as listed, each with its texture coordinates.
+std::size_t FormatMqoFace(const std::uint32_t corner[4], std::int32_t material, const float u[4],
+                          const float v[4], char* out);
