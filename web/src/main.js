@@ -24,8 +24,9 @@ const page = {
 // command-line companion names its documents.
 const baseName = (name) => name.replace(/\.bd1$/i, '');
 const FILES = [
-  // what the page offers, the request's format and the file's name
-  { label: 'optimised .mqo', format: 'optimised', name: (b) => `${b}.optimised.mqo` },
+  // The mesh's files, as blockmqo-cli --optimize writes them: the request's
+  // format and the file's name.
+  { label: 'optimized .mqo', format: 'optimized', name: (b) => `${b}.optimized.mqo` },
   { label: '.obj', format: 'obj', name: (b) => `${b}.obj` },
   { label: '.mtl', format: 'mtl', name: (b) => `${b}.mtl` },
   { label: '.glb', format: 'glb', name: (b) => `${b}.glb` },
@@ -251,9 +252,9 @@ function finishItem(item, result) {
   const { name, base } = item.map;
   item.url = URL.createObjectURL(result.document);
   item.map.document = result.document;
-  const links = element('span', { className: 'downloads' }, element('a', {
-    href: item.url, download: `${base}.mqo`, textContent: `${base}.mqo`,
-  }), ` (${formatBytes(result.document.size)})`);
+  const link = element('a', { href: item.url, download: `${base}.mqo`, textContent: `${base}.mqo` });
+  link.setAttribute('aria-label', `Download ${base}.mqo`);
+  const links = element('span', { className: 'downloads' }, link, ` (${formatBytes(result.document.size)})`);
   for (const f of FILES) {
     links.append(' ', button(f.label, () => downloadMesh(item, f), `Download ${f.name(base)}`));
   }

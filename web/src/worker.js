@@ -21,7 +21,7 @@ async function start() {
   }
 }
 
-const MESH_FORMATS = { optimised: 0, obj: 1, mtl: 2, glb: 3 };
+const MESH_FORMATS = { optimized: 0, obj: 1, mtl: 2, glb: 3 };
 const CLASSES = 11;
 
 function bytesAt(pointer, length) {

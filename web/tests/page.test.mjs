@@ -39,19 +39,23 @@ const WHY = {
   'count-beyond-data.bd1': /^The file is 628 bytes, but the \d+ blocks it says it holds need [\d,]+ bytes/,
 };
 
-test('each map gives blockmqo-cli\'s document byte for byte, its failure or its warnings', async () => {
+// What the page offers for a map NAME, and blockmqo-cli's options for the same file.
+const FORMATS = [['.mqo', []], ['.optimized.mqo', ['--optimize'], '.mqo'], ['.obj', ['--optimize', '-f', 'obj']],
+  ['.mtl', ['--optimize', '-f', 'obj']], ['.glb', ['--optimize', '-f', 'glb']]];
+
+test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings', async () => {
   // A texture name holding the lines that open an object's vertex list.
   const crafted = readFileSync(COURTYARD);
   crafted.fill(0, 0, 31).write('\nObject "map" {\n\tvertex 1 {\n', 0, 'latin1');
   writeFileSync(join(work, 'crafted.bd1'), crafted);
   writeFileSync(join(work, 'empty.bd1'), '');
   const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1')];
-  const expected = join(work, 'cli');
-  mkdirSync(expected);
-  const cli = spawnSync(CLI, [...inputs, '-d', expected], { encoding: 'utf8' });
-  assert.equal(cli.status, 1, cli.stderr);
+  const cli = FORMATS.map(([ext, options]) => {
+    mkdirSync(join(work, ext), { recursive: true });
+    return spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' });
+  });
   const said = {};  // what blockmqo-cli says about each map, without its name and the map's
-  for (const line of cli.stderr.trim().split('\n')) {
+  for (const line of cli[0].stderr.trim().split('\n')) {
     const at = line.lastIndexOf(': ');
     (said[basename(line.slice(at + 2))] ||= []).push(line.slice(0, at).replace(/^blockmqo-cli: (warning: )?/, ''));
   }
@@ -61,15 +65,17 @@ test('each map gives blockmqo-cli\'s document byte for byte, its failure or its 
   const shown = {};
   for (const name of inputs.map((f) => basename(f))) {
     const item = await itemFor(page, name);
-    const mqo = name.replace(/\.bd1$/, '.mqo');
-    if (!existsSync(join(expected, mqo))) {
+    const base = name.replace(/\.bd1$/, '');
+    if (!existsSync(join(work, '.mqo', `${base}.mqo`))) {
       assert.deepEqual([await item.locator('.failure').textContent()], said[name], name);
       assert.match(await item.locator('.why').textContent(), WHY[name], name);
       continue;
     }
-    const [download] = await Promise.all([page.waitForEvent('download'), item.getByRole('link', { name: mqo }).click()]);
-    assert.equal(download.suggestedFilename(), mqo);
-    assert.ok(readFileSync(await download.path()).equals(readFileSync(join(expected, mqo))), `${mqo} differs`);
+    for (const [ext, , cliExt = ext] of FORMATS) {
+      const [download] = await Promise.all([page.waitForEvent('download'), item.getByLabel(`Download ${base}${ext}`).click()]);
+      assert.equal(download.suggestedFilename(), base + ext);
+      assert.ok(readFileSync(await download.path()).equals(readFileSync(join(work, ext, base + cliExt))), base + ext);
+    }
     await item.getByRole('button', { name: `View ${name}` }).click();
     await page.getByRole('heading', { name, exact: true }).waitFor();
     assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[name] || [], name);

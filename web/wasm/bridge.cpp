@@ -113,14 +113,15 @@ BRIDGE_EXPORT(bm_next) std::size_t bm_next() {
 
 BRIDGE_EXPORT(bm_chunk) const char* bm_chunk() { return g_chunk; }
 
-// Starts one of the mesh's files (a MeshFormat), with the options the
-// command-line program gives it. Returns 0, or the failure's text.
+// Starts one of the mesh's files (a MeshFormat), with the options that
+// blockmqo-cli --optimize gives it. Returns 0, or the failure's text.
 BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
   ReleaseMesh(&g_mesh);
   auto f = static_cast<MeshFormat>(format);
   MeshOptions options{};
   options.removeHiddenFaces = options.shareVertices = true;
   options.dropNonFinite = f != MeshFormat::Mqo;
+  options.gltfVertices = f == MeshFormat::Glb;
   if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok)
     return MqoResultMessage(MqoResult::OutOfMemory);
   g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName};
