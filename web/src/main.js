@@ -162,6 +162,16 @@ async function convertFiles(files) {
   const batch = ++page.batches;
   const maps = files.filter((f) => !IMAGE.test(f.name));
   const images = files.filter((f) => IMAGE.test(f.name));
+  if (!maps.length) {
+    for (const image of images) {
+      const item = element('li', {}, element('span', { className: 'name', textContent: image.name }), ' ',
+        element('span', { className: 'detail', textContent: 'Not a map: an image textures the view of a map chosen or dropped with it.' }));
+      item.dataset.state = 'failed';
+      item.querySelector('.detail').append(removeButton(item));
+      $('results').append(item);
+    }
+    updateStatus();
+  }
   for (const file of maps) {
     const item = element('li', {}, element('span', { className: 'name', textContent: file.name }));
     item.append(' ', element('span', {
