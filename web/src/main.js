@@ -377,7 +377,7 @@ function summary({ name, blocks, names, view, warnings }, missing) {
       ...warnings.map((w) => element('li', { textContent: w }))));
   }
   if (missing.length) {
-    parts.push(element('p', { className: 'tex', textContent: `Textures not given: ${missing.join(', ')}` }));
+    parts.push(element('p', { className: 'tex', textContent: `No image given for: ${missing.join(', ')}` }));
   }
 
   const legend = element('table', {}, element('caption', { textContent: 'Materials' }));
