@@ -16,14 +16,8 @@ const maps = (folder) => readdirSync(join(ROOT, folder)).filter((f) => f.endsWit
 const COURTYARD = join(ROOT, 'examples', 'courtyard.bd1');
 let browser, work;
 
-before(async () => {
-  work = mkdtempSync(join(tmpdir(), 'blockmqo-web-'));
-  browser = await openBrowser();
-});
-after(async () => {
-  await browser?.close();
-  if (work) rmSync(work, { recursive: true, force: true });
-});
+before(async () => { work = mkdtempSync(join(tmpdir(), 'blockmqo-web-')); browser = await openBrowser(); });
+after(async () => { await browser?.close(); rmSync(work, { recursive: true, force: true }); });
 
 async function itemFor(page, name) {
   const item = page.locator('#results li').filter({ has: page.locator('.name', { hasText: name }) }).last();
@@ -50,15 +44,10 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
   writeFileSync(join(work, 'crafted.bd1'), crafted);
   writeFileSync(join(work, 'empty.bd1'), '');
   const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1')];
-  const cli = FORMATS.map(([ext, options]) => {
-    mkdirSync(join(work, ext), { recursive: true });
-    return spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' });
-  });
+  for (const [ext] of FORMATS) mkdirSync(join(work, ext));
+  const cli = FORMATS.map(([ext, options]) => spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' }));
   const said = {};  // what blockmqo-cli says about each map, without its name and the map's
-  for (const line of cli[0].stderr.trim().split('\n')) {
-    const at = line.lastIndexOf(': ');
-    (said[basename(line.slice(at + 2))] ||= []).push(line.slice(0, at).replace(/^blockmqo-cli: (warning: )?/, ''));
-  }
+  for (const [, text, map] of cli[0].stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*): (.*)$/gm)) (said[basename(map)] ||= []).push(text);
 
   const page = await openPage(browser);
   await page.getByLabel('Choose block data files (.bd1)').setInputFiles(inputs);
@@ -98,10 +87,8 @@ const file = (path) => [basename(path), readFileSync(path).toString('base64')];
 
 test('a drop before the converter is ready waits for it; of two drops during a conversion, the second is shown', async () => {
   const early = JSON.stringify([[file(join(ROOT, 'examples', 'cube.bd1'))]]);
-  const page = await openPage(browser, { init: `document.addEventListener('DOMContentLoaded', () => {
-    (${drop})(${early});
-    window.early = document.querySelector('#results li').textContent;
-  });` });
+  const page = await openPage(browser, { init: `document.addEventListener('DOMContentLoaded', () => { (${drop})(${early});
+    window.early = document.querySelector('#results li').textContent; });` });
   assert.equal(await page.evaluate(() => window.early), 'cube.bd1 Waiting for the converter…');
   assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
   await page.evaluate(drop, [[file(COURTYARD)], [file(join(ROOT, 'examples', 'stairs.bd1'))]]);
@@ -152,15 +139,11 @@ test('after one visit the page opens and converts offline', async () => {
   browser.context.on('request', (request) => requests.push(request.url()));
   const page = await openPage(browser);
   await page.evaluate(() => navigator.serviceWorker.ready);
-  await browser.context.setOffline(true);
-  try {
-    await page.reload();
-    await page.getByText('Ready.').waitFor();
-    await page.getByRole('button', { name: 'Try an example' }).click();
-    assert.equal(await (await itemFor(page, 'courtyard.bd1')).getAttribute('data-state'), 'done');
-  } finally {
-    await browser.context.setOffline(false);
-  }
+  await browser.context.setOffline(true);  // the last test: the browser closes offline
+  await page.reload();
+  await page.getByText('Ready.').waitFor();
+  await page.getByRole('button', { name: 'Try an example' }).click();
+  assert.equal(await (await itemFor(page, 'courtyard.bd1')).getAttribute('data-state'), 'done');
   // Everything comes from the page's own server, or from the page itself.
   assert.deepEqual(requests.filter((url) => !url.startsWith(`${browser.origin}/`) && !url.startsWith('blob:')), []);
   await page.close();
