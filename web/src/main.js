@@ -93,7 +93,11 @@ function start() {
     if (page.view) setTurning(page.view, on);
   });
   $('reset').addEventListener('click', () => page.view && resetCamera(page.view));
-  $('clear').addEventListener('click', () => [...$('results').children].forEach(removeItem));
+  $('clear').addEventListener('click', () => {
+    [...$('results').children].forEach(removeItem);
+    // A module's memory only grows: a fresh worker gives back what the largest map took.
+    if (page.ready && !page.waiting.size) startWorker();
+  });
   $('zip').addEventListener('click', downloadAll);
   if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
 }
@@ -201,7 +205,9 @@ async function convertFiles(files) {
     let answer;
     try {
       const bytes = await file.arrayBuffer();
-      item.input = new Blob([bytes]);  // kept for the mesh's files, made on demand
+      // The mesh's files are made on demand, from the file itself: a chosen
+      // file stays on disk, not in memory (one changed meanwhile fails to read).
+      item.input = file;
       answer = await ask({ bytes, format: 'mqo' }, [bytes], onView);
     } catch {
       // The file is gone or unreadable: what the desktop program says when it
@@ -340,9 +346,14 @@ const counts = ({ faces, dropped, perClass }) => ({ faces, dropped, perClass });
 async function showItem(item) {
   let { view } = item.map;
   if (!view?.positions) {
-    const bytes = await item.input.arrayBuffer();
-    ({ view } = await ask({ bytes, format: 'view' }, [bytes]));
-    if (!view || !item.map) return;  // out of memory, or removed meanwhile
+    try {
+      const bytes = await item.input.arrayBuffer();
+      ({ view } = await ask({ bytes, format: 'view' }, [bytes]));
+    } catch {
+      view = null;
+    }
+    if (!item.map) return;  // removed meanwhile
+    if (!view) return setStatus(`${item.map.name} could not be shown again: its file cannot be read or is too large.`);
   }
   if (page.shownItem) page.shownItem.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'false');
   page.shownItem = item;
