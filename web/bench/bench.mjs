@@ -101,18 +101,16 @@ try {
     return memory(browser).toFixed(0);
   };
   const idle = await settled();
-  const converts = [], views = [], frames = [];
+  const views = [], frames = [];
   for (let i = 0; i < reps; i++) {
     await page.setInputFiles('#files', largest);
     await page.locator('#results li').nth(i).and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
     views.push(await lastMeasure(page, 'blockmqo-choose-to-view'));
     await page.waitForFunction((n) => performance.getEntriesByName('blockmqo-choose-to-frame').length > n, i);
     frames.push(await lastMeasure(page, 'blockmqo-choose-to-frame'));
-    converts.push(await lastMeasure(page.workers()[0], 'blockmqo-convert'));
   }
-  console.log(`  in the page, median of ${reps} (first run: conversion ${converts[0].toFixed(1)} ms):`);
+  console.log(`  in the page, median of ${reps} (first run: conversion ${alone[0].toFixed(1)} ms):`);
   console.log(`    conversion alone (bytes in, document out, the worker on its own): ${median(alone).toFixed(1)} ms`);
-  console.log(`    the same while the page draws the view: ${median(converts).toFixed(1)} ms`);
   console.log(`    from choosing the file to the map handed to the view: ${median(views).toFixed(1)} ms`);
   console.log(`    ... to its first frame drawn: ${median(frames).toFixed(1)} ms`);
   const full = await settled();

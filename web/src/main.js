@@ -24,19 +24,14 @@ const page = {
 // command-line companion names its documents.
 const baseName = (name) => name.replace(/\.bd1$/i, '');
 const FILES = [
-  // The mesh's files, as blockmqo-cli --optimize writes them: the request's
-  // format and the file's name.
+  // The document, then the mesh's files as blockmqo-cli --optimize writes
+  // them: the request's format and the file's name.
+  { label: '.mqo', format: 'mqo', name: (b) => `${b}.mqo` },
   { label: 'optimized .mqo', format: 'optimized', name: (b) => `${b}.optimized.mqo` },
   { label: '.obj', format: 'obj', name: (b) => `${b}.obj` },
   { label: '.mtl', format: 'mtl', name: (b) => `${b}.mtl` },
   { label: '.glb', format: 'glb', name: (b) => `${b}.glb` },
 ];
-
-function formatBytes(n) {
-  if (n < 1024) return `${n} bytes`;
-  if (n < 1024 * 1024) return `${(n / 1024).toFixed(1)} KiB`;
-  return `${(n / 1024 / 1024).toFixed(1)} MiB`;
-}
 
 function element(tag, props = {}, ...children) {
   const e = document.createElement(tag);
@@ -143,20 +138,18 @@ function onWorker(message) {
     updateStatus();
   } else if (message.type === 'broken') {
     broken(message.message);
-  } else if (message.type === 'view') {
-    page.waiting.get(message.id).onView(message);
   } else {
-    const { done } = page.waiting.get(message.id);
+    const done = page.waiting.get(message.id);
     page.waiting.delete(message.id);
     done(message);
   }
 }
 
 // One request to the worker; waits for the converter when it is not ready.
-function ask(request, transfer = [], onView = null) {
+function ask(request, transfer = []) {
   return new Promise((done) => {
     request.id = page.nextId++;
-    page.waiting.set(request.id, { done, onView });
+    page.waiting.set(request.id, done);
     if (page.ready) page.worker.postMessage(request, transfer);
     else page.queue.push([request, transfer]);
   });
@@ -186,38 +179,35 @@ async function convertFiles(files) {
     page.busy++;
     updateStatus();
     const started = performance.now();
-    // The view arrives before the document: a map is on show while written.
-    let viewed = null;
-    const onView = (map) => { viewed = showView(map); };
-    const showView = async (map) => {
-      item.textures = await loadTextures(map.names, images);
-      item.map = { name: file.name, base: baseName(file.name), ...map };
-      // Each choice or drop shows its first map, unless a later one has shown its own.
-      if (map.view && item.isConnected && batch > page.shownBatch) {
-        page.shownBatch = batch;
-        await showItem(item);
-        // Measured when the map is handed to the view, and once its first frame is drawn.
-        performance.measure('blockmqo-choose-to-view', { start: started });
-        requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
-      } else if (map.view) {
-        item.map.view = counts(map.view);
-      }
-    };
     let answer;
     try {
       const bytes = await file.arrayBuffer();
-      // The mesh's files are made on demand, from the file itself: a chosen
-      // file stays on disk, not in memory (one changed meanwhile fails to read).
-      item.input = file;
-      answer = await ask({ bytes, format: 'mqo' }, [bytes], onView);
+      answer = await ask({ bytes, format: 'open' }, [bytes]);
     } catch {
       // The file is gone or unreadable: what the desktop program says when it
       // cannot open its input.
       answer = { error: 'Failed: open file (bd)', facts: [1] };
     }
-    await viewed;
     page.busy--;
-    if (item.isConnected) finishItem(item, answer);  // unless removed while converting
+    if (!item.isConnected) continue;  // removed while converting
+    if (!answer.error) {
+      // Every file is made on demand from the file itself: a chosen file
+      // stays on disk, not in memory (one changed meanwhile fails to read).
+      item.input = file;
+      item.textures = await loadTextures(answer.names, images);
+      item.map = { name: file.name, base: baseName(file.name), ...answer };
+    }
+    finishItem(item, answer);
+    // Each choice or drop shows its first map, unless a later one has shown its own.
+    if (answer.view && batch > page.shownBatch) {
+      page.shownBatch = batch;
+      await showItem(item);
+      // Measured when the map is handed to the view, and once its first frame is drawn.
+      performance.measure('blockmqo-choose-to-view', { start: started });
+      requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
+    } else if (answer.view) {
+      item.map.view = counts(answer.view);
+    }
     updateStatus();
   }
 }
@@ -267,14 +257,8 @@ function finishItem(item, result) {
   }
   item.dataset.state = 'done';
   const { name, base } = item.map;
-  item.url = URL.createObjectURL(result.document);
-  item.map.document = result.document;
-  const link = element('a', { href: item.url, download: `${base}.mqo`, textContent: `${base}.mqo` });
-  link.setAttribute('aria-label', `Download ${base}.mqo`);
-  const links = element('span', { className: 'downloads' }, link, ` (${formatBytes(result.document.size)})`);
-  for (const f of FILES) {
-    links.append(' ', button(f.label, () => downloadMesh(item, f), `Download ${f.name(base)}`));
-  }
+  const links = element('span', { className: 'downloads' });
+  for (const f of FILES) links.append(button(f.label, () => download(item, f), `Download ${f.name(base)}`), ' ');
   const view = button('View', () => showItem(item), `View ${name}`);
   view.setAttribute('aria-pressed', String(page.shownItem === item));
   detail.replaceChildren(links, view, removeButton(item));
@@ -284,9 +268,8 @@ function removeButton(item) {
   return button('Remove', () => removeItem(item), `Remove ${item.querySelector('.name').textContent}`);
 }
 
-// Forgets a result: its document, its view and its images go.
+// Forgets a result: its view, its images and its file go.
 function removeItem(item) {
-  if (item.url) URL.revokeObjectURL(item.url);
   for (const b of item.textures?.bitmaps || []) b?.close();
   if (page.shownItem === item) {
     page.shownItem = null;
@@ -310,10 +293,10 @@ async function meshFile(item, f) {
 function save(blob, name) {
   const url = URL.createObjectURL(blob);
   element('a', { href: url, download: name }).click();
-  setTimeout(() => URL.revokeObjectURL(url), 1000);
+  setTimeout(() => URL.revokeObjectURL(url), 60000);  // once the browser has surely read it
 }
 
-async function downloadMesh(item, f) {
+async function download(item, f) {
   try {
     save(await meshFile(item, f), f.name(item.map.base));
   } catch (error) {
@@ -321,13 +304,12 @@ async function downloadMesh(item, f) {
   }
 }
 
-// Every document of the list, each in every format, as one zip.
+// Every map of the list, in every format, as one zip.
 async function downloadAll() {
   const entries = {};
   try {
     for (const item of $('results').querySelectorAll('[data-state="done"]')) {
-      const { base, document: mqo } = item.map;
-      entries[`${base}.mqo`] = new Uint8Array(await mqo.arrayBuffer());
+      const { base } = item.map;
       for (const f of FILES) entries[f.name(base)] = new Uint8Array(await (await meshFile(item, f)).arrayBuffer());
     }
   } catch (error) {

@@ -2,10 +2,10 @@
 // while the largest map is written. The module is fetched once, when the page
 // loads; after that the worker needs no network at all.
 //
-// Requests: { id, bytes, format } where format is 'mqo' (the exact document),
-// 'view' (the view's mesh alone) or one of the mesh's files; answers: { type: 'done', id, ... } in the same
-// order, after { type: 'view', id, ... } for a document: the view's mesh, the
-// texture names, the counts and the warnings.
+// Requests: { id, bytes, format } where format is 'open' (the view's mesh, the
+// texture names, the counts and the warnings), 'view' (the mesh alone), 'mqo'
+// (the exact document) or one of the mesh's files; answers { type: 'done',
+// id, ... } in the same order.
 let core = null;
 
 async function start() {
@@ -82,37 +82,35 @@ function view() {
   };
 }
 
-function convert({ id, bytes, format, mtlName }) {
+function convert({ bytes, format, mtlName }) {
   const t0 = performance.now();
   const failed = open(bytes);
-  const opened = performance.now() - t0;
   if (failed) return failed;
   try {
     if (format === 'view') return { view: view() };
-    if (format !== 'mqo') {
-      const name = new TextEncoder().encode(`${mtlName}\0`);
-      new Uint8Array(core.memory.buffer, core.bm_mtl_name(), name.length).set(name);
-      const failure = core.bm_mesh_begin(MESH_FORMATS[format]);
-      if (failure) return { error: new TextDecoder().decode(cString(failure)) };
-      return { file: pull(() => core.bm_mesh_next()) };
+    if (format === 'open') {
+      const names = [];
+      for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
+      return {
+        names, blocks: core.bm_block_count(), view: view(),
+        // Each line is read before the next call reuses the bridge's buffer.
+        warnings: [0, 1, 2].map((i) => {
+          const line = core.bm_warning(i);
+          return line && new TextDecoder().decode(cString(line));
+        }).filter(Boolean),
+      };
     }
-    // The view goes first, so the map is on show while its document is written.
-    const names = [];
-    for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
-    const v = view();
-    self.postMessage({
-      type: 'view', id, names, blocks: core.bm_block_count(), view: v,
-      // Each line is read before the next call reuses the bridge's buffer.
-      warnings: [0, 1, 2].map((i) => {
-        const line = core.bm_warning(i);
-        return line && new TextDecoder().decode(cString(line));
-      }).filter(Boolean),
-    }, v ? [v.positions.buffer, v.uvs.buffer, v.index.buffer] : []);
-    const t1 = performance.now();
-    const document = pull(() => core.bm_next());
-    // The conversion alone, as the benchmark compares it: reading and writing.
-    performance.measure('blockmqo-convert', { start: t0, duration: opened + performance.now() - t1 });
-    return { document };
+    if (format === 'mqo') {
+      const file = pull(() => core.bm_next());
+      // The conversion alone, as the benchmark compares it: reading and writing.
+      performance.measure('blockmqo-convert', { start: t0 });
+      return { file };
+    }
+    const name = new TextEncoder().encode(`${mtlName}\0`);
+    new Uint8Array(core.memory.buffer, core.bm_mtl_name(), name.length).set(name);
+    const failure = core.bm_mesh_begin(MESH_FORMATS[format]);
+    if (failure) return { error: new TextDecoder().decode(cString(failure)) };
+    return { file: pull(() => core.bm_mesh_next()) };
   } finally {
     core.bm_close();
   }
