@@ -4,7 +4,7 @@
 // page costs nothing.
 import {
   AmbientLight, Box3, BufferAttribute, BufferGeometry, Color, DirectionalLight, DoubleSide, Mesh,
-  MeshLambertMaterial, PerspectiveCamera, RepeatWrapping, SRGBColorSpace, Scene, Texture, Vector3,
+  MeshLambertMaterial, PerspectiveCamera, RepeatWrapping, SRGBColorSpace, Scene, Sphere, Texture, Vector3,
   WebGLRenderer,
 } from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
@@ -106,8 +106,8 @@ export function showMap(view, data, images = []) {
       geometry.addGroup(6 * start, 6 * faces, c);
       start += faces;
     });
-    geometry.computeBoundingSphere();
-    geometry.computeBoundingBox();
+    geometry.boundingBox = new Box3(new Vector3(...data.min), new Vector3(...data.max));
+    geometry.boundingSphere = geometry.boundingBox.getBoundingSphere(new Sphere());
     view.mesh = new Mesh(geometry, [...PALETTE, WARNING].map((colour, c) => material(colour, images[c])));
     view.scene.add(view.mesh);
     if (data.faces) view.home = geometry.boundingBox.clone();

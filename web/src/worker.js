@@ -75,10 +75,19 @@ function view() {
     at += 4 * count;
     return a;
   };
+  const positions = take(Float32Array, 12 * faces);
+  // The bounds, here rather than on the page's thread, which has the drawing to do.
+  const min = [Infinity, Infinity, Infinity], max = [-Infinity, -Infinity, -Infinity];
+  for (let i = 0; i < positions.length; i += 3) {
+    for (let k = 0; k < 3; k++) {
+      const x = positions[i + k];
+      if (x < min[k]) min[k] = x;
+      if (x > max[k]) max[k] = x;
+    }
+  }
   return {
-    faces, dropped: header[1], perClass: [...header.subarray(2)],
-    positions: take(Float32Array, 12 * faces), uvs: take(Float32Array, 8 * faces),
-    index: take(Uint32Array, 6 * faces),
+    faces, dropped: header[1], perClass: [...header.subarray(2)], min, max,
+    positions, uvs: take(Float32Array, 8 * faces), index: take(Uint32Array, 6 * faces),
   };
 }
 
