@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "bench/heap_counter.h"
+#include "mesh/mesh.h"
 #include "mqo/mqo.h"
+#include "mqo/output_file.h"
 #include "numtext/numtext.h"
 #include "tests/support/bd1.h"
 
@@ -141,6 +143,35 @@ BENCHMARK(Convert)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Arg(kMaxBlockCount)
 BENCHMARK_CAPTURE(Run, floor, WriteFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, naive, WriteNaive)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The mesh of the largest map with both options, file to file like Convert:
+// read, build, write atomically in the conversion's pieces.
+bool ConvertMesh(MeshFormat format, Mesh* counts = nullptr) {
+  BlockData data;
+  if (ReadBlockDataFile(Input(kMaxBlockCount).c_str(), &data) != ReadResult::Ok) return false;
+  const bool glb = format == MeshFormat::Glb;
+  Mesh mesh;
+  OutputFile file;
+  std::vector<char> chunk(kMqoWriteChunk);
+  bool ok = BuildMesh(data, {true, true, glb, glb}, &mesh) == MeshResult::Ok &&
+            OpenOutput((g_output + (glb ? ".glb" : ".mesh.mqo")).c_str(), &file) == MqoResult::Ok;
+  if (ok) {
+    MeshDocument doc{&data, &mesh, format, nullptr};
+    MeshCursor cursor{};
+    while (std::size_t n = MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size())) ok = ok && WriteOutput(&file, chunk.data(), n);
+    ok ? (ok = CommitOutput(&file) == MqoResult::Ok) : (AbandonOutput(&file), false);
+  }
+  if (counts && ok) counts->vertexCount = mesh.vertexCount, counts->faceCount = mesh.faceCount;
+  if (ok) ReleaseMesh(&mesh);
+  ReleaseBlockData(&data);
+  return ok;
+}
+void MeshFile(benchmark::State& state, MeshFormat format) {
+  for (auto _ : state)
+    if (!ConvertMesh(format)) state.SkipWithError("failed");
+}
+BENCHMARK_CAPTURE(MeshFile, mqo, MeshFormat::Mqo)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(MeshFile, glb, MeshFormat::Glb)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // Keeps each benchmark's median for the summary.
 struct Collector : benchmark::ConsoleReporter {
   std::map<std::string, std::pair<double, double>> medians;  // real, CPU seconds
@@ -161,7 +192,9 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
   const std::string big = "Convert/" + std::to_string(kMaxBlockCount);
   std::printf("\nratios                                 real      cpu\n");
   for (auto [label, a, b] : {std::tuple{"conversion / floor", big, std::string("Run/floor")},
-                             std::tuple{"naive / conversion", std::string("Run/naive"), big}})
+                             std::tuple{"naive / conversion", std::string("Run/naive"), big},
+                             std::tuple{"mesh mqo, both options / conversion", std::string("MeshFile/mqo"), big},
+                             std::tuple{"glb, both options / conversion", std::string("MeshFile/glb"), big}})
     if (m.count(a) && m.count(b))
       std::printf("  %-34s %8.2f %8.2f\n", label, m[a].first / m[b].first, m[a].second / m[b].second);
   std::printf("\nper block (us) and per number (ns)      real      cpu\n");
@@ -177,6 +210,14 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
   std::size_t peak = HeapPeak() - before, array = kMaxBlockCount * sizeof(BlockRecord);
   std::printf("\npeak heap during one conversion of %d blocks: %zu bytes (%s); bound: block array %zu + 1 MiB = %zu\n",
               kMaxBlockCount, peak, result == MqoResult::Ok ? "ok" : "FAILED", array, array + (1u << 20));
+  for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Glb}) {
+    Mesh counts{};
+    HeapResetPeak();
+    bool ok = ConvertMesh(format, &counts);
+    std::printf("peak heap, %s with both options: %zu bytes (%s); %u faces of %d, %u vertices of %d\n",
+                format == MeshFormat::Glb ? "glb" : "mesh mqo", HeapPeak() - before, ok ? "ok" : "FAILED",
+                counts.faceCount, 6 * kMaxBlockCount, counts.vertexCount, 8 * kMaxBlockCount);
+  }
 }
 
 }  // namespace

@@ -51,6 +51,9 @@ struct MeshFace {
   float u[4], v[4];         // per corner, as the map gives them
   std::int32_t texture;     // the map's texture number, any value
   std::int32_t block;       // the block it came from
+  // With gltfVertices: bit t set when triangle t, corners (0 1 2) or (0 2 3)
+  // as listed, faces out of its block; otherwise the triangle is reversed.
+  std::uint8_t outward;
 };
 
 struct Mesh {
@@ -59,11 +62,13 @@ struct Mesh {
   MeshFace* faces;
   std::uint32_t faceCount;
   int droppedBlocks;  // left out by dropNonFinite
+  std::uint32_t groupFaceCount[kMeshGroups];  // faces in each texture group
   // With gltfVertices: for face f's corner k, gltfCorner[4f + k] is its vertex
   // number within its group's primitive, numbered in order of first use;
   // gltfVertexCount[g] vertices in group g. Otherwise null.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
+  float gltfMin[kMeshGroups][3], gltfMax[kMeshGroups][3];  // each group's corners' bounds
 };
 
 enum class MeshResult { Ok, OutOfMemory };

@@ -51,20 +51,27 @@ struct Groups {
   std::uint32_t faces[kMeshGroups];
 };
 Groups CountGroups(const Mesh& mesh) {
-  Groups groups{};
-  for (std::uint32_t f = 0; f < mesh.faceCount; ++f) ++groups.faces[MeshGroup(mesh.faces[f].texture)];
+  Groups groups;
+  std::memcpy(groups.faces, mesh.groupFaceCount, sizeof groups.faces);
   return groups;
 }
 
 // Whether the polygon, with its corners in this order, turns counter-clockwise
 // seen from outside its block: its (Newell) normal points away from the
 // block's centre. A face through the centre, as in a flat block, does not.
-bool TurnsOutward(const MeshDocument& doc, const MeshFace& face, const int* order, int n) {
+struct Point {
+  double x[3];
+};
+Point BlockCentre(const MeshDocument& doc, const MeshFace& face) {
   const BlockRecord& block = doc.data->blocks[face.block];
-  double centre[3] = {}, normal[3] = {}, middle[3] = {};
+  Point centre{};
   for (int c = 0; c < 8; ++c) {
-    centre[0] -= block.vx[c] / 8.0, centre[1] += block.vy[c] / 8.0, centre[2] += block.vz[c] / 8.0;
+    centre.x[0] -= block.vx[c] / 8.0, centre.x[1] += block.vy[c] / 8.0, centre.x[2] += block.vz[c] / 8.0;
   }
+  return centre;
+}
+bool TurnsOutward(const MeshDocument& doc, const MeshFace& face, const Point& centre, const int* order, int n) {
+  double normal[3] = {}, middle[3] = {};
   for (int i = 0; i < n; ++i) {
     const MeshVertex& a = doc.mesh->vertices[face.corner[order[i]]];
     const MeshVertex& b = doc.mesh->vertices[face.corner[order[(i + 1) % n]]];
@@ -74,7 +81,7 @@ bool TurnsOutward(const MeshDocument& doc, const MeshFace& face, const int* orde
     middle[0] += a.x / double(n), middle[1] += a.y / double(n), middle[2] += a.z / double(n);
   }
   double dot = 0;
-  for (int j = 0; j < 3; ++j) dot += normal[j] * (middle[j] - centre[j]);
+  for (int j = 0; j < 3; ++j) dot += normal[j] * (middle[j] - centre.x[j]);
   return dot > 0;
 }
 
@@ -215,7 +222,7 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           ++i;
         } else {
           static const int kListed[4] = {0, 1, 2, 3}, kReversed[4] = {3, 2, 1, 0};
-          const int* order = TurnsOutward(doc, face, kListed, 4) ? kListed : kReversed;
+          const int* order = TurnsOutward(doc, face, BlockCentre(doc, face), kListed, 4) ? kListed : kReversed;
           p = Put(p, "f");
           for (int k = 0; k < 4; ++k) {
             p = PutUnsigned(Put(p, " "), face.corner[order[k]] + 1);
@@ -255,6 +262,7 @@ std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 struct Primitive {
   int group;
   std::uint32_t faces, vertices;
+  std::uint32_t first, end;  // where its faces lie: one run when glTF vertices are numbered
   bool wide;                 // 32-bit indices
   int image;                 // its image's number, or -1
   std::uint32_t offset[3];   // positions, texture coordinates, indices
@@ -269,11 +277,16 @@ struct Layout {
 Layout MakeLayout(const MeshDocument& doc) {
   const Groups groups = CountGroups(*doc.mesh);
   Layout layout{};
+  std::uint32_t run = 0;
   for (int g = 0; g < kMeshGroups; ++g) {
     if (!groups.faces[g]) continue;
     Primitive& prim = layout.primitive[layout.count++];
     prim.group = g;
     prim.faces = groups.faces[g];
+    const bool grouped = doc.mesh->gltfCorner != nullptr;
+    prim.first = grouped ? run : 0;
+    prim.end = grouped ? run + prim.faces : doc.mesh->faceCount;
+    run += prim.faces;
     prim.vertices = doc.mesh->gltfCorner ? doc.mesh->gltfVertexCount[g] : 4 * prim.faces;
     // 65535 is the restart value, which no index may take.
     prim.wide = prim.vertices > 65535;
@@ -388,7 +401,11 @@ std::size_t JsonPiece(const MeshDocument& doc, const Layout& layout, int i, char
     if (i % 3 == 0) {  // positions must state their bounds
       float low[3] = {}, high[3] = {};
       bool first = true;
-      for (std::uint32_t f = 0; f < doc.mesh->faceCount; ++f) {
+      if (doc.mesh->gltfCorner) {  // found as the vertices were numbered
+        std::memcpy(low, doc.mesh->gltfMin[prim.group], sizeof low);
+        std::memcpy(high, doc.mesh->gltfMax[prim.group], sizeof high);
+      }
+      for (std::uint32_t f = prim.first; !doc.mesh->gltfCorner && f < prim.end; ++f) {
         const MeshFace& face = doc.mesh->faces[f];
         if (MeshGroup(face.texture) != prim.group) continue;
         for (std::uint32_t c : face.corner) {
@@ -430,7 +447,10 @@ void FaceIndices(const MeshDocument& doc, std::uint32_t f, std::uint32_t ordinal
   const MeshFace& face = doc.mesh->faces[f];
   static const int kTriangles[2][2][3] = {{{0, 1, 2}, {0, 2, 1}}, {{0, 2, 3}, {0, 3, 2}}};
   for (int t = 0; t < 2; ++t) {
-    const int* order = kTriangles[t][TurnsOutward(doc, face, kTriangles[t][0], 3) ? 0 : 1];
+    // BuildMesh found the way out when it numbered the glTF vertices.
+    const bool outward = doc.mesh->gltfCorner ? face.outward >> t & 1
+                                          : TurnsOutward(doc, face, BlockCentre(doc, face), kTriangles[t][0], 3);
+    const int* order = kTriangles[t][outward ? 0 : 1];
     for (int k = 0; k < 3; ++k)
       out[3 * t + k] = doc.mesh->gltfCorner ? doc.mesh->gltfCorner[4 * f + static_cast<std::uint32_t>(order[k])]
                                             : 4 * ordinal + static_cast<std::uint32_t>(order[k]);
@@ -471,7 +491,8 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
     } else {
       const int stream = (cursor->section - kGlbStreams) % 3;
       const Primitive& prim = layout.primitive[(cursor->section - kGlbStreams) / 3];
-      for (; i < mesh.faceCount && room(64); ++i) {
+      if (i < prim.first) i = prim.first;
+      for (; i < prim.end && room(64); ++i) {
         const MeshFace& face = mesh.faces[i];
         if (MeshGroup(face.texture) != prim.group) continue;
         if (stream == 2) {
@@ -500,7 +521,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           }
         }
       }
-      if (i == mesh.faceCount) {
+      if (i == prim.end) {
         for (std::uint32_t pad = prim.length[stream]; pad % 4; ++pad) *p++ = 0;
         ++cursor->section, i = 0, cursor->part = 0;
         if (cursor->section == kGlbStreams + 3 * layout.count) cursor->section = -1;
