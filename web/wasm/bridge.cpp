@@ -34,7 +34,6 @@ char g_mtlName[1024];
 // The view's arrays, one allocation: see bm_view.
 void* g_view;
 
-constexpr int kClassCount = kTextureNameCount + 1;  // 0..9, then any other number
 
 void ReleaseAll() {
   ReleaseBlockData(&g_map);
@@ -151,7 +150,7 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
   options.dropNonFinite = true;  // three.js cannot bound or draw Inf and NaN
   if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok) return nullptr;
   const std::uint32_t n = g_mesh.faceCount;
-  const std::size_t header = 2 + kClassCount;
+  const std::size_t header = 2 + kMeshGroups;
   g_view = std::malloc(4 * (header + std::size_t{n} * (12 + 8 + 6)));
   if (!g_view) return nullptr;
   auto* head = static_cast<std::uint32_t*>(g_view);
@@ -161,14 +160,12 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
   head[0] = n;
   head[1] = static_cast<std::uint32_t>(g_mesh.droppedBlocks);
   std::uint32_t* perClass = head + 2;
-  std::memset(perClass, 0, 4 * kClassCount);
-  auto classOf = [](std::int32_t t) { return t >= 0 && t < kTextureNameCount ? t : kTextureNameCount; };
-  for (std::uint32_t f = 0; f < n; ++f) ++perClass[classOf(g_mesh.faces[f].texture)];
-  std::uint32_t next[kClassCount];
-  for (std::uint32_t c = 0, start = 0; c < kClassCount; start += perClass[c++]) next[c] = start;
+  std::memcpy(perClass, g_mesh.groupFaceCount, sizeof g_mesh.groupFaceCount);
+  std::uint32_t next[kMeshGroups];
+  for (std::uint32_t c = 0, start = 0; c < kMeshGroups; start += perClass[c++]) next[c] = start;
   for (std::uint32_t f = 0; f < n; ++f) {
     const MeshFace& face = g_mesh.faces[f];
-    const std::uint32_t slot = next[classOf(face.texture)]++;
+    const std::uint32_t slot = next[MeshGroup(face.texture)]++;
     float* xyz = position + 12 * std::size_t{slot};
     float* st = uv + 8 * std::size_t{slot};
     for (int k = 0; k < 4; ++k, xyz += 3, st += 2) {
