@@ -1,26 +1,30 @@
 // Builds the page into one folder that any static server can serve:
 //   node web/build.mjs [OUTDIR]        (default: out/web under the project)
 // The core goes to WebAssembly with clang and WASI's C library; the page's
-// scripts, three.js included, are bundled by esbuild. Nothing is fetched from
-// anywhere at run time but these files.
+// scripts, three.js included, are bundled by esbuild; a service worker made
+// by Workbox keeps every file, so the page opens offline after one visit.
+// Nothing is fetched from anywhere at run time but these files.
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdirSync } from 'node:fs';
+import { copyFileSync, mkdirSync, readdirSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { build } from 'esbuild';
+import { generateSW } from 'workbox-build';
 
 const web = dirname(fileURLToPath(import.meta.url));
 const root = resolve(web, '..');
 const out = resolve(process.argv[2] || join(root, 'out', 'web'));
 mkdirSync(out, { recursive: true });
 
-// The reader and the document writer need no file system, so the module is a
-// "reactor" (no main) that imports nothing. The file conversion
+// The reader, the document writer and the mesh need no file system, so the
+// module is a "reactor" (no main) that imports nothing. The file conversion
 // (mqo/convert.cpp, mqo/output_file.cpp) is left out.
+const sources = (folder, leave = []) => readdirSync(join(root, folder))
+  .filter((f) => f.endsWith('.cpp') && !leave.includes(f)).map((f) => join(root, folder, f));
 const core = [
-  'numtext/numtext.cpp', 'numtext/exact.cpp', 'blockdata/blockdata.cpp',
-  'mqo/document.cpp', 'mqo/result.cpp',
-].map((f) => join(root, f));
+  ...sources('numtext'), ...sources('blockdata'), ...sources('mesh'),
+  ...sources('mqo', ['convert.cpp', 'output_file.cpp']),
+];
 execFileSync(process.env.WASM_CXX || 'clang++-14', [
   '--target=wasm32-wasi', '-std=c++20', '-O2', '-fno-exceptions', '-fno-rtti',
   '-Wall', '-Wextra', '-Wconversion', '-Wshadow', '-Werror',
@@ -37,5 +41,22 @@ await build({
   target: ['es2020'],
   logLevel: 'warning',
 });
-for (const f of ['index.html', 'style.css']) copyFileSync(join(web, f), join(out, f));
+for (const f of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest']) {
+  copyFileSync(join(web, f), join(out, f));
+}
+// "Try an example" loads this map from the page's own files.
+copyFileSync(join(root, 'examples', 'courtyard.bd1'), join(out, 'courtyard.bd1'));
+
+const { warnings } = await generateSW({
+  globDirectory: out,
+  globPatterns: ['*.{html,js,css,wasm,svg,webmanifest,bd1}'],
+  globIgnores: ['sw.js'],
+  swDest: join(out, 'sw.js'),
+  inlineWorkboxRuntime: true,
+  cleanupOutdatedCaches: true,
+  maximumFileSizeToCacheInBytes: 4 << 20,
+  sourcemap: false,
+  mode: 'production',
+});
+for (const w of warnings) console.warn(`web: ${w}`);
 console.log(`web: built ${out}`);

@@ -11,13 +11,22 @@ const TYPES = {
   '.js': 'text/javascript; charset=utf-8',
   '.css': 'text/css; charset=utf-8',
   '.wasm': 'application/wasm',
+  '.svg': 'image/svg+xml',
+  '.webmanifest': 'application/manifest+json',
+  '.bd1': 'application/octet-stream',
 };
 
 // Resolves to the listening server; port 0 picks a free one.
 export function startServer(folder, port = 0) {
   const base = resolve(folder);
   const server = createServer(async (request, response) => {
-    const path = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+    let path;
+    try {
+      path = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+    } catch {
+      response.writeHead(400).end();  // a malformed escape such as "/%"
+      return;
+    }
     const file = resolve(join(base, path.endsWith('/') ? path + 'index.html' : path));
     const type = TYPES[extname(file)];
     if ((request.method !== 'GET' && request.method !== 'HEAD') || !file.startsWith(base + sep) || !type) {
@@ -43,6 +52,11 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
   const at = args.indexOf('--port');
   const port = at >= 0 ? Number(args.splice(at, 2)[1]) : 8011;
   const folder = args[0] || join(dirname(fileURLToPath(import.meta.url)), '..', 'out', 'web');
-  const server = await startServer(folder, port);
+  const server = await startServer(folder, port).catch((error) => {
+    console.error(error.code === 'EADDRINUSE'
+      ? `web/serve.mjs: port ${port} is already in use; choose another with --port N`
+      : `web/serve.mjs: ${error.message}`);
+    process.exit(1);
+  });
   console.log(`Serving ${resolve(folder)} at http://127.0.0.1:${server.address().port}/`);
 }

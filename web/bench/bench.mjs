@@ -1,23 +1,46 @@
 // The page's figures, measured, never asserted: sizes of what it loads, the
-// time to load it, the largest map's conversion in the page against the
-// native in-memory conversion, and the view's frame rate in headless Chromium.
-//   node web/bench/bench.mjs [REPS]      (after node web/build.mjs)
+// time to load it, the largest map from its choice to its view against the
+// conversion alone (in the page and native), the browser's memory as results
+// pile up and are cleared, and the view's frame rate in headless Chromium.
+// The page is timed from outside, through its performance marks and measures.
+//   node web/bench/bench.mjs [REPS] [BUILT]     (after node web/build.mjs)
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { brotliCompressSync, gzipSync } from 'node:zlib';
 import { BUILT, ROOT, openBrowser, openPage } from '../tests/browser.mjs';
-import { boxesMap } from '../tests/maps.mjs';
 
 const reps = Number(process.argv[2] || 7);
 const work = mkdtempSync(join(tmpdir(), 'blockmqo-bench-'));
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+
+// The realistic largest map: 32767 boxes with corners on a 1/8 grid within
+// ±2000 and texture coordinates on a 1/64 grid, the same every run.
+function largestMap() {
+  let s = 5;
+  const next = () => { s ^= s << 13; s >>>= 0; s ^= s >>> 17; s ^= s << 5; s >>>= 0; return s / 4294967296; };
+  const grid = (range, step) => Math.round((next() * 2 - 1) * range / step) * step;
+  const out = Buffer.alloc(312 + 316 * 32767);
+  ['wall', 'floor', 'roof', 'stone', 'wood', 'grass', 'water', 'metal', 'glass', 'sand']
+    .forEach((name, i) => out.write(`${name}.bmp`, 31 * i, 'latin1'));
+  out.writeUInt16LE(32767, 310);
+  for (let b = 0, at = 312; b < 32767; b++, at += 316) {
+    const x = grid(2000, 0.125), y = grid(200, 0.125), z = grid(2000, 0.125), t = Math.floor(next() * 10);
+    const uv = [grid(4, 1 / 64), grid(4, 1 / 64), grid(4, 1 / 64), grid(4, 1 / 64)];
+    const x1 = x + 1 + grid(8, 0.125) ** 2 / 8, y1 = y + 1 + Math.abs(grid(8, 0.125)), z1 = z + 1 + Math.abs(grid(8, 0.125));
+    const words = [x, x1, x1, x, x, x1, x1, x, y1, y1, y1, y1, y, y, y, y, z, z, z1, z1, z, z, z1, z1];
+    for (let k = 0; k < 48; k++) words.push(uv[k % 4]);
+    words.forEach((w, k) => out.writeFloatLE(w, at + 4 * k));
+    [t, t, (t + 1) % 10, (t + 2) % 10, t, t].forEach((tex, f) => out.writeInt32LE(tex, at + 4 * (72 + f)));
+  }
+  return out;
+}
 const largest = join(work, 'largest.bd1');
-writeFileSync(largest, boxesMap(32767, 5));
+writeFileSync(largest, largestMap());
 
 console.log('what the page loads (bytes: as served, gzip -9, brotli)');
-for (const f of ['blockmqo.wasm', 'worker.js', 'app.js', 'index.html', 'style.css']) {
+for (const f of ['blockmqo.wasm', 'worker.js', 'app.js', 'sw.js', 'index.html', 'style.css']) {
   const b = readFileSync(join(BUILT, f));
   console.log(`  ${f.padEnd(14)} ${b.length} ${gzipSync(b, { level: 9 }).length} ${brotliCompressSync(b).length}`);
 }
@@ -31,30 +54,70 @@ const [nativeMs, bytes] = execFileSync(native, [largest, String(reps)]).toString
 console.log(`largest map (32767 blocks, ${bytes} bytes of document)`);
 console.log(`  native in-memory conversion, median of ${reps}: ${nativeMs} ms`);
 
+// The browser's memory: the proportional set size (shared pages split among
+// their sharers) of every process of its profile, in MiB.
+const memory = (browser) => execFileSync('ps', ['-eo', 'pid=,args=']).toString().split('\n')
+  .filter((l) => l.includes(browser.profile)).reduce((sum, l) => {
+    try {
+      return sum + Number(/Pss:\s+(\d+)/.exec(readFileSync(`/proc/${l.trim().split(' ')[0]}/smaps_rollup`, 'utf8'))[1]);
+    } catch {
+      return sum;  // the process ended meanwhile
+    }
+  }, 0) / 1024;
+const lastMeasure = (where, name) => where.evaluate((n) => performance.getEntriesByName(n).at(-1)?.duration, name);
+
 const browser = await openBrowser();
 try {
   const loads = [];
   for (let i = 0; i < reps; i++) {
     const page = await openPage(browser);
-    loads.push(Number(await page.evaluate(() => document.body.dataset.readyMs)));
+    loads.push(await page.evaluate(() => performance.getEntriesByName('blockmqo-ready')[0].startTime));
     await page.close();
   }
-  console.log(`  page load to converter ready (loopback), median of ${reps}: ${median(loads)} ms`);
+  console.log(`  page load to converter ready (loopback), median of ${reps}: ${median(loads).toFixed(0)} ms`);
 
+  // The conversion alone: the page's worker on its own, with nothing drawn
+  // meanwhile (in the page, drawing the view competes for the same cores).
   const page = await openPage(browser);
-  const runs = [];
+  await page.evaluate(() => document.body.append(Object.assign(document.createElement('input'), { type: 'file', id: 'bench' })));
+  await page.setInputFiles('#bench', largest);
+  await page.evaluate(async (n) => {
+    const worker = self.benchWorker = new Worker('worker.js');
+    await new Promise((ready) => { worker.onmessage = ready; });
+    for (let id = 0; id < n; id++) {
+      const bytes = await document.getElementById('bench').files[0].arrayBuffer();
+      await new Promise((done) => {
+        worker.onmessage = (e) => e.data.type === 'done' && done();
+        worker.postMessage({ id, bytes, format: 'mqo' }, [bytes]);
+      });
+    }
+  }, reps);
+  const alone = await page.workers().at(-1).evaluate(() => performance.getEntriesByName('blockmqo-convert').map((e) => e.duration));
+  await page.evaluate(() => { self.benchWorker.terminate(); document.getElementById('bench').remove(); });
+  const cdp = await browser.context.newCDPSession(page);
+  const settled = async () => {
+    await cdp.send('HeapProfiler.collectGarbage');
+    await page.waitForTimeout(1000);
+    return memory(browser).toFixed(0);
+  };
+  const idle = await settled();
+  const views = [], frames = [];
   for (let i = 0; i < reps; i++) {
     await page.setInputFiles('#files', largest);
-    const item = page.locator('#results li').nth(i);
-    await item.and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
-    runs.push(await item.evaluate((e) => ({ ...e.dataset })));
+    await page.locator('#results li').nth(i).and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
+    views.push(await lastMeasure(page, 'blockmqo-choose-to-view'));
+    await page.waitForFunction((n) => performance.getEntriesByName('blockmqo-choose-to-frame').length > n, i);
+    frames.push(await lastMeasure(page, 'blockmqo-choose-to-frame'));
   }
-  const pick = (key) => median(runs.map((r) => Number(r[key])));
-  console.log('  conversion in the page, each run (ms):', runs.map((r) => r.convertMs).join(' '));
-  console.log(`  in the page (worker, WebAssembly), median of ${reps}:`);
-  console.log(`    conversion (bytes in, document out): ${pick('convertMs')} ms (first run ${runs[0].convertMs} ms)`);
-  console.log(`    reading the document back for the view: ${pick('viewMs')} ms`);
-  console.log(`    from choosing the file to the map on show: ${pick('totalMs')} ms`);
+  console.log(`  in the page, median of ${reps} (first run: conversion ${alone[0].toFixed(1)} ms):`);
+  console.log(`    conversion alone (bytes in, document out, the worker on its own): ${median(alone).toFixed(1)} ms`);
+  console.log(`    from choosing the file to the map handed to the view: ${median(views).toFixed(1)} ms`);
+  console.log(`    ... to its first frame drawn: ${median(frames).toFixed(1)} ms`);
+  const full = await settled();
+  await page.getByRole('button', { name: 'Clear the list' }).click();
+  console.log(`  browser memory (MiB): idle ${idle}, with ${reps} results ${full}, cleared ${await settled()}`);
+  await page.setInputFiles('#files', largest);
+  await page.locator('#results li').and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
 
   // Frames per second while the view turns on its own. At the starting view
   // the boxes of this map are a pixel or less; ten steps closer they fill the

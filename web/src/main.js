@@ -1,37 +1,50 @@
 // The page: choosing and dropping files, the list of results with their
-// downloads and failures, and the map's counts and legend beside the view.
-import { MATERIAL_COUNT } from './geometry.js';
+// downloads and failures, and the map's counts, warnings and legend beside the
+// view. The worker does all the converting; this side only shows.
+import { zip } from 'fflate';
 import { createView, showMap, resetCamera, setTurning, PALETTE, WARNING } from './view.js';
 
 const $ = (id) => document.getElementById(id);
+const IMAGE = /\.(bmp|png|jpe?g)$/i;
 
 const page = {
   worker: null,
   ready: false,
   nextId: 1,
-  waiting: new Map(),  // id -> the file's list item, until the worker answers
+  waiting: new Map(),  // request id -> its answer's callback
+  queue: [],           // requests made before the converter was ready
+  busy: 0,             // maps being converted
+  batches: 0,          // choices and drops so far
+  shownBatch: 0,       // the latest choice or drop that put a map on show
   shownItem: null,
   view: null,
-  batchShown: true,    // whether this batch has put a map on show yet
 };
 
 // NAME.bd1 becomes NAME.mqo; any other name just gains ".mqo", as the
 // command-line companion names its documents.
-function documentName(name) {
-  return name.replace(/\.bd1$/i, '') + '.mqo';
-}
-
-function formatBytes(n) {
-  if (n < 1024) return `${n} bytes`;
-  if (n < 1024 * 1024) return `${(n / 1024).toFixed(1)} KiB`;
-  return `${(n / 1024 / 1024).toFixed(1)} MiB`;
-}
+const baseName = (name) => name.replace(/\.bd1$/i, '');
+const FILES = [
+  // The document, then the mesh's files as blockmqo-cli --optimize writes
+  // them: the request's format and the file's name.
+  { label: '.mqo', format: 'mqo', name: (b) => `${b}.mqo` },
+  { label: 'optimized .mqo', format: 'optimized', name: (b) => `${b}.optimized.mqo` },
+  { label: '.obj', format: 'obj', name: (b) => `${b}.obj` },
+  { label: '.mtl', format: 'mtl', name: (b) => `${b}.mtl` },
+  { label: '.glb', format: 'glb', name: (b) => `${b}.glb` },
+];
 
 function element(tag, props = {}, ...children) {
   const e = document.createElement(tag);
   Object.assign(e, props);
   for (const c of children) e.append(c);
   return e;
+}
+
+function button(text, onClick, label) {
+  const b = element('button', { type: 'button', textContent: text });
+  if (label) b.setAttribute('aria-label', label);
+  b.addEventListener('click', onClick);
+  return b;
 }
 
 function start() {
@@ -41,13 +54,19 @@ function start() {
     // No WebGL here: the converter works all the same, only the picture is missing.
     $('view-keys').textContent = 'This browser cannot draw the 3D view (no WebGL); converting works all the same.';
   }
-  page.worker = new Worker('worker.js');
-  page.worker.onmessage = (event) => onWorker(event.data);
-  page.worker.onerror = () => setStatus('The converter could not be started in this browser.');
-
+  startWorker();
   $('files').addEventListener('change', (event) => {
     convertFiles([...event.target.files]);
     event.target.value = '';  // the same file may be chosen again
+  });
+  $('example').addEventListener('click', async () => {
+    try {
+      const response = await fetch('courtyard.bd1');
+      if (!response.ok) throw new Error(`the server answered ${response.status}`);
+      convertFiles([new File([await response.blob()], 'courtyard.bd1')]);
+    } catch (error) {
+      setStatus(`The example could not be loaded: ${error.message}`);
+    }
   });
   const zone = $('drop-zone');
   // Drops anywhere on the page; the browser would otherwise open the file.
@@ -61,7 +80,7 @@ function start() {
   window.addEventListener('drop', (event) => {
     event.preventDefault();
     zone.classList.remove('dragging');
-    if (page.ready) convertFiles([...event.dataTransfer.files]);
+    convertFiles([...event.dataTransfer.files]);
   });
   $('turn').addEventListener('click', (event) => {
     const on = event.target.getAttribute('aria-pressed') !== 'true';
@@ -69,51 +88,162 @@ function start() {
     if (page.view) setTurning(page.view, on);
   });
   $('reset').addEventListener('click', () => page.view && resetCamera(page.view));
+  $('clear').addEventListener('click', () => {
+    [...$('results').children].forEach(removeItem);
+    // A module's memory only grows: a fresh worker gives back what the largest map took.
+    if (page.ready && !page.waiting.size) startWorker();
+  });
+  $('zip').addEventListener('click', downloadAll);
+  if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
+}
+
+function startWorker() {
+  page.worker?.terminate();
+  page.ready = false;
+  setStatus('Loading the converter…');
+  page.worker = new Worker('worker.js');
+  page.worker.onmessage = (event) => onWorker(event.data);
+  page.worker.onerror = (event) => {
+    event.preventDefault();
+    broken(event.message || 'the worker could not be started');
+  };
+}
+
+function broken(why) {
+  page.ready = false;
+  $('status').replaceChildren(
+    element('span', { className: 'failure', textContent: `The converter could not be loaded: ${why}. ` }),
+    'Files already chosen wait for it. ',
+    button('Try again', startWorker));
 }
 
 function setStatus(text) {
   $('status').textContent = text;
 }
 
+function updateStatus() {
+  if (!page.ready) return;
+  setStatus(page.busy ? `Converting ${page.busy} file${page.busy > 1 ? 's' : ''}…`
+    : 'Ready. Nothing is uploaded: the conversion runs in this page.');
+  const done = $('results').querySelector('[data-state="done"]');
+  $('zip').disabled = !done;
+  $('clear').disabled = !$('results').children.length;
+}
+
 function onWorker(message) {
   if (message.type === 'ready') {
     page.ready = true;
-    $('files').disabled = false;
-    setStatus('Ready. Nothing is uploaded: the conversion runs in this page.');
-    document.body.dataset.readyMs = performance.now().toFixed(0);  // for the benchmark
-    document.body.dataset.ready = 'true';
-    return;
+    performance.mark('blockmqo-ready');
+    for (const [request, transfer] of page.queue.splice(0)) page.worker.postMessage(request, transfer);
+    updateStatus();
+  } else if (message.type === 'broken') {
+    broken(message.message);
+  } else {
+    const done = page.waiting.get(message.id);
+    page.waiting.delete(message.id);
+    done(message);
   }
-  if (message.type === 'broken') {
-    setStatus(`The converter could not be loaded: ${message.message}`);
-    return;
-  }
-  const item = page.waiting.get(message.id);
-  page.waiting.delete(message.id);
-  finishItem(item, message);
+}
+
+// One request to the worker; waits for the converter when it is not ready.
+function ask(request, transfer = []) {
+  return new Promise((done) => {
+    request.id = page.nextId++;
+    page.waiting.set(request.id, done);
+    if (page.ready) page.worker.postMessage(request, transfer);
+    else page.queue.push([request, transfer]);
+  });
 }
 
 async function convertFiles(files) {
-  page.batchShown = false;
-  for (const file of files) {
+  const batch = ++page.batches;
+  const maps = files.filter((f) => !IMAGE.test(f.name));
+  const images = files.filter((f) => IMAGE.test(f.name));
+  if (!maps.length) {
+    for (const image of images) {
+      const item = element('li', {}, element('span', { className: 'name', textContent: image.name }), ' ',
+        element('span', { className: 'detail', textContent: 'Not a map: an image textures the view of a map chosen or dropped with it.' }));
+      item.dataset.state = 'failed';
+      item.querySelector('.detail').append(removeButton(item));
+      $('results').append(item);
+    }
+    updateStatus();
+  }
+  for (const file of maps) {
     const item = element('li', {}, element('span', { className: 'name', textContent: file.name }));
-    item.append(' ', element('span', { className: 'detail', textContent: 'Converting…' }));
+    item.append(' ', element('span', {
+      className: 'detail', textContent: page.ready ? 'Converting…' : 'Waiting for the converter…',
+    }));
     item.dataset.state = 'busy';
-    item.started = performance.now();
     $('results').append(item);
-    let bytes;
+    page.busy++;
+    updateStatus();
+    const started = performance.now();
+    let answer;
     try {
-      bytes = await file.arrayBuffer();
+      const bytes = await file.arrayBuffer();
+      answer = await ask({ bytes, format: 'open' }, [bytes]);
     } catch {
       // The file is gone or unreadable: what the desktop program says when it
       // cannot open its input.
-      finishItem(item, { error: 'Failed: open file (bd)' });
-      continue;
+      answer = { error: 'Failed: open file (bd)', facts: [1] };
     }
-    const id = page.nextId++;
-    page.waiting.set(id, item);
-    item.file = file;
-    page.worker.postMessage({ id, bytes }, [bytes]);
+    page.busy--;
+    if (!item.isConnected) continue;  // removed while converting
+    if (!answer.error) {
+      // Every file is made on demand from the file itself: a chosen file
+      // stays on disk, not in memory (one changed meanwhile fails to read).
+      item.input = file;
+      item.textures = await loadTextures(answer.names, images);
+      item.map = { name: file.name, base: baseName(file.name), ...answer };
+    }
+    finishItem(item, answer);
+    // Each choice or drop shows its first map, unless a later one has shown its own.
+    if (answer.view && batch > page.shownBatch) {
+      page.shownBatch = batch;
+      await showItem(item);
+      // Measured when the map is handed to the view, and once its first frame is drawn.
+      performance.measure('blockmqo-choose-to-view', { start: started });
+      requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
+    } else if (answer.view) {
+      item.map.view = counts(answer.view);
+    }
+    updateStatus();
+  }
+}
+
+// The images whose names match the map's texture names (the name's last
+// part, any case), decoded; a name with no image is listed as missing.
+async function loadTextures(names, images) {
+  const bitmaps = [], missing = [];
+  for (const [i, name] of names.entries()) {
+    const want = name.split(/[\\/]/).pop().toLowerCase();
+    if (!want) continue;
+    const file = images.find((f) => f.name.toLowerCase() === want);
+    try {
+      bitmaps[i] = file ? await createImageBitmap(file) : null;
+    } catch {
+      bitmaps[i] = null;
+    }
+    if (!bitmaps[i]) missing.push(name);
+  }
+  return { bitmaps, missing };
+}
+
+// Plain words for a failed map, from the numbers the converter gives.
+function explain([result, size, count, needed]) {
+  const bytes = (n) => `${n.toLocaleString('en')} byte${n === 1 ? '' : 's'}`;
+  switch (result) {
+    case 1: return 'The browser could not read the file; it may have been moved or deleted.';
+    case 2:
+      if (size === 0) return `The file is empty; a map needs at least ${bytes(needed)}.`;
+      if (count < 0) return `The file is ${bytes(size)}; a map needs at least ${needed.toLocaleString('en')}.`;
+      return `The file is ${bytes(size)}, but the ${count.toLocaleString('en')} blocks it says it ` +
+        `holds need ${bytes(needed)}: it is cut short, or not a block data file.`;
+    case 3: return `Its block count is negative (${count.toLocaleString('en')}); a map holds 0 to 32,767 blocks. ` +
+      'It is damaged, or not a block data file.';
+    case 4: return 'The browser gave the converter too little memory for this map.';
+    default: return '';
   }
 }
 
@@ -121,45 +251,105 @@ function finishItem(item, result) {
   const detail = item.querySelector('.detail');
   if (result.error) {
     item.dataset.state = 'failed';
-    detail.replaceWith(element('span', { className: 'failure', textContent: result.error }));
+    detail.replaceChildren(element('span', { className: 'failure', textContent: result.error }),
+      element('span', { className: 'why', textContent: explain(result.facts || []) }), removeButton(item));
     return;
   }
   item.dataset.state = 'done';
-  item.dataset.convertMs = result.convertMs.toFixed(1);
-  item.dataset.viewMs = result.viewMs.toFixed(1);
-  const name = documentName(item.querySelector('.name').textContent);
-  const link = element('a', {
-    href: URL.createObjectURL(result.document), download: name, textContent: `Download ${name}`,
+  const { name, base } = item.map;
+  const links = element('span', { className: 'downloads' });
+  for (const f of FILES) links.append(button(f.label, () => download(item, f), `Download ${f.name(base)}`), ' ');
+  const view = button('View', () => showItem(item), `View ${name}`);
+  view.setAttribute('aria-pressed', String(page.shownItem === item));
+  detail.replaceChildren(links, view, removeButton(item));
+}
+
+function removeButton(item) {
+  return button('Remove', () => removeItem(item), `Remove ${item.querySelector('.name').textContent}`);
+}
+
+// Forgets a result: its view, its images and its file go.
+function removeItem(item) {
+  for (const b of item.textures?.bitmaps || []) b?.close();
+  if (page.shownItem === item) {
+    page.shownItem = null;
+    if (page.view) showMap(page.view, null);
+    $('summary').replaceChildren(element('p', { textContent: 'No map yet.' }));
+    $('view').setAttribute('aria-label', '3D view, no map yet');
+    for (const id of ['turn', 'reset']) $(id).disabled = true;
+  }
+  item.remove();
+  item.map = item.input = item.textures = null;
+  updateStatus();
+}
+
+async function meshFile(item, f) {
+  const bytes = await item.input.arrayBuffer();
+  const answer = await ask({ bytes, format: f.format, mtlName: `${item.map.base}.mtl` }, [bytes]);
+  if (answer.error) throw new Error(answer.error);
+  return answer.file;
+}
+
+function save(blob, name) {
+  const url = URL.createObjectURL(blob);
+  element('a', { href: url, download: name }).click();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);  // once the browser has surely read it
+}
+
+async function download(item, f) {
+  try {
+    save(await meshFile(item, f), f.name(item.map.base));
+  } catch (error) {
+    setStatus(`${f.name(item.map.base)} could not be made: ${error.message}`);
+  }
+}
+
+// Every map of the list, in every format, as one zip.
+async function downloadAll() {
+  const entries = {};
+  try {
+    for (const item of $('results').querySelectorAll('[data-state="done"]')) {
+      const { base } = item.map;
+      for (const f of FILES) entries[f.name(base)] = new Uint8Array(await (await meshFile(item, f)).arrayBuffer());
+    }
+  } catch (error) {
+    setStatus(`The zip could not be made: ${error.message}`);
+    return;
+  }
+  zip(entries, { level: 6 }, (error, data) => {
+    if (error) setStatus(`The zip could not be made: ${error.message}`);
+    else save(new Blob([data], { type: 'application/zip' }), 'blockmqo.zip');
   });
-  detail.replaceChildren(link, ` (${formatBytes(result.document.size)})`);
-  item.map = { name: item.querySelector('.name').textContent, ...result };
-  if (result.view) {
-    const button = element('button', { type: 'button', textContent: 'View' });
-    button.setAttribute('aria-label', `View ${item.map.name}`);
-    button.addEventListener('click', () => showItem(item));
-    detail.append(button);
-  } else {
-    detail.append(element('span', { className: 'failure', textContent: ` No view: ${result.viewError}` }));
-  }
-  if (!page.batchShown && result.view) {
-    page.batchShown = true;
-    showItem(item);
-  }
-  // From the file's choice to its result on show, for the benchmark.
-  item.dataset.totalMs = (performance.now() - item.started).toFixed(1);
 }
 
-function showItem(item) {
-  if (page.shownItem) page.shownItem.querySelector('button')?.setAttribute('aria-pressed', 'false');
+// Puts a result on show. Its view's arrays go to the GPU and are let go here:
+// a result shown again has its view made anew from the map.
+const counts = ({ faces, dropped, perClass }) => ({ faces, dropped, perClass });
+
+async function showItem(item) {
+  let { view } = item.map;
+  if (!view?.positions) {
+    try {
+      const bytes = await item.input.arrayBuffer();
+      ({ view } = await ask({ bytes, format: 'view' }, [bytes]));
+    } catch {
+      view = null;
+    }
+    if (!item.map) return;  // removed meanwhile
+    if (!view) return setStatus(`${item.map.name} could not be shown again: its file cannot be read or is too large.`);
+  }
+  if (page.shownItem) page.shownItem.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'false');
   page.shownItem = item;
-  item.querySelector('button').setAttribute('aria-pressed', 'true');
-  const { name, view, blocks, names } = item.map;
-  if (page.view) showMap(page.view, view);
+  item.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'true');
+  const { name } = item.map;
+  if (page.view) showMap(page.view, view, item.textures.bitmaps);
+  item.map.view = counts(view);
+  for (const id of ['turn', 'reset']) $(id).disabled = !page.view;
   $('view').setAttribute('aria-label', `3D view of ${name}`);
-  $('summary').replaceChildren(...summary(name, blocks, names, view));
+  $('summary').replaceChildren(...summary(item.map, item.textures.missing));
 }
 
-function summary(name, blocks, names, view) {
+function summary({ name, blocks, names, view, warnings }, missing) {
   const counts = element('dl');
   const row = (label, value, key, warn = false) => {
     const dd = element('dd', { textContent: value.toLocaleString('en') });
@@ -173,35 +363,39 @@ function summary(name, blocks, names, view) {
     counts.append(element('dt', { textContent: label }), dd);
   };
   row('Blocks', blocks, 'blocks');
-  row('Vertices', view.vertexCount, 'vertices');
-  row('Faces', view.faceCount, 'faces');
-  row('Faces with a material outside 0 to 9', view.outOfRange, 'out-of-range', true);
-  row('Blocks with non-finite coordinates (not drawn)', view.nonFiniteBlocks, 'non-finite', true);
+  row('Faces drawn', view.faces, 'faces');
+  row('Blocks not drawn (a number is infinite or not a number)', view.dropped, 'dropped', true);
+  const parts = [element('h3', { textContent: name }), counts];
+  if (warnings.length) {
+    parts.push(element('ul', { className: 'warnings', ariaLabel: 'Warnings' },
+      ...warnings.map((w) => element('li', { textContent: w }))));
+  }
+  if (missing.length) {
+    parts.push(element('p', { className: 'tex', textContent: `No image given for: ${missing.join(', ')}` }));
+  }
 
   const legend = element('table', {}, element('caption', { textContent: 'Materials' }));
   legend.append(element('tr', {},
     element('th', { scope: 'col', textContent: 'No.' }),
     element('th', { scope: 'col', textContent: 'Name' }),
     element('th', { scope: 'col', textContent: 'Faces' })));
-  for (let m = 0; m < MATERIAL_COUNT; m++) {
-    // The document names an empty material "empty", with no texture.
-    const label = names[m] ? names[m] : 'empty';
+  const legendRow = (number, label, colour, faces, extra) => {
     const swatch = element('span', { className: 'swatch' });
-    swatch.style.background = PALETTE[m];
+    swatch.style.background = colour;
     const nameCell = element('td', {}, swatch, label);
-    if (!names[m]) nameCell.append(element('span', { className: 'tex', textContent: ' (no texture)' }));
-    const count = element('td', { className: 'count', textContent: view.faceCounts[m].toLocaleString('en') });
-    count.dataset.material = String(m);
-    legend.append(element('tr', {}, element('td', { textContent: String(m) }), nameCell, count));
+    if (extra) nameCell.append(element('span', { className: 'tex', textContent: extra }));
+    const count = element('td', { className: 'count', textContent: faces.toLocaleString('en') });
+    count.dataset.material = String(number);
+    return element('tr', {}, element('td', { textContent: String(number) }), nameCell, count);
+  };
+  // The document names an empty material "empty", with no texture.
+  names.forEach((n, m) => legend.append(legendRow(m, n || 'empty', PALETTE[m], view.perClass[m], n ? '' : ' (no texture)')));
+  if (view.perClass[10]) {
+    const other = legendRow('other', 'outside 0 to 9', WARNING, view.perClass[10]);
+    other.className = 'warning';
+    legend.append(other);
   }
-  if (view.outOfRange) {
-    const swatch = element('span', { className: 'swatch' });
-    swatch.style.background = WARNING;
-    legend.append(element('tr', { className: 'warning' }, element('td', { textContent: 'other' }),
-      element('td', {}, swatch, 'outside 0 to 9'),
-      element('td', { className: 'count', textContent: view.outOfRange.toLocaleString('en') })));
-  }
-  return [element('h3', { textContent: name }), counts, legend];
+  return [...parts, legend];
 }
 
 start();

@@ -1,21 +1,27 @@
-// The 3D view: the whole map as one indexed geometry, one draw per colour,
-// orbit controls by mouse, touch and keyboard. Frames are drawn only when
-// something moves, so an idle page costs nothing.
+// The 3D view: the whole map as one indexed geometry, one draw per texture
+// number (a colour, or the image given for it), orbit controls by mouse,
+// touch and keyboard. Frames are drawn only when something moves, so an idle
+// page costs nothing.
 import {
   AmbientLight, Box3, BufferAttribute, BufferGeometry, Color, DirectionalLight, DoubleSide, Mesh,
-  MeshLambertMaterial, PerspectiveCamera, Scene, Vector3, WebGLRenderer,
+  MeshLambertMaterial, PerspectiveCamera, RepeatWrapping, SRGBColorSpace, Scene, Sphere, Texture, Vector3,
+  WebGLRenderer,
 } from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
 
 // One colour per material number, told apart also by readers with the
-// commonest colour blindness; none is close to the warning red.
+// commonest colour blindness; none is close to the warning red. Each stands
+// at least 3:1 against both canvas backgrounds, light and dark.
 export const PALETTE = [
-  '#4e79a7', '#f28e2b', '#59a14f', '#b07aa1', '#76b7b2',
-  '#edc948', '#9c755f', '#bab0ac', '#ff9da7', '#2f4b7c',
+  '#3b6a9e', '#c0620a', '#3f8a37', '#9a5a8c', '#2f8480',
+  '#8c7400', '#935f40', '#6e6a66', '#c8405a', '#5b5fc7',
 ];
 export const WARNING = '#d00000';
+const BACKGROUND = { light: '#eef1f5', dark: '#14181d' };
 
 const KEY_ZOOM = 1.25;
+// How close and how far the camera may go, in distances of the starting view.
+const NEAREST = 0.02, FARTHEST = 8;
 
 // Whether WebGL runs on the CPU here (no GPU, or a GPU the browser refuses).
 // Smoothing the edges there costs more than half the frame rate of a large
@@ -32,7 +38,9 @@ export function createView(canvas) {
   const renderer = new WebGLRenderer({ canvas, antialias: !softwareRenderer() });
   renderer.setPixelRatio(Math.min(window.devicePixelRatio || 1, 2));
   const scene = new Scene();
-  scene.background = new Color('#eef1f5');
+  const dark = matchMedia('(prefers-color-scheme: dark)');
+  const paint = () => { scene.background = new Color(dark.matches ? BACKGROUND.dark : BACKGROUND.light); };
+  paint();
   const camera = new PerspectiveCamera(45, 1, 0.1, 1000);
   // The light comes from over the viewer's shoulder, so the face turned to
   // the viewer is the brightest wherever the map is turned.
@@ -42,17 +50,18 @@ export function createView(canvas) {
   scene.add(camera, new AmbientLight('#ffffff', 0.9));
 
   const controls = new OrbitControls(camera, canvas);
+  // A vertical swipe scrolls the page (a phone shows the counts below the
+  // view); a sideways one turns the map, two fingers zoom and move it.
+  canvas.style.touchAction = 'pan-y';
   controls.listenToKeyEvents(canvas);
   controls.keyRotateSpeed = 20;
   controls.keyPanSpeed = 20;
   controls.autoRotateSpeed = 4;
 
-  const materials = [...PALETTE, WARNING].map((colour) =>
-    new MeshLambertMaterial({ color: colour, flatShading: true, side: DoubleSide }));
   const view = {
-    renderer, scene, camera, controls, materials, canvas,
-    mesh: null, home: null, pending: false, turning: false,
+    renderer, scene, camera, controls, canvas, mesh: null, home: null, pending: false, turning: false,
   };
+  dark.addEventListener('change', () => { paint(); requestFrame(view); });
 
   controls.addEventListener('change', () => requestFrame(view));
   canvas.addEventListener('keydown', (event) => onKey(view, event));
@@ -61,24 +70,47 @@ export function createView(canvas) {
   return view;
 }
 
-// Replaces the map on show. `data` is what buildView made of a document.
-export function showMap(view, data) {
+function material(colour, image) {
+  let map = null;
+  if (image) {
+    // The map's texture coordinates count v from the image's top row, as an
+    // ImageBitmap lies in memory, so nothing is flipped.
+    map = new Texture(image);
+    map.flipY = false;
+    map.wrapS = map.wrapT = RepeatWrapping;
+    map.colorSpace = SRGBColorSpace;
+    map.needsUpdate = true;
+  }
+  return new MeshLambertMaterial({ color: image ? '#ffffff' : colour, map, flatShading: true, side: DoubleSide });
+}
+
+// Replaces the map on show (none when `data` is null). `data` is the worker's
+// view of a mesh; `images` holds an ImageBitmap or null per texture number.
+export function showMap(view, data, images = []) {
   if (view.mesh) {
     view.scene.remove(view.mesh);
     view.mesh.geometry.dispose();
+    for (const m of view.mesh.material) m.map?.dispose(), m.dispose();
     view.mesh = null;
   }
-  view.home = new Box3(new Vector3(-1, -1, -1), new Vector3(1, 1, 1));
+  view.home = null;
   if (data) {
     const geometry = new BufferGeometry();
-    geometry.setAttribute('position', new BufferAttribute(data.positions, 3));
-    geometry.setIndex(new BufferAttribute(data.index, 1));
-    for (const g of data.groups) geometry.addGroup(g.start, g.count, g.colourClass);
-    geometry.computeBoundingSphere();
-    geometry.computeBoundingBox();
-    view.mesh = new Mesh(geometry, view.materials);
+    // Once on the GPU the arrays are not needed here: a large map's are 20 MB.
+    const attribute = (array, size) => new BufferAttribute(array, size).onUpload(function free() { this.array = null; });
+    geometry.setAttribute('position', attribute(data.positions, 3));
+    geometry.setAttribute('uv', attribute(data.uvs, 2));
+    geometry.setIndex(attribute(data.index, 1));
+    let start = 0;
+    data.perClass.forEach((faces, c) => {
+      geometry.addGroup(6 * start, 6 * faces, c);
+      start += faces;
+    });
+    geometry.boundingBox = new Box3(new Vector3(...data.min), new Vector3(...data.max));
+    geometry.boundingSphere = geometry.boundingBox.getBoundingSphere(new Sphere());
+    view.mesh = new Mesh(geometry, [...PALETTE, WARNING].map((colour, c) => material(colour, images[c])));
     view.scene.add(view.mesh);
-    if (data.index.length) view.home = geometry.boundingBox.clone();
+    if (data.faces) view.home = geometry.boundingBox.clone();
   }
   resetCamera(view);
 }
@@ -106,8 +138,12 @@ export function resetCamera(view) {
     distance = Math.max(distance, depth + Math.abs(q.dot(right)) / tanX, depth + Math.abs(q.dot(up)) / tanY);
   }
   distance *= 1.05;
-  camera.near = distance / 1000;
-  camera.far = distance * 10;
+  // The far plane lies beyond the whole map seen from the farthest point, so
+  // zooming out never loses it; the near plane keeps depth precision.
+  controls.minDistance = distance * NEAREST;
+  controls.maxDistance = distance * FARTHEST;
+  camera.near = controls.minDistance / 4;
+  camera.far = controls.maxDistance + 2 * box.getSize(new Vector3()).length();
   camera.position.copy(center).add(toCamera.multiplyScalar(distance));
   camera.updateProjectionMatrix();
   controls.target.copy(center);
@@ -129,6 +165,8 @@ function onKey(view, event) {
   else if (event.key === 'Home') return event.preventDefault(), resetCamera(view);
   else return;
   event.preventDefault();
+  const { minDistance, maxDistance } = view.controls;
+  offset.setLength(Math.min(Math.max(offset.length(), minDistance), maxDistance));
   view.camera.position.copy(view.controls.target).add(offset);
   view.controls.update();
 }

@@ -1,22 +1,31 @@
 // Converts files off the page's main thread, so the page stays responsive
 // while the largest map is written. The module is fetched once, when the page
 // loads; after that the worker needs no network at all.
-import { newDocumentReader, readDocumentChunk, finishDocument } from './document.js';
-import { buildView } from './geometry.js';
-
+//
+// Requests: { id, bytes, format } where format is 'open' (the view's mesh, the
+// texture names, the counts and the warnings), 'view' (the mesh alone), 'mqo'
+// (the exact document) or one of the mesh's files; answers { type: 'done',
+// id, ... } in the same order.
 let core = null;
 
 async function start() {
   try {
-    const url = new URL('blockmqo.wasm', self.location.href);
-    const bytes = await (await fetch(url)).arrayBuffer();
-    const { instance } = await WebAssembly.instantiate(bytes, {});
+    const response = await fetch(new URL('blockmqo.wasm', self.location.href));
+    if (!response.ok) throw new Error(`the server answered ${response.status}`);
+    const { instance } = await WebAssembly.instantiate(await response.arrayBuffer(), {});
     core = instance.exports;
     core._initialize();
     self.postMessage({ type: 'ready' });
   } catch (error) {
-    self.postMessage({ type: 'broken', message: String(error) });
+    self.postMessage({ type: 'broken', message: String(error.message || error) });
   }
+}
+
+const MESH_FORMATS = { optimized: 0, obj: 1, mtl: 2, glb: 3 };
+const CLASSES = 11;
+
+function bytesAt(pointer, length) {
+  return new Uint8Array(core.memory.buffer, pointer, length).slice();
 }
 
 function cString(pointer) {
@@ -36,50 +45,97 @@ function decodeName(bytes) {
   }
 }
 
-function convert(input) {
-  const t0 = performance.now();
+function open(input) {
   const pointer = core.bm_input(input.byteLength);
   if (pointer) new Uint8Array(core.memory.buffer, pointer, input.byteLength).set(new Uint8Array(input));
   // With no room for the file the core reports its own allocation failure.
   const failure = core.bm_open(input.byteLength);
-  if (failure) return { error: new TextDecoder().decode(cString(failure)) };
+  if (!failure) return null;
+  return {
+    error: new TextDecoder().decode(cString(failure)),
+    facts: [0, 1, 2, 3].map((i) => core.bm_fact(i)),  // read result, size, stated count, bytes needed
+  };
+}
 
-  const blocks = core.bm_block_count();
-  const names = [];
-  for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
+function pull(next) {
   const parts = [];
-  for (let n; (n = core.bm_next());) {
-    parts.push(new Uint8Array(core.memory.buffer, core.bm_chunk(), n).slice());
-  }
-  core.bm_close();
-  const convertMs = performance.now() - t0;
+  for (let n; (n = next());) parts.push(bytesAt(core.bm_chunk(), n));
+  return new Blob(parts, { type: 'application/octet-stream' });
+}
 
-  const document = new Blob(parts, { type: 'application/octet-stream' });
-  let view = null, viewError = null;
-  const t1 = performance.now();
-  try {
-    const reader = newDocumentReader();
-    for (const part of parts) readDocumentChunk(reader, part);
-    view = buildView(finishDocument(reader));
-  } catch (error) {
-    viewError = String(error.message || error);
+// The mesh as three.js draws it: see bm_view in the bridge.
+function view() {
+  const head = core.bm_view();
+  if (!head) return null;
+  const faces = new Uint32Array(core.memory.buffer, head, 1)[0];
+  const header = new Uint32Array(core.memory.buffer, head, 2 + CLASSES).slice();
+  let at = head + 4 * header.length;
+  const take = (Type, count) => {
+    const a = new Type(core.memory.buffer.slice(at, at + 4 * count));
+    at += 4 * count;
+    return a;
+  };
+  const positions = take(Float32Array, 12 * faces);
+  // The bounds, here rather than on the page's thread, which has the drawing to do.
+  const min = [Infinity, Infinity, Infinity], max = [-Infinity, -Infinity, -Infinity];
+  for (let i = 0; i < positions.length; i += 3) {
+    for (let k = 0; k < 3; k++) {
+      const x = positions[i + k];
+      if (x < min[k]) min[k] = x;
+      if (x > max[k]) max[k] = x;
+    }
   }
-  const viewMs = performance.now() - t1;
-  return { document, blocks, names, view, viewError, convertMs, viewMs };
+  return {
+    faces, dropped: header[1], perClass: [...header.subarray(2)], min, max,
+    positions, uvs: take(Float32Array, 8 * faces), index: take(Uint32Array, 6 * faces),
+  };
+}
+
+function convert({ bytes, format, mtlName }) {
+  const t0 = performance.now();
+  const failed = open(bytes);
+  if (failed) return failed;
+  try {
+    if (format === 'view') return { view: view() };
+    if (format === 'open') {
+      const names = [];
+      for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
+      return {
+        names, blocks: core.bm_block_count(), view: view(),
+        // Each line is read before the next call reuses the bridge's buffer.
+        warnings: [0, 1, 2].map((i) => {
+          const line = core.bm_warning(i);
+          return line && new TextDecoder().decode(cString(line));
+        }).filter(Boolean),
+      };
+    }
+    if (format === 'mqo') {
+      const file = pull(() => core.bm_next());
+      // The conversion alone, as the benchmark compares it: reading and writing.
+      performance.measure('blockmqo-convert', { start: t0 });
+      return { file };
+    }
+    const name = new TextEncoder().encode(`${mtlName}\0`);
+    new Uint8Array(core.memory.buffer, core.bm_mtl_name(), name.length).set(name);
+    const failure = core.bm_mesh_begin(MESH_FORMATS[format]);
+    if (failure) return { error: new TextDecoder().decode(cString(failure)) };
+    return { file: pull(() => core.bm_mesh_next()) };
+  } finally {
+    core.bm_close();
+  }
 }
 
 self.onmessage = (event) => {
-  const { id, bytes } = event.data;
   let result;
   try {
-    result = convert(bytes);
+    result = convert(event.data);
   } catch (error) {
     // The module itself failed (out of memory while growing, a trap): the
     // worker's state is unknown, so say so plainly.
     result = { error: `Failed: ${error.message || error}` };
   }
-  const transfer = result.view ? [result.view.positions.buffer, result.view.index.buffer] : [];
-  self.postMessage({ type: 'done', id, ...result }, transfer);
+  const v = result.view;
+  self.postMessage({ type: 'done', id: event.data.id, ...result }, v ? [v.positions.buffer, v.uvs.buffer, v.index.buffer] : []);
 };
 
 start();

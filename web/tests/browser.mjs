@@ -10,25 +10,18 @@ import { startServer } from '../serve.mjs';
 export const ROOT = resolve(dirname(fileURLToPath(import.meta.url)), '..', '..');
 export const BUILT = resolve(process.env.BLOCKMQO_WEB_OUT || join(ROOT, 'out', 'web'));
 
-const FLAGS = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-];
-
 // The browser with the page's server; close() ends both and removes the profile.
 export async function openBrowser() {
   const server = await startServer(BUILT);
-  const origin = `http://127.0.0.1:${server.address().port}`;
   const profile = await mkdtemp(join(tmpdir(), 'blockmqo-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.BLOCKMQO_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    args: FLAGS,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update'],
     acceptDownloads: true,
     viewport: { width: 1280, height: 860 },
   });
   return {
-    context, origin,
+    context, profile, origin: `http://127.0.0.1:${server.address().port}`,
     async close() {
       await context.close();
       await new Promise((done) => server.close(done));
@@ -38,9 +31,10 @@ export async function openBrowser() {
 }
 
 // A new tab with the page loaded and its converter ready.
-export async function openPage(browser) {
+export async function openPage(browser, { init } = {}) {
   const page = await browser.context.newPage();
+  if (init) await page.addInitScript(init);
   await page.goto(`${browser.origin}/`);
-  await page.waitForSelector('body[data-ready="true"]');
+  await page.getByText('Ready.').waitFor();
   return page;
 }

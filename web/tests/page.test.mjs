@@ -1,56 +1,23 @@
-// The page in Debian's headless Chromium, against the loopback server:
-// documents byte for byte those of blockmqo-cli, a cut file's failure beside
-// its name, and the view drawing a map offline and turning by keyboard.
-//   BLOCKMQO_CLI      the command-line companion (default out/native/cli/blockmqo-cli)
-//   BLOCKMQO_WEB_OUT  the built page (default out/web)
+// The page in Debian's headless Chromium, against the loopback server.
+//   BLOCKMQO_CLI        the command-line companion (default out/native/cli/blockmqo-cli)
+//   BLOCKMQO_WEB_OUT    the built page (default out/web)
 //   BLOCKMQO_WEB_SHOTS  a folder for the screenshot of examples/courtyard.bd1
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
+import AxeBuilder from '@axe-core/playwright';
 import { ROOT, openBrowser, openPage } from './browser.mjs';
-import { blockData, box, boxesMap, random } from './maps.mjs';
 
 const CLI = process.env.BLOCKMQO_CLI || join(ROOT, 'out', 'native', 'cli', 'blockmqo-cli');
-const EXAMPLES = join(ROOT, 'examples');
+const maps = (folder) => readdirSync(join(ROOT, folder)).filter((f) => f.endsWith('.bd1')).map((f) => join(ROOT, folder, f));
+const COURTYARD = join(ROOT, 'examples', 'courtyard.bd1');
 let browser, work;
 
-before(async () => {
-  work = mkdtempSync(join(tmpdir(), 'blockmqo-web-'));
-  browser = await openBrowser();
-});
-after(async () => {
-  await browser?.close();
-  if (work) rmSync(work, { recursive: true, force: true });
-});
-
-const NAN = 0x7fc00000, INF = 0x7f800000, SNAN = 0x7f800001;
-
-// Names and values a document may trip on: quotes, a line feed, a name
-// filling its field with no NUL, bytes that are not UTF-8; exact rounding
-// ties, negative zero, infinities and NaNs, materials outside 0 to 9.
-function oddMap() {
-  const names = ['say "hi"', 'line\nfeed', 'x'.repeat(30), 'y'.repeat(31), '',
-    'empty', 'caf\xe9.bmp', '', 'tex8', 'tex9'];
-  const next = random(11);
-  const blocks = [];
-  for (let b = 0; b < 40; b++) {
-    const x = Math.round(next() * 64) / 32 - 1, z = Math.floor(next() * 20) - 10;
-    const tex = Array.from({ length: 6 }, () => Math.floor(next() * 12) - 1);
-    blocks.push(box(x, 0, z, x + 1 / 64, 1.03125, z - 0, tex, [1 / 64, -1 / 64, 0.5, -0], [3 / 64, 5 / 64, 1e-7, 2]));
-  }
-  blocks[3].bits = [[2, NAN]];               // a first coordinate
-  blocks[5].bits = [[8, INF], [9, INF | 0x80000000]];
-  blocks[7].bits = [[23, SNAN]];             // a third coordinate
-  blocks[9].bits = [[30, NAN], [60, INF]];   // texture coordinates: the block is still drawn
-  blocks[11].tex = [2147483647, -2147483648, 9, 0, 10, -1];
-  const faces = new Array(10).fill(0);
-  let outside = 0;
-  for (const b of blocks) for (const t of b.tex) (t >= 0 && t <= 9 ? faces[t]++ : outside++);
-  return { bytes: blockData(names, blocks), blocks: blocks.length, faces, outside, nonFinite: 3 };
-}
+before(async () => { work = mkdtempSync(join(tmpdir(), 'blockmqo-web-')); browser = await openBrowser(); });
+after(async () => { await browser?.close(); rmSync(work, { recursive: true, force: true }); });
 
 async function itemFor(page, name) {
   const item = page.locator('#results li').filter({ has: page.locator('.name', { hasText: name }) }).last();
@@ -58,123 +25,127 @@ async function itemFor(page, name) {
   return item;
 }
 
-// The counts the page shows: blocks, vertices, faces, out-of-range, non-finite;
-// then the faces per material and which counts are marked as warnings.
-async function shownCounts(page) {
-  return page.evaluate(() => {
-    const number = (e) => Number(e.textContent.replace(/[^\d-]/g, ''));
-    const all = (selector) => [...document.querySelectorAll(selector)];
-    return [...['blocks', 'vertices', 'faces', 'out-of-range', 'non-finite']
-      .map((name) => number(document.querySelector(`[data-count="${name}"]`))),
-    all('[data-material]').map(number), all('#summary dd.warning').map((e) => e.dataset.count)];
-  });
-}
+// Why each failing map failed, in the page's words under the converter's own.
+const WHY = {
+  'empty.bd1': /^The file is empty; a map needs at least 312 bytes\.$/,
+  'short-header.bd1': /^The file is 200 bytes; a map needs at least 312\.$/,
+  'negative-count.bd1': /^Its block count is negative \(-\d+\)/,
+  'count-beyond-data.bd1': /^The file is 628 bytes, but the \d+ blocks it says it holds need [\d,]+ bytes/,
+};
 
-test('every document downloaded from the page is byte for byte what blockmqo-cli writes', async () => {
-  const odd = oddMap();
-  const inputs = [];
-  const add = (name, bytes) => { writeFileSync(join(work, name), bytes); inputs.push(join(work, name)); };
-  add('odd.bd1', odd.bytes);  // first, so it is the map on show
-  for (const f of readdirSync(EXAMPLES).filter((f) => f.endsWith('.bd1'))) add(f, readFileSync(join(EXAMPLES, f)));
-  add('nothing.bd1', blockData(new Array(10).fill(''), [], { extra: 7 }));  // no blocks, bytes after the end
-  add('largest.bd1', boxesMap(32767, 5));
-  add('Mixed.Case.BD1', boxesMap(20, 6));
-  const courtyard = readFileSync(join(EXAMPLES, 'courtyard.bd1'));
-  add('cut.bd1', courtyard.subarray(0, courtyard.length - 1));
+// What the page offers for a map NAME, and blockmqo-cli's options for the same file.
+const FORMATS = [['.mqo', []], ['.optimized.mqo', ['--optimize'], '.mqo'], ['.obj', ['--optimize', '-f', 'obj']],
+  ['.mtl', ['--optimize', '-f', 'obj']], ['.glb', ['--optimize', '-f', 'glb']]];
 
-  const expected = join(work, 'cli');
-  mkdirSync(expected);
-  const cli = spawnSync(CLI, [...inputs, '-d', expected], { encoding: 'utf8' });
-  assert.equal(cli.status, 1, cli.stderr);  // it refuses cut.bd1 alone
-  assert.match(cli.stderr, /^blockmqo-cli: Failed: read file \(bd\): .*cut\.bd1\n$/m);
+test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings', async () => {
+  // A texture name holding the lines that open an object's vertex list.
+  const crafted = readFileSync(COURTYARD);
+  crafted.fill(0, 0, 31).write('\nObject "map" {\n\tvertex 1 {\n', 0, 'latin1');
+  writeFileSync(join(work, 'crafted.bd1'), crafted);
+  writeFileSync(join(work, 'empty.bd1'), '');
+  const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1')];
+  for (const [ext] of FORMATS) mkdirSync(join(work, ext));
+  const cli = FORMATS.map(([ext, options]) => spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' }));
+  const said = {};  // what blockmqo-cli says about each map, without its name and the map's
+  for (const [, text, map] of cli[0].stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*): (.*)$/gm)) (said[basename(map)] ||= []).push(text);
 
   const page = await openPage(browser);
   await page.getByLabel('Choose block data files (.bd1)').setInputFiles(inputs);
-  for (const input of inputs) {
-    const name = basename(input);
+  const shown = {};
+  for (const name of inputs.map((f) => basename(f))) {
     const item = await itemFor(page, name);
-    if (name === 'cut.bd1') {
-      assert.equal(await item.locator('.failure').textContent(), 'Failed: read file (bd)');
-      assert.equal(await item.locator('a[download]').count(), 0, 'a failed file offers no document');
+    const base = name.replace(/\.bd1$/, '');
+    if (!existsSync(join(work, '.mqo', `${base}.mqo`))) {
+      assert.deepEqual([await item.locator('.failure').textContent()], said[name], name);
+      assert.match(await item.locator('.why').textContent(), WHY[name], name);
       continue;
     }
-    const documentName = name.replace(/\.bd1$/i, '') + '.mqo';
-    const [download] = await Promise.all([page.waitForEvent('download'), item.locator('a[download]').click()]);
-    assert.equal(download.suggestedFilename(), documentName);
-    const got = readFileSync(await download.path());
-    assert.ok(got.equals(readFileSync(join(expected, documentName))), `${documentName} differs from blockmqo-cli's`);
+    for (const [ext, , cliExt = ext] of FORMATS) {
+      await page.waitForTimeout(120);  // Chromium drops downloads past ten a second
+      const [download] = await Promise.all([page.waitForEvent('download'), item.getByLabel(`Download ${base}${ext}`).click()]);
+      assert.equal(download.suggestedFilename(), base + ext);
+      assert.ok(readFileSync(await download.path()).equals(readFileSync(join(work, ext, base + cliExt))), base + ext);
+    }
+    await item.getByRole('button', { name: `View ${name}` }).click();
+    await page.getByRole('heading', { name, exact: true }).waitFor();
+    assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[name] || [], name);
+    shown[name] = await page.locator('#summary dd').allTextContents();
   }
-
-  // What the view read back from the document, against what went into the map.
-  assert.deepEqual(await shownCounts(page), [odd.blocks, 8 * odd.blocks, 6 * odd.blocks, odd.outside,
-    odd.nonFinite, odd.faces, ['out-of-range', 'non-finite']]);
-  await page.getByRole('button', { name: 'View largest.bd1' }).click();
-  const largest = await shownCounts(page);
-  largest.splice(5, 1);  // all but the faces per material
-  assert.deepEqual(largest, [32767, 8 * 32767, 6 * 32767, 0, 0, []]);
+  // The crafted name changes nothing in the view.
+  assert.deepEqual(shown['crafted.bd1'], shown['courtyard.bd1']);
   await page.close();
 });
 
-// Colours of the view's pixels in a screenshot, decoded by the page itself.
-async function pixels(page) {
-  const png = await page.locator('#view').screenshot();
-  return page.evaluate(async (data) => {
-    const image = new Image();
-    image.src = `data:image/png;base64,${data}`;
-    await image.decode();
-    const canvas = new OffscreenCanvas(image.width, image.height);
-    const context = canvas.getContext('2d');
-    context.drawImage(image, 0, 0);
-    return Array.from(context.getImageData(0, 0, image.width, image.height).data);
-  }, png.toString('base64'));
-}
-
-test('offline, the view draws examples/courtyard.bd1 in colour and the keyboard turns it', async () => {
-  const requests = [];
-  const record = (request) => requests.push(request.url());
-  browser.context.on('request', record);
-  const page = await openPage(browser);
-  const loaded = requests.length;
-  await browser.context.setOffline(true);
-  try {
-    await page.getByLabel('Choose block data files (.bd1)').setInputFiles(join(EXAMPLES, 'courtyard.bd1'));
-    await (await itemFor(page, 'courtyard.bd1')).locator('a[download]').waitFor();
-    const view = page.getByRole('application', { name: '3D view of courtyard.bd1' });
-    await page.waitForTimeout(300);
-    const before = await pixels(page);
-
-    // The background is #eef1f5; the map must cover part of the canvas in
-    // several of the materials' colours.
-    const drawn = [];
-    for (let i = 0; i < before.length; i += 4) {
-      const [r, g, b] = before.slice(i, i + 3);
-      if (Math.abs(r - 0xee) + Math.abs(g - 0xf1) + Math.abs(b - 0xf5) > 24) drawn.push(`${r >> 5},${g >> 5},${b >> 5}`);
-    }
-    const share = drawn.length / (before.length / 4), colours = new Set(drawn);
-    assert.ok(share > 0.02, `only ${(100 * share).toFixed(2)}% of the canvas is drawn`);
-    assert.ok(colours.size >= 5, `only ${colours.size} colours drawn`);
-
-    if (process.env.BLOCKMQO_WEB_SHOTS) {
-      mkdirSync(process.env.BLOCKMQO_WEB_SHOTS, { recursive: true });
-      await page.screenshot({ path: join(process.env.BLOCKMQO_WEB_SHOTS, 'web-courtyard.png') });
-    }
-
-    await view.focus();
-    for (let i = 0; i < 4; i++) await page.keyboard.press('Shift+ArrowLeft');
-    await page.keyboard.press('+');
-    await page.waitForTimeout(300);
-    const after = await pixels(page);
-    let changed = 0;
-    for (let i = 0; i < after.length; i += 4) if (after[i] !== before[i] || after[i + 2] !== before[i + 2]) changed++;
-    assert.ok(changed > after.length / 4 / 50, `the keyboard moved ${changed} pixels`);
-  } finally {
-    await browser.context.setOffline(false);
+// Runs in the page: drops each list of [name, base64] files, in turn.
+function drop(lists) {
+  for (const files of lists) {
+    const data = new DataTransfer();
+    for (const [name, b64] of files) data.items.add(new File([Uint8Array.from(atob(b64), (c) => c.charCodeAt(0))], name));
+    window.dispatchEvent(new DragEvent('drop', { dataTransfer: data, cancelable: true }));
   }
-  browser.context.off('request', record);
-  // Everything the page loads comes from its own server, and once loaded it
-  // asks for nothing more, from anywhere.
-  assert.ok(loaded > 0);
-  assert.deepEqual(requests.slice(0, loaded).filter((url) => !url.startsWith(`${browser.origin}/`)), []);
-  assert.deepEqual(requests.slice(loaded).filter((url) => !url.startsWith('blob:')), []);
+}
+const file = (path) => [basename(path), readFileSync(path).toString('base64')];
+
+test('a drop before the converter is ready waits for it; of two drops during a conversion, the second is shown', async () => {
+  const early = JSON.stringify([[file(join(ROOT, 'examples', 'cube.bd1'))]]);
+  const page = await openPage(browser, { init: `document.addEventListener('DOMContentLoaded', () => { (${drop})(${early});
+    window.early = document.querySelector('#results li').textContent; });` });
+  assert.equal(await page.evaluate(() => window.early), 'cube.bd1 Waiting for the converter…');
+  assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
+  await page.evaluate(drop, [[file(COURTYARD)], [file(join(ROOT, 'examples', 'stairs.bd1'))]]);
+  await itemFor(page, 'stairs.bd1');
+  assert.equal(await page.locator('#summary h3').textContent(), 'stairs.bd1');
+  await page.close();
+});
+
+test('axe finds nothing with and without a map; zoom stops short of losing it; a phone scrolls past the view', async () => {
+  const page = await openPage(browser);
+  const axe = async () => (await new AxeBuilder({ page }).analyze()).violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target)}`);
+  assert.deepEqual(await axe(), []);
+  await page.getByRole('button', { name: 'Try an example' }).click();
+  await page.getByRole('application', { name: '3D view of courtyard.bd1' }).waitFor();
+  assert.deepEqual(await axe(), []);
+  if (process.env.BLOCKMQO_WEB_SHOTS) await page.screenshot({ path: join(process.env.BLOCKMQO_WEB_SHOTS, 'web-courtyard.png') });
+
+  // A phone: an upward swipe that starts on the view scrolls the page.
+  await page.setViewportSize({ width: 375, height: 700 });
+  const box = await page.locator('#view').boundingBox();
+  const cdp = await browser.context.newCDPSession(page);
+  const touch = (type, y) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints: y ? [{ x: box.x + 100, y }] : [] });
+  await touch('touchStart', box.y + 100);
+  for (let i = 1; i <= 10; i++) await touch('touchMove', box.y + 100 - 25 * i);
+  await touch('touchEnd');
+  await page.waitForFunction(() => scrollY > 150);
+  assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), 375);
+  assert.match(await page.locator('#view-keys').textContent(), /On a touch\s+screen: swipe sideways to turn/);
+  await page.setViewportSize({ width: 1280, height: 860 });
+  await page.locator('#view').focus();
+  const shots = {};
+  for (const key of ['-', '+']) {
+    for (let i = 0; i < 40; i++) await page.keyboard.press(key);
+    const at = await page.locator('#view').screenshot();
+    await page.keyboard.press(key);
+    assert.ok(at.equals(await page.locator('#view').screenshot()), `"${key}" goes on past its limit`);
+    shots[key] = at;
+  }
+  await page.getByRole('button', { name: 'Remove courtyard.bd1' }).click();
+  const empty = await page.locator('#view').screenshot();
+  for (const key of ['-', '+']) assert.ok(!shots[key].equals(empty), `after "${key}" the map is gone`);
+
+  await page.close();
+});
+
+test('after one visit the page opens and converts offline', async () => {
+  const requests = [];
+  browser.context.on('request', (request) => requests.push(request.url()));
+  const page = await openPage(browser);
+  await page.evaluate(() => navigator.serviceWorker.ready);
+  await browser.context.setOffline(true);  // the last test: the browser closes offline
+  await page.reload();
+  await page.getByText('Ready.').waitFor();
+  await page.getByRole('button', { name: 'Try an example' }).click();
+  assert.equal(await (await itemFor(page, 'courtyard.bd1')).getAttribute('data-state'), 'done');
+  // Everything comes from the page's own server, or from the page itself.
+  assert.deepEqual(requests.filter((url) => !url.startsWith(`${browser.origin}/`) && !url.startsWith('blob:')), []);
   await page.close();
 });

@@ -1,10 +1,15 @@
 // The page's way into the converter: a few plain C functions over one loaded
 // map, exported from the WebAssembly module. The page copies a file's bytes in,
-// opens them, pulls the document out a chunk at a time and closes the map.
-// Nothing here touches a file system, so the module needs no WASI calls.
+// opens them, then pulls out what it needs: the document a chunk at a time,
+// the mesh laid out for drawing, the counts behind the warnings, or another
+// format's file; then it closes the map. Nothing here touches a file system,
+// so the module needs no WASI calls.
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "blockdata/blockdata.h"
+#include "mesh/mesh.h"
 #include "mqo/mqo.h"
 
 #define BRIDGE_EXPORT(name) extern "C" __attribute__((export_name(#name)))
@@ -15,6 +20,27 @@ BlockData g_map;
 MqoCursor g_cursor;
 unsigned char* g_input;
 char* g_chunk;
+
+// Why the last map failed to read, in numbers the page puts into words.
+enum Fact { kReadResult, kFileSize, kStoredCount, kBytesNeeded, kFactCount };
+std::int64_t g_facts[kFactCount];
+
+Mesh g_mesh;
+MeshDocument g_meshDoc;
+MeshCursor g_meshCursor;
+
+char g_mtlName[1024];
+
+// The view's arrays, one allocation: see bm_view.
+void* g_view;
+
+
+void ReleaseAll() {
+  ReleaseBlockData(&g_map);
+  ReleaseMesh(&g_mesh);
+  std::free(g_view);
+  g_view = nullptr;
+}
 
 }  // namespace
 
@@ -27,12 +53,23 @@ BRIDGE_EXPORT(bm_input) unsigned char* bm_input(std::size_t size) {
 }
 
 // Reads the bytes given to bm_input as a block data file. Returns 0 on success,
-// otherwise the failure's text, the one the desktop program shows.
+// otherwise the failure's text, the one the desktop program shows; bm_fact
+// then tells why in numbers.
 BRIDGE_EXPORT(bm_open) const char* bm_open(std::size_t size) {
-  ReleaseBlockData(&g_map);
+  ReleaseAll();
   g_cursor = MqoCursor{};
-  MqoResult result = g_input ? MqoResultOfRead(ReadBlockDataBytes(g_input, size, &g_map))
-                             : MqoResult::OutOfMemory;
+  ReadResult read = g_input ? ReadBlockDataBytes(g_input, size, &g_map) : ReadResult::OutOfMemory;
+  g_facts[kReadResult] = static_cast<int>(read);
+  g_facts[kFileSize] = static_cast<std::int64_t>(size);
+  g_facts[kStoredCount] = -1;
+  g_facts[kBytesNeeded] = static_cast<std::int64_t>(kBlockDataHeaderSize);
+  if (g_input && size >= kBlockDataHeaderSize) {
+    auto count = static_cast<std::int16_t>(g_input[310] | (g_input[311] << 8));
+    g_facts[kStoredCount] = count;
+    if (count > 0)
+      g_facts[kBytesNeeded] += static_cast<std::int64_t>(count) * sizeof(BlockRecord);
+  }
+  MqoResult result = MqoResultOfRead(read);
   // The map holds its own copy of the records: the file's bytes can go.
   std::free(g_input);
   g_input = nullptr;
@@ -44,11 +81,27 @@ BRIDGE_EXPORT(bm_open) const char* bm_open(std::size_t size) {
   return MqoResultMessage(result);
 }
 
+// The read's outcome (ReadResult), the file's size, the block count it
+// states (-1 when too short to hold one) and the bytes that count needs.
+BRIDGE_EXPORT(bm_fact) double bm_fact(int i) {
+  return i >= 0 && i < kFactCount ? static_cast<double>(g_facts[i]) : 0;
+}
+
 BRIDGE_EXPORT(bm_block_count) int bm_block_count() { return g_map.count; }
 
 // Texture name i of the open map, NUL-terminated, as the file has it.
 BRIDGE_EXPORT(bm_texture_name) const char* bm_texture_name(int i) {
   return i >= 0 && i < kTextureNameCount ? g_map.textureNames[i] : "";
+}
+
+// The command-line program's warning i (an MqoWarning) about the open map,
+// in the core's words, NUL-terminated; 0 when the map gives no cause for it.
+BRIDGE_EXPORT(bm_warning) const char* bm_warning(int i) {
+  static char line[kMqoWarningMax + 1];
+  if (i < 0 || i >= kMqoWarningKinds) return nullptr;
+  std::size_t n = FormatMqoWarning(CountMqoHazards(g_map), static_cast<MqoWarning>(i), line);
+  line[n] = '\0';
+  return n ? line : nullptr;
 }
 
 // The next piece of the document, whole lines, into the buffer bm_chunk points
@@ -59,4 +112,73 @@ BRIDGE_EXPORT(bm_next) std::size_t bm_next() {
 
 BRIDGE_EXPORT(bm_chunk) const char* bm_chunk() { return g_chunk; }
 
-BRIDGE_EXPORT(bm_close) void bm_close() { ReleaseBlockData(&g_map); }
+// Starts one of the mesh's files (a MeshFormat), with the options that
+// blockmqo-cli --optimize gives it. Returns 0, or the failure's text.
+BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
+  ReleaseMesh(&g_mesh);
+  auto f = static_cast<MeshFormat>(format);
+  MeshOptions options{};
+  options.removeHiddenFaces = options.shareVertices = true;
+  options.dropNonFinite = f != MeshFormat::Mqo;
+  options.gltfVertices = f == MeshFormat::Glb;
+  if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok)
+    return MqoResultMessage(MqoResult::OutOfMemory);
+  g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName};
+  g_meshCursor = MeshCursor{};
+  return nullptr;
+}
+
+// Where the page writes, NUL-terminated, the name of the MTL file that an OBJ
+// names in its mtllib line, before bm_mesh_begin.
+BRIDGE_EXPORT(bm_mtl_name) char* bm_mtl_name() { return g_mtlName; }
+
+// The next piece of the file begun by bm_mesh_begin, into bm_chunk's buffer.
+BRIDGE_EXPORT(bm_mesh_next) std::size_t bm_mesh_next() {
+  return MeshDocumentNext(g_meshDoc, &g_meshCursor, g_chunk, kMqoWriteChunk);
+}
+
+// The map's mesh laid out for drawing, one allocation: a header of 2 + 11
+// uint32 (faces drawn, blocks left out, faces per class: texture 0..9, then
+// any other), then for each face in class order its four corners' positions
+// (float x, y, z), their texture coordinates (float u, v) and the six indices
+// of its two triangles (a b c, a c d). Returns 0 when out of memory.
+BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
+  std::free(g_view);
+  g_view = nullptr;
+  ReleaseMesh(&g_mesh);
+  MeshOptions options{};
+  options.dropNonFinite = true;  // three.js cannot bound or draw Inf and NaN
+  if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok) return nullptr;
+  const std::uint32_t n = g_mesh.faceCount;
+  const std::size_t header = 2 + kMeshGroups;
+  g_view = std::malloc(4 * (header + std::size_t{n} * (12 + 8 + 6)));
+  if (!g_view) return nullptr;
+  auto* head = static_cast<std::uint32_t*>(g_view);
+  auto* position = reinterpret_cast<float*>(head + header);
+  float* uv = position + std::size_t{n} * 12;
+  auto* index = reinterpret_cast<std::uint32_t*>(uv + std::size_t{n} * 8);
+  head[0] = n;
+  head[1] = static_cast<std::uint32_t>(g_mesh.droppedBlocks);
+  std::uint32_t* perClass = head + 2;
+  std::memcpy(perClass, g_mesh.groupFaceCount, sizeof g_mesh.groupFaceCount);
+  std::uint32_t next[kMeshGroups];
+  for (std::uint32_t c = 0, start = 0; c < kMeshGroups; start += perClass[c++]) next[c] = start;
+  for (std::uint32_t f = 0; f < n; ++f) {
+    const MeshFace& face = g_mesh.faces[f];
+    const std::uint32_t slot = next[MeshGroup(face.texture)]++;
+    float* xyz = position + 12 * std::size_t{slot};
+    float* st = uv + 8 * std::size_t{slot};
+    for (int k = 0; k < 4; ++k, xyz += 3, st += 2) {
+      const MeshVertex& p = g_mesh.vertices[face.corner[k]];
+      xyz[0] = p.x, xyz[1] = p.y, xyz[2] = p.z;
+      st[0] = face.u[k], st[1] = face.v[k];
+    }
+    const std::uint32_t a = 4 * slot;
+    const std::uint32_t tri[6] = {a, a + 1, a + 2, a, a + 2, a + 3};
+    std::memcpy(index + 6 * std::size_t{slot}, tri, sizeof tri);
+  }
+  ReleaseMesh(&g_mesh);
+  return head;
+}
+
+BRIDGE_EXPORT(bm_close) void bm_close() { ReleaseAll(); }
