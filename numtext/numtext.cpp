@@ -172,19 +172,6 @@ template <int Decimals>
   return Layout(negative, scaled, Decimals, out);
 }
 
-std::size_t FormatDyadic(bool negative, std::uint32_t m, int q, int decimals, char* out) {
-  switch (decimals) {
-    case 1: return FormatDyadic<1>(negative, m, q, out);
-    case 2: return FormatDyadic<2>(negative, m, q, out);
-    case 3: return FormatDyadic<3>(negative, m, q, out);
-    case 4: return FormatDyadic<4>(negative, m, q, out);
-    case 5: return FormatDyadic<5>(negative, m, q, out);
-    case 6: return FormatDyadic<6>(negative, m, q, out);
-    case 7: return FormatDyadic<7>(negative, m, q, out);
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::size_t FormatUnsigned(std::uint32_t value, char* out) {
@@ -259,26 +246,10 @@ std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out) {
   return FormatFixedExact(WidenFloatBits(bits), decimals, out);
 }
 
-std::size_t FormatFixedBits(std::uint64_t bits, int decimals, char* out) {
-  if (decimals < 1) decimals = 1;
-  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
-  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased != 0x7ff && decimals <= kFastDecimals && (biased != 0 || m != 0)) {
-    if (biased) m |= std::uint64_t{1} << 52;
-    const int zeros = std::countr_zero(m);
-    m >>= zeros;
-    const int q = (biased ? biased - 1075 : -1074) + zeros;
-    // Any m * 2^q with m < 2^24 and q >= -149 is a float's value.
-    if (m < (1u << 24) && q >= -149) {
-      if (std::size_t n = FormatDyadic(bits >> 63, static_cast<std::uint32_t>(m), q, decimals, out))
-        return n;
-    }
-  }
-  return FormatFixedExact(bits, decimals, out);
-}
-
 std::size_t FormatFixed(double value, int decimals, char* out) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  return FormatFixedBits(bits, decimals, out);
+  // The converter formats floats through FormatFixedFloatBits; a double
+  // comes here only from other callers, so it takes the exact path.
+  return FormatFixedExact(bits, decimals, out);
 }

@@ -33,9 +33,6 @@ std::size_t FormatFixed(double value, int decimals, char* out);
 // needs FormatFixedFloatBufferSize(decimals) bytes.
 std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 
-// The same text from the double's bit pattern.
-std::size_t FormatFixedBits(std::uint64_t bits, int decimals, char* out);
-
 // The decimal digits of `value` without leading zeros ("0" for 0), for the
 // document's whole numbers; returns their count (at most 10). Only 32-bit
 // divisions by constants, which a 32-bit build does without a helper call.
