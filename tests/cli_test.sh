@@ -42,7 +42,8 @@ a failure does not stop the batch|1|$e read file (bd): folder.bd1|folder.bd1 cub
 standard output, written in place|0||cube.bd1 /dev/stdout|-=cube
 no operands|2|?*||
 a missing -d folder|2|?*|cube.bd1 -d nonexistent|
-an unknown option|2|?*|--frobnicate cube.bd1|
+an unknown option is named|2|*--frobnicate*|--frobnicate cube.bd1|
+a mesh that cannot be written fails|1|$e open file (glb): nodir/x.glb|--optimize cube.bd1 nodir/x.glb|
 ROWS
 check "--help" 0 "" "$cli" --help
 grep -q "Exit status: 0 all converted" stdout || fail "--help explains no exit statuses"

@@ -107,14 +107,17 @@ TEST(MqoConversion, NewFilesFollowTheUmaskAndReplacedOnesKeepTheirMode) {
   WriteFileBytes(dir + "real.mqo", {'o'});
   fs::permissions(dir + "real.mqo", fs::perms(0640));
   fs::create_symlink("real.mqo", dir + "link.mqo");
+  fs::create_symlink("made.mqo", dir + "dangling.mqo");
   const mode_t saved = umask(022);
-  for (const auto& [name, mode] : {std::pair<std::string, int>{"new.mqo", 0644}, {"link.mqo", 0640}}) {
+  const std::pair<std::string, int> targets[] = {{"new.mqo", 0644}, {"link.mqo", 0640}, {"dangling.mqo", 0644}};
+  for (const auto& [name, mode] : targets) {
     ConvertBlockDataToMqo((dir + "in.bd1").c_str(), (dir + name).c_str());
     EXPECT_EQ(fs::status(dir + name).permissions(), fs::perms(mode)) << name;
   }
-  umask(saved);
-  EXPECT_TRUE(fs::is_symlink(dir + "link.mqo"));
-  EXPECT_EQ(ReadFileBytes(dir + "real.mqo"), ReferenceDocument(WorkedExample().data()));
+  EXPECT_EQ(umask(saved), mode_t{022});  // the process's own, as it was
+  for (const char* link : {"link.mqo", "dangling.mqo"}) EXPECT_TRUE(fs::is_symlink(dir + link)) << link;
+  for (const char* real : {"real.mqo", "made.mqo"})
+    EXPECT_EQ(ReadFileBytes(dir + real), ReferenceDocument(WorkedExample().data())) << real;
 }
 #endif
 

@@ -61,7 +61,7 @@ Fixtures CommittedMaps() {
           {"fuzz/seeds/empty-map", BuildBd1({}, {})}, {"fuzz/seeds/worked-example", WorkedExample()},
           {"fuzz/seeds/two-boxes-trailing", trailing}, {"fuzz/seeds/short-header", shortHeader},
           {"fuzz/seeds/names-edge", BuildBd1({"empty", std::string(30, 'x'), std::string(31, 'y'), "cr\r\nlf\n\"q\"\x1a",
-                                              "\x82\xa0\xe9", std::string("\0after-nul", 10)},
+                                              "\x01\x82\xa0\xe9", std::string("\0after-nul", 10)},
                                              {Box(0, 0, 0, 1, 1, 1, -1)})},
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()})},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
