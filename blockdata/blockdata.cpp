@@ -26,9 +26,9 @@ void CopyNames(const unsigned char* header, BlockData* data) {
 // Parses the 312-byte header into `data` (names and count, no blocks yet).
 ReadResult ReadHeader(const unsigned char* header, BlockData* data) {
   CopyNames(header, data);
-  auto raw = static_cast<std::uint16_t>(header[310] | (header[311] << 8));
-  if (raw & 0x8000u) return ReadResult::NegativeCount;
-  data->count = raw;
+  const int count = StoredBlockCount(header);
+  if (count < 0) return ReadResult::NegativeCount;
+  data->count = count;
   return ReadResult::Ok;
 }
 
@@ -86,6 +86,10 @@ ReadResult ReadBlockDataBytes(const void* bytes, std::size_t size, BlockData* da
   }
   if (body) std::memcpy(data->blocks, in + kBlockDataHeaderSize, body);
   return ReadResult::Ok;
+}
+
+int StoredBlockCount(const unsigned char* header) {
+  return static_cast<std::int16_t>(header[310] | (header[311] << 8));
 }
 
 void ReleaseBlockData(BlockData* data) {

@@ -51,3 +51,11 @@ ReadResult ReadBlockDataFile(const char* path, BlockData* data);
 ReadResult ReadBlockDataBytes(const void* bytes, std::size_t size, BlockData* data);
 
 void ReleaseBlockData(BlockData* data);
+
+// The block count a file's 312-byte header states, as the signed 16-bit
+// number it is stored as (the readers refuse a negative one), and the size of
+// a file that holds `count` blocks: what a front end explains a failed read by.
+int StoredBlockCount(const unsigned char* header);
+constexpr std::size_t BlockDataFileSize(int count) {
+  return kBlockDataHeaderSize + (count > 0 ? static_cast<std::size_t>(count) * sizeof(BlockRecord) : 0);
+}

@@ -46,6 +46,11 @@ TEST(Maps, ReadersAndWriterAgreeWithTheReference) {
     EXPECT_TRUE(name == "largest" || ReadFileBytes(source + ".bd1") == ReadFileBytes(path))
         << source << ": rerun make_fixtures";
     const ReadResult verdict = ExpectedVerdict(bytes.data(), bytes.size());
+    if (bytes.size() >= kBlockDataHeaderSize) {  // the facts that explain a failed read
+      const int stated = StoredBlockCount(bytes.data());
+      EXPECT_EQ(stated < 0 ? ReadResult::NegativeCount : bytes.size() < BlockDataFileSize(stated) ? ReadResult::Truncated
+                                                                                                  : ReadResult::Ok, verdict);
+    }
     BlockData read[2];
     std::memset(read, 0xff, sizeof read);  // whatever the caller's records held
     EXPECT_EQ(ReadBlockDataFile(path.c_str(), &read[0]), verdict) << source;
