@@ -105,7 +105,12 @@ function startWorker() {
   page.worker.onmessage = (event) => onWorker(event.data);
   page.worker.onerror = (event) => {
     event.preventDefault();
-    broken(event.message || 'the worker could not be started');
+    const why = event.message || 'the worker could not be started';
+    if (!page.ready) return broken(why);
+    // It stopped while working: what it had in hand fails, a fresh one takes the rest.
+    for (const done of page.waiting.values()) done({ error: `Failed: the converter stopped (${why})` });
+    page.waiting.clear();
+    startWorker();
   };
 }
 
@@ -202,7 +207,8 @@ async function convertFiles(files) {
     if (answer.view && batch > page.shownBatch) {
       page.shownBatch = batch;
       await showItem(item);
-      // Measured when the map is handed to the view, and once its first frame is drawn.
+      // Measured once the view has drawn the map's first frame, and at the
+      // next animation frame, the one that puts it on the screen.
       performance.measure('blockmqo-choose-to-view', { start: started });
       requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
     } else if (answer.view) {
@@ -283,10 +289,18 @@ function removeItem(item) {
   updateStatus();
 }
 
+// One of the map's files, made from its file; what the file loses is said
+// in the map's row, once, as blockmqo-cli warns when it writes the file.
 async function meshFile(item, f) {
   const bytes = await item.input.arrayBuffer();
   const answer = await ask({ bytes, format: f.format, mtlName: `${item.map.base}.mtl` }, [bytes]);
   if (answer.error) throw new Error(answer.error);
+  let list = item.querySelector('.warnings');
+  for (const text of answer.warnings || []) {
+    const line = `${f.name(item.map.base)}: ${text}`;
+    if (!list) item.append(list = element('ul', { className: 'warnings', ariaLabel: `Warnings for ${item.map.name}` }));
+    if (![...list.children].some((li) => li.textContent === line)) list.append(element('li', { textContent: line }));
+  }
   return answer.file;
 }
 
@@ -309,8 +323,10 @@ async function downloadAll() {
   const entries = {};
   try {
     for (const item of $('results').querySelectorAll('[data-state="done"]')) {
-      const { base } = item.map;
-      for (const f of FILES) entries[f.name(base)] = new Uint8Array(await (await meshFile(item, f)).arrayBuffer());
+      // A name chosen twice gets a folder per choice, so no file hides another.
+      let folder = '';
+      for (let n = 2; FILES.some((f) => `${folder}${f.name(item.map.base)}` in entries); n++) folder = `${n}/`;
+      for (const f of FILES) entries[folder + f.name(item.map.base)] = new Uint8Array(await (await meshFile(item, f)).arrayBuffer());
     }
   } catch (error) {
     setStatus(`The zip could not be made: ${error.message}`);

@@ -59,7 +59,7 @@ export function createView(canvas) {
   controls.autoRotateSpeed = 4;
 
   const view = {
-    renderer, scene, camera, controls, canvas, mesh: null, home: null, pending: false, turning: false,
+    renderer, scene, camera, controls, canvas, mesh: null, home: null, pending: 0, turning: false,
   };
   dark.addEventListener('change', () => { paint(); requestFrame(view); });
 
@@ -84,6 +84,23 @@ function material(colour, image) {
   return new MeshLambertMaterial({ color: image ? '#ffffff' : colour, map, flatShading: true, side: DoubleSide });
 }
 
+// Face f's two triangles are 4f, 4f+1, 4f+2 and 4f, 4f+2, 4f+3 for every map,
+// so one index serves them all, made once for the largest map so far. Each
+// map gets its own view of it, which the GPU holds in its own buffer.
+let quads = new Uint32Array(0);
+function quadIndex(faces) {
+  if (quads.length < 6 * faces) {
+    quads = new Uint32Array(6 * faces);
+    for (let i = 0, a = 0; i < quads.length; i += 6, a += 4) {
+      quads[i] = quads[i + 3] = a;
+      quads[i + 1] = a + 1;
+      quads[i + 2] = quads[i + 4] = a + 2;
+      quads[i + 5] = a + 3;
+    }
+  }
+  return quads.subarray(0, 6 * faces);
+}
+
 // Replaces the map on show (none when `data` is null). `data` is the worker's
 // view of a mesh; `images` holds an ImageBitmap or null per texture number.
 export function showMap(view, data, images = []) {
@@ -100,7 +117,7 @@ export function showMap(view, data, images = []) {
     const attribute = (array, size) => new BufferAttribute(array, size).onUpload(function free() { this.array = null; });
     geometry.setAttribute('position', attribute(data.positions, 3));
     geometry.setAttribute('uv', attribute(data.uvs, 2));
-    geometry.setIndex(attribute(data.index, 1));
+    geometry.setIndex(new BufferAttribute(quadIndex(data.faces), 1));
     let start = 0;
     data.perClass.forEach((faces, c) => {
       geometry.addGroup(6 * start, 6 * faces, c);
@@ -113,6 +130,8 @@ export function showMap(view, data, images = []) {
     if (data.faces) view.home = geometry.boundingBox.clone();
   }
   resetCamera(view);
+  // Drawn at once rather than at the next animation frame, which then shows it.
+  drawFrame(view);
 }
 
 // Looks at the map from above and in front, a little to the side, so that
@@ -172,13 +191,12 @@ function onKey(view, event) {
 }
 
 function requestFrame(view) {
-  if (view.pending) return;
-  view.pending = true;
-  requestAnimationFrame(() => drawFrame(view));
+  view.pending ||= requestAnimationFrame(() => drawFrame(view));
 }
 
 function drawFrame(view) {
-  view.pending = false;
+  cancelAnimationFrame(view.pending);
+  view.pending = 0;
   const { canvas, renderer, camera } = view;
   const width = canvas.clientWidth, height = canvas.clientHeight;
   if (canvas.width !== Math.floor(width * renderer.getPixelRatio()) ||

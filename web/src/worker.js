@@ -4,7 +4,8 @@
 //
 // Requests: { id, bytes, format } where format is 'open' (the view's mesh, the
 // texture names, the counts and the warnings), 'view' (the mesh alone), 'mqo'
-// (the exact document) or one of the mesh's files; answers { type: 'done',
+// (the exact document) or one of the mesh's files, with the command-line
+// program's warnings for it; answers { type: 'done',
 // id, ... } in the same order.
 let core = null;
 
@@ -45,6 +46,14 @@ function decodeName(bytes) {
   }
 }
 
+// The bridge's warnings 0..kinds-1, each read before the next call reuses
+// the bridge's buffer.
+function lines(warning, kinds) {
+  const all = [];
+  for (let i = 0, line; i < kinds; i++) if ((line = warning(i))) all.push(new TextDecoder().decode(cString(line)));
+  return all;
+}
+
 function open(input) {
   const pointer = core.bm_input(input.byteLength);
   if (pointer) new Uint8Array(core.memory.buffer, pointer, input.byteLength).set(new Uint8Array(input));
@@ -63,31 +72,20 @@ function pull(next) {
   return new Blob(parts, { type: 'application/octet-stream' });
 }
 
-// The mesh as three.js draws it: see bm_view in the bridge.
+// The mesh as three.js draws it: see bm_view in the bridge. Positions and
+// texture coordinates share one buffer, copied out of the module at once.
 function view() {
   const head = core.bm_view();
   if (!head) return null;
-  const faces = new Uint32Array(core.memory.buffer, head, 1)[0];
-  const header = new Uint32Array(core.memory.buffer, head, 2 + CLASSES).slice();
-  let at = head + 4 * header.length;
-  const take = (Type, count) => {
-    const a = new Type(core.memory.buffer.slice(at, at + 4 * count));
-    at += 4 * count;
-    return a;
-  };
-  const positions = take(Float32Array, 12 * faces);
-  // The bounds, here rather than on the page's thread, which has the drawing to do.
-  const min = [Infinity, Infinity, Infinity], max = [-Infinity, -Infinity, -Infinity];
-  for (let i = 0; i < positions.length; i += 3) {
-    for (let k = 0; k < 3; k++) {
-      const x = positions[i + k];
-      if (x < min[k]) min[k] = x;
-      if (x > max[k]) max[k] = x;
-    }
-  }
+  const words = 2 + CLASSES + 6;
+  const header = new Uint32Array(core.memory.buffer, head, words).slice();
+  const faces = header[0];
+  const bounds = new Float32Array(header.buffer, 4 * (2 + CLASSES), 6);
+  const buffer = core.memory.buffer.slice(head + 4 * words, head + 4 * (words + 20 * faces));
   return {
-    faces, dropped: header[1], perClass: [...header.subarray(2)], min, max,
-    positions, uvs: take(Float32Array, 8 * faces), index: take(Uint32Array, 6 * faces),
+    faces, dropped: header[1], perClass: [...header.subarray(2, 2 + CLASSES)],
+    min: [...bounds.subarray(0, 3)], max: [...bounds.subarray(3)],
+    positions: new Float32Array(buffer, 0, 12 * faces), uvs: new Float32Array(buffer, 48 * faces, 8 * faces),
   };
 }
 
@@ -102,11 +100,7 @@ function convert({ bytes, format, mtlName }) {
       for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
       return {
         names, blocks: core.bm_block_count(), view: view(),
-        // Each line is read before the next call reuses the bridge's buffer.
-        warnings: [0, 1, 2].map((i) => {
-          const line = core.bm_warning(i);
-          return line && new TextDecoder().decode(cString(line));
-        }).filter(Boolean),
+        warnings: lines(core.bm_warning, 3),
       };
     }
     if (format === 'mqo') {
@@ -119,7 +113,7 @@ function convert({ bytes, format, mtlName }) {
     new Uint8Array(core.memory.buffer, core.bm_mtl_name(), name.length).set(name);
     const failure = core.bm_mesh_begin(MESH_FORMATS[format]);
     if (failure) return { error: new TextDecoder().decode(cString(failure)) };
-    return { file: pull(() => core.bm_mesh_next()) };
+    return { file: pull(() => core.bm_mesh_next()), warnings: lines(core.bm_mesh_warning, 2) };
   } finally {
     core.bm_close();
   }
@@ -135,7 +129,7 @@ self.onmessage = (event) => {
     result = { error: `Failed: ${error.message || error}` };
   }
   const v = result.view;
-  self.postMessage({ type: 'done', id: event.data.id, ...result }, v ? [v.positions.buffer, v.uvs.buffer, v.index.buffer] : []);
+  self.postMessage({ type: 'done', id: event.data.id, ...result }, v ? [v.positions.buffer] : []);
 };
 
 start();

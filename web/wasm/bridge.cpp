@@ -4,6 +4,7 @@
 // the mesh laid out for drawing, the counts behind the warnings, or another
 // format's file; then it closes the map. Nothing here touches a file system,
 // so the module needs no WASI calls.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,14 +62,9 @@ BRIDGE_EXPORT(bm_open) const char* bm_open(std::size_t size) {
   ReadResult read = g_input ? ReadBlockDataBytes(g_input, size, &g_map) : ReadResult::OutOfMemory;
   g_facts[kReadResult] = static_cast<int>(read);
   g_facts[kFileSize] = static_cast<std::int64_t>(size);
-  g_facts[kStoredCount] = -1;
-  g_facts[kBytesNeeded] = static_cast<std::int64_t>(kBlockDataHeaderSize);
-  if (g_input && size >= kBlockDataHeaderSize) {
-    auto count = static_cast<std::int16_t>(g_input[310] | (g_input[311] << 8));
-    g_facts[kStoredCount] = count;
-    if (count > 0)
-      g_facts[kBytesNeeded] += static_cast<std::int64_t>(count) * sizeof(BlockRecord);
-  }
+  const bool stated = g_input && size >= kBlockDataHeaderSize;
+  g_facts[kStoredCount] = stated ? StoredBlockCount(g_input) : -1;
+  g_facts[kBytesNeeded] = static_cast<std::int64_t>(BlockDataFileSize(stated ? StoredBlockCount(g_input) : 0));
   MqoResult result = MqoResultOfRead(read);
   // The map holds its own copy of the records: the file's bytes can go.
   std::free(g_input);
@@ -128,6 +124,19 @@ BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
   return nullptr;
 }
 
+// The command-line program's warning i (a MeshWarning) about the OBJ or glb
+// file begun by bm_mesh_begin, like bm_warning. (The optimised document's
+// warnings are the document's, and an MTL holds no blocks to warn of.)
+BRIDGE_EXPORT(bm_mesh_warning) const char* bm_mesh_warning(int i) {
+  static char line[kMqoWarningMax + 1];
+  if (i < 0 || i >= kMeshWarningKinds || g_meshDoc.format == MeshFormat::Mqo ||
+      g_meshDoc.format == MeshFormat::Mtl)
+    return nullptr;
+  std::size_t n = FormatMeshWarning(g_map, g_mesh, g_meshDoc.format, static_cast<MeshWarning>(i), line);
+  line[n] = '\0';
+  return n ? line : nullptr;
+}
+
 // Where the page writes, NUL-terminated, the name of the MTL file that an OBJ
 // names in its mtllib line, before bm_mesh_begin.
 BRIDGE_EXPORT(bm_mtl_name) char* bm_mtl_name() { return g_mtlName; }
@@ -139,9 +148,10 @@ BRIDGE_EXPORT(bm_mesh_next) std::size_t bm_mesh_next() {
 
 // The map's mesh laid out for drawing, one allocation: a header of 2 + 11
 // uint32 (faces drawn, blocks left out, faces per class: texture 0..9, then
-// any other), then for each face in class order its four corners' positions
-// (float x, y, z), their texture coordinates (float u, v) and the six indices
-// of its two triangles (a b c, a c d). Returns 0 when out of memory.
+// any other), six floats (the corners' least x, y, z, then their greatest),
+// then for each face in class order its four corners' positions (float x, y,
+// z), then their texture coordinates (float u, v). Face f's corners are
+// drawn as 4f..4f+3. Returns 0 when out of memory.
 BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
   std::free(g_view);
   g_view = nullptr;
@@ -150,19 +160,20 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
   options.dropNonFinite = true;  // three.js cannot bound or draw Inf and NaN
   if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok) return nullptr;
   const std::uint32_t n = g_mesh.faceCount;
-  const std::size_t header = 2 + kMeshGroups;
-  g_view = std::malloc(4 * (header + std::size_t{n} * (12 + 8 + 6)));
+  const std::size_t header = 2 + kMeshGroups + 6;
+  g_view = std::malloc(4 * (header + std::size_t{n} * (12 + 8)));
   if (!g_view) return nullptr;
   auto* head = static_cast<std::uint32_t*>(g_view);
+  auto* bounds = reinterpret_cast<float*>(head + 2 + kMeshGroups);
   auto* position = reinterpret_cast<float*>(head + header);
   float* uv = position + std::size_t{n} * 12;
-  auto* index = reinterpret_cast<std::uint32_t*>(uv + std::size_t{n} * 8);
   head[0] = n;
   head[1] = static_cast<std::uint32_t>(g_mesh.droppedBlocks);
   std::uint32_t* perClass = head + 2;
   std::memcpy(perClass, g_mesh.groupFaceCount, sizeof g_mesh.groupFaceCount);
   std::uint32_t next[kMeshGroups];
   for (std::uint32_t c = 0, start = 0; c < kMeshGroups; start += perClass[c++]) next[c] = start;
+  float low[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, high[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
   for (std::uint32_t f = 0; f < n; ++f) {
     const MeshFace& face = g_mesh.faces[f];
     const std::uint32_t slot = next[MeshGroup(face.texture)]++;
@@ -172,11 +183,11 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
       const MeshVertex& p = g_mesh.vertices[face.corner[k]];
       xyz[0] = p.x, xyz[1] = p.y, xyz[2] = p.z;
       st[0] = face.u[k], st[1] = face.v[k];
+      for (int i = 0; i < 3; ++i) low[i] = std::fmin(low[i], xyz[i]), high[i] = std::fmax(high[i], xyz[i]);
     }
-    const std::uint32_t a = 4 * slot;
-    const std::uint32_t tri[6] = {a, a + 1, a + 2, a, a + 2, a + 3};
-    std::memcpy(index + 6 * std::size_t{slot}, tri, sizeof tri);
   }
+  std::memcpy(bounds, low, sizeof low);
+  std::memcpy(bounds + 3, high, sizeof high);
   ReleaseMesh(&g_mesh);
   return head;
 }
