@@ -5,15 +5,16 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
 import AxeBuilder from '@axe-core/playwright';
+import { unzipSync } from 'fflate';
 import { ROOT, openBrowser, openPage } from './browser.mjs';
 
 const CLI = process.env.BLOCKMQO_CLI || join(ROOT, 'out', 'native', 'cli', 'blockmqo-cli');
 const maps = (folder) => readdirSync(join(ROOT, folder)).filter((f) => f.endsWith('.bd1')).map((f) => join(ROOT, folder, f));
-const COURTYARD = join(ROOT, 'examples', 'courtyard.bd1');
+const COURTYARD = join(ROOT, 'examples', 'courtyard.bd1'), CUBE = join(ROOT, 'examples', 'cube.bd1');
 let browser, work;
 
 before(async () => { work = mkdtempSync(join(tmpdir(), 'blockmqo-web-')); browser = await openBrowser(); });
@@ -37,45 +38,6 @@ const WHY = {
 const FORMATS = [['.mqo', []], ['.optimized.mqo', ['--optimize'], '.mqo'], ['.obj', ['--optimize', '-f', 'obj']],
   ['.mtl', ['--optimize', '-f', 'obj']], ['.glb', ['--optimize', '-f', 'glb']]];
 
-test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings', async () => {
-  // A texture name holding the lines that open an object's vertex list.
-  const crafted = readFileSync(COURTYARD);
-  crafted.fill(0, 0, 31).write('\nObject "map" {\n\tvertex 1 {\n', 0, 'latin1');
-  writeFileSync(join(work, 'crafted.bd1'), crafted);
-  writeFileSync(join(work, 'empty.bd1'), '');
-  const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1')];
-  for (const [ext] of FORMATS) mkdirSync(join(work, ext));
-  const cli = FORMATS.map(([ext, options]) => spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' }));
-  const said = {};  // what blockmqo-cli says about each map, without its name and the map's
-  for (const [, text, map] of cli[0].stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*): (.*)$/gm)) (said[basename(map)] ||= []).push(text);
-
-  const page = await openPage(browser);
-  await page.getByLabel('Choose block data files (.bd1)').setInputFiles(inputs);
-  const shown = {};
-  for (const name of inputs.map((f) => basename(f))) {
-    const item = await itemFor(page, name);
-    const base = name.replace(/\.bd1$/, '');
-    if (!existsSync(join(work, '.mqo', `${base}.mqo`))) {
-      assert.deepEqual([await item.locator('.failure').textContent()], said[name], name);
-      assert.match(await item.locator('.why').textContent(), WHY[name], name);
-      continue;
-    }
-    for (const [ext, , cliExt = ext] of FORMATS) {
-      await page.waitForTimeout(120);  // Chromium drops downloads past ten a second
-      const [download] = await Promise.all([page.waitForEvent('download'), item.getByLabel(`Download ${base}${ext}`).click()]);
-      assert.equal(download.suggestedFilename(), base + ext);
-      assert.ok(readFileSync(await download.path()).equals(readFileSync(join(work, ext, base + cliExt))), base + ext);
-    }
-    await item.getByRole('button', { name: `View ${name}` }).click();
-    await page.getByRole('heading', { name, exact: true }).waitFor();
-    assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[name] || [], name);
-    shown[name] = await page.locator('#summary dd').allTextContents();
-  }
-  // The crafted name changes nothing in the view.
-  assert.deepEqual(shown['crafted.bd1'], shown['courtyard.bd1']);
-  await page.close();
-});
-
 // Runs in the page: drops each list of [name, base64] files, in turn.
 function drop(lists) {
   for (const files of lists) {
@@ -86,15 +48,80 @@ function drop(lists) {
 }
 const file = (path) => [basename(path), readFileSync(path).toString('base64')];
 
-test('a drop before the converter is ready waits for it; of two drops during a conversion, the second is shown', async () => {
-  const early = JSON.stringify([[file(join(ROOT, 'examples', 'cube.bd1'))]]);
-  const page = await openPage(browser, { init: `document.addEventListener('DOMContentLoaded', () => { (${drop})(${early});
-    window.early = document.querySelector('#results li').textContent; });` });
-  assert.equal(await page.evaluate(() => window.early), 'cube.bd1 Waiting for the converter…');
+// First, while no service worker keeps the module: a load that fails is tried again.
+test('a drop while the converter cannot load waits for it to load again; of two drops during a conversion, the second is shown', async () => {
+  const page = await browser.context.newPage();
+  await page.route('**/blockmqo.wasm', (route) => route.abort());
+  await page.addInitScript(`document.addEventListener('DOMContentLoaded', () => (${drop})(${JSON.stringify([[file(CUBE)]])}))`);
+  await page.goto(`${browser.origin}/`);
+  await page.getByRole('button', { name: 'Try again' }).waitFor();
+  assert.match(await page.locator('#status').textContent(), /^The converter could not be loaded: .+\. Files already chosen wait for it\./);
+  assert.equal(await page.locator('#results li').textContent(), 'cube.bd1 Waiting for the converter…');
+  await page.unroute('**/blockmqo.wasm');
+  await page.getByRole('button', { name: 'Try again' }).click();
   assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
   await page.evaluate(drop, [[file(COURTYARD)], [file(join(ROOT, 'examples', 'stairs.bd1'))]]);
   await itemFor(page, 'stairs.bd1');
   assert.equal(await page.locator('#summary h3').textContent(), 'stairs.bd1');
+  await page.close();
+});
+
+test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings', async () => {
+  // A texture name holding the lines that open an object's vertex list.
+  const crafted = readFileSync(COURTYARD);
+  crafted.fill(0, 0, 31).write('\nObject "map" {\n\tvertex 1 {\n', 0, 'latin1');
+  writeFileSync(join(work, 'crafted.bd1'), crafted);
+  writeFileSync(join(work, 'empty.bd1'), '');
+  mkdirSync(join(work, 'again'));
+  copyFileSync(CUBE, join(work, 'again', 'cube.bd1'));  // a second map of the same name
+  const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1')];
+  const said = FORMATS.map(([ext, options]) => {  // what blockmqo-cli says of each map, by its name
+    mkdirSync(join(work, ext));
+    const { stderr } = spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' });
+    const of = {};
+    for (const [, text, map] of stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*): (.*)$/gm)) (of[basename(map)] ||= []).push(text);
+    return of;
+  });
+
+  const page = await openPage(browser);
+  await page.getByLabel('Choose block data files (.bd1)').setInputFiles([...inputs, join(work, 'again', 'cube.bd1')]);
+  const shown = {}, entries = [];
+  for (const name of inputs.map((f) => basename(f))) {
+    const item = await itemFor(page, name);
+    const base = name.replace(/\.bd1$/, '');
+    if (!existsSync(join(work, '.mqo', `${base}.mqo`))) {
+      assert.deepEqual([await item.locator('.failure').textContent()], said[0][name], name);
+      assert.match(await item.locator('.why').textContent(), WHY[name], name);
+      continue;
+    }
+    await item.getByRole('button', { name: `View ${name}` }).click();
+    await page.getByRole('heading', { name, exact: true }).waitFor();
+    assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[0][name] || [], name);
+    shown[name] = await page.locator('#summary dd').allTextContents();
+    entries.push(...FORMATS.map(([ext, , cliExt = ext]) => [base + ext, readFileSync(join(work, ext, base + cliExt))]));
+  }
+  // The crafted name changes nothing in the view.
+  assert.deepEqual(shown['crafted.bd1'], shown['courtyard.bd1']);
+
+  // All files as one zip, the second cube in a folder of its own; what an
+  // OBJ or a glb loses is said in its map's row, as blockmqo-cli says it.
+  const [all] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Download all (.zip)' }).click()]);
+  const zipped = unzipSync(readFileSync(await all.path()));
+  const expected = Object.fromEntries([...entries, ...entries.filter(([n]) => n.startsWith('cube.')).map(([n, b]) => [`2/${n}`, b])]);
+  assert.deepEqual(Object.keys(zipped).sort(), Object.keys(expected).sort());
+  for (const [n, bytes] of Object.entries(expected)) assert.ok(bytes.equals(zipped[n]), n);
+  for (const name of Object.keys(shown)) {
+    const lines = [2, 4].flatMap((k) => (said[k][name] || []).map((text) => `${name.replace(/\.bd1$/, FORMATS[k][0])}: ${text}`));
+    assert.deepEqual(await (await itemFor(page, name)).locator('.warnings li').allTextContents(), lines, name);
+  }
+  // And one by one.
+  const item = await itemFor(page, 'odd-values.bd1');
+  for (const [ext] of FORMATS) {
+    await page.waitForTimeout(120);  // Chromium drops downloads past ten a second
+    const [download] = await Promise.all([page.waitForEvent('download'), item.getByLabel(`Download odd-values${ext}`).click()]);
+    assert.equal(download.suggestedFilename(), `odd-values${ext}`);
+    assert.ok(readFileSync(await download.path()).equals(expected[`odd-values${ext}`]), ext);
+  }
   await page.close();
 });
 
@@ -131,6 +158,24 @@ test('axe finds nothing with and without a map; zoom stops short of losing it; a
   await page.getByRole('button', { name: 'Remove courtyard.bd1' }).click();
   const empty = await page.locator('#view').screenshot();
   for (const key of ['-', '+']) assert.ok(!shots[key].equals(empty), `after "${key}" the map is gone`);
+
+  // An image given with the map, under one of its texture names in any case, textures its view.
+  copyFileSync(join(ROOT, 'docs', 'web-courtyard.png'), join(work, 'WALL_A.BMP'));
+  const choose = async (files) => {
+    await page.getByLabel('Choose block data files (.bd1)').setInputFiles(files);
+    await page.locator('#results li').last().and(page.locator('[data-state="done"]')).waitFor();
+    return page.locator('#view').screenshot();
+  };
+  const plain = await choose([COURTYARD]);
+  assert.ok(!plain.equals(await choose([COURTYARD, join(work, 'WALL_A.BMP')])), 'the image is not on the view');
+  assert.equal(await page.locator('#summary .tex').first().textContent(), 'No image given for: wall_b.bmp, tower1.bmp, tower2.bmp, tower3.bmp, empty');
+  // Clearing the list forgets every map and starts a fresh converter.
+  const [used] = page.workers();
+  await page.getByRole('button', { name: 'Clear the list' }).click();
+  await page.getByText('Ready.').waitFor();
+  assert.ok(!page.workers().includes(used));
+  assert.equal(await page.locator('#results li').count(), 0);
+  assert.deepEqual([await page.locator('#summary').textContent(), await page.getByRole('button', { name: 'Download all (.zip)' }).isDisabled()], ['No map yet.', true]);
 
   await page.close();
 });
