@@ -49,7 +49,7 @@ function drop(lists) {
 const file = (path) => [basename(path), readFileSync(path).toString('base64')];
 
 // First, while no service worker keeps the module: a load that fails is tried again.
-test('a drop while the converter cannot load waits for it to load again; of two drops during a conversion, the second is shown', async () => {
+test('a drop while the converter cannot load waits for it to load again; of two drops during a conversion, the second is shown; a stopped converter is replaced', async () => {
   const page = await browser.context.newPage();
   await page.route('**/blockmqo.wasm', (route) => route.abort());
   await page.addInitScript(`document.addEventListener('DOMContentLoaded', () => (${drop})(${JSON.stringify([[file(CUBE)]])}))`);
@@ -63,6 +63,12 @@ test('a drop while the converter cannot load waits for it to load again; of two 
   await page.evaluate(drop, [[file(COURTYARD)], [file(join(ROOT, 'examples', 'stairs.bd1'))]]);
   await itemFor(page, 'stairs.bd1');
   assert.equal(await page.locator('#summary h3').textContent(), 'stairs.bd1');
+  // A worker that stops fails the file it had in hand, and a fresh one takes the next.
+  await page.workers().at(-1).evaluate(() => { self.onmessage = () => { throw new Error('out of order'); }; });
+  await page.evaluate(drop, [[file(CUBE)]]);
+  assert.match(await (await itemFor(page, 'cube.bd1')).locator('.failure').textContent(), /^Failed: the converter stopped \(.*out of order\)$/);
+  await page.evaluate(drop, [[file(CUBE)]]);
+  assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
   await page.close();
 });
 
