@@ -114,6 +114,20 @@ ReadResult ReadStandardInput(BlockData* data) {
   return ReadBlockDataBytes(bytes.data(), bytes.size(), data);
 }
 
+// One output into `file`, opened here, in pieces of the chunk, not yet in
+// place: the caller commits it, or abandons it when a file written with it fails.
+template <typename Next>
+MqoResult WriteUncommitted(const std::string& path, std::vector<char>& chunk, OutputFile* file, Next next) {
+  if (MqoResult result = OpenOutput(path.c_str(), file); result != MqoResult::Ok) return result;
+  while (std::size_t n = next(chunk.data(), chunk.size())) {
+    if (!WriteOutput(file, chunk.data(), n)) {
+      AbandonOutput(file);
+      return MqoResult::OutputWriteFailed;
+    }
+  }
+  return MqoResult::Ok;
+}
+
 // One output, atomically (or to standard output), in pieces of the chunk.
 template <typename Next>
 MqoResult WriteAll(const std::string& path, std::vector<char>& chunk, Next next) {
@@ -126,14 +140,8 @@ MqoResult WriteAll(const std::string& path, std::vector<char>& chunk, Next next)
     return std::fflush(stdout) == 0 ? MqoResult::Ok : MqoResult::OutputWriteFailed;
   }
   OutputFile file;
-  if (MqoResult result = OpenOutput(path.c_str(), &file); result != MqoResult::Ok) return result;
-  while (std::size_t n = next(chunk.data(), chunk.size())) {
-    if (!WriteOutput(&file, chunk.data(), n)) {
-      AbandonOutput(&file);
-      return MqoResult::OutputWriteFailed;
-    }
-  }
-  return CommitOutput(&file);
+  MqoResult result = WriteUncommitted(path, chunk, &file, next);
+  return result == MqoResult::Ok ? CommitOutput(&file) : result;
 }
 
 void Warn(const char* text, std::size_t n, const std::string& input) {
@@ -173,13 +181,10 @@ bool Convert(const Job& job, bool quiet) {
     }
   }
   std::string failed = job.output;
-  auto writeMesh = [&](MeshFormat format, const std::string& path, const char* mtl) {
-    MeshDocument doc{&data, &mesh, format, mtl};
-    MeshCursor cursor{};
-    result = WriteAll(path, chunk, [&](char* out, std::size_t capacity) {
-      return MeshDocumentNext(doc, &cursor, out, capacity);
-    });
-    if (result != MqoResult::Ok) failed = path;
+  // Writes one of the mesh's files, a piece at a time.
+  auto meshFile = [&](MeshFormat format, const char* mtl) {
+    return [doc = MeshDocument{&data, &mesh, format, mtl}, cursor = MeshCursor{}](
+               char* out, std::size_t capacity) mutable { return MeshDocumentNext(doc, &cursor, out, capacity); };
   };
   if (result == MqoResult::Ok && !isMesh) {
     MqoCursor cursor{};
@@ -187,11 +192,28 @@ bool Convert(const Job& job, bool quiet) {
       return MqoDocumentNext(data, &cursor, out, capacity);
     });
   } else if (result == MqoResult::Ok && job.format == MeshFormat::Obj && job.output != "-") {
-    const std::string mtl = MtlName(job.output);
-    writeMesh(MeshFormat::Mtl, mtl, nullptr);
-    if (result == MqoResult::Ok) writeMesh(MeshFormat::Obj, job.output, BaseName(mtl).c_str());
+    // Both files are written before either replaces its target, so a failure
+    // leaves the old pair as it was, not a new MTL beside an old OBJ.
+    const std::string mtl = MtlName(job.output), mtlBase = BaseName(mtl);
+    OutputFile mtlFile, objFile;
+    failed = mtl;
+    result = WriteUncommitted(mtl, chunk, &mtlFile, meshFile(MeshFormat::Mtl, nullptr));
+    if (result == MqoResult::Ok) {
+      failed = job.output;
+      result = WriteUncommitted(job.output, chunk, &objFile, meshFile(MeshFormat::Obj, mtlBase.c_str()));
+      if (result != MqoResult::Ok) AbandonOutput(&mtlFile);
+    }
+    if (result == MqoResult::Ok) {
+      failed = mtl;
+      result = CommitOutput(&mtlFile);
+      if (result != MqoResult::Ok) AbandonOutput(&objFile);
+    }
+    if (result == MqoResult::Ok) {
+      failed = job.output;
+      result = CommitOutput(&objFile);
+    }
   } else if (result == MqoResult::Ok) {
-    writeMesh(job.format, job.output, nullptr);
+    result = WriteAll(job.output, chunk, meshFile(job.format, nullptr));
   }
   if (!quiet && result == MqoResult::Ok) {
     char text[kMqoWarningMax];

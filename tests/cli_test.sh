@@ -44,6 +44,7 @@ no operands|2|?*||
 a missing -d folder|2|?*|cube.bd1 -d nonexistent|
 an unknown option is named|2|*--frobnicate*|--frobnicate cube.bd1|
 a mesh that cannot be written fails|1|$e open file (glb): nodir/x.glb|--optimize cube.bd1 nodir/x.glb|
+an OBJ that cannot be written leaves no new MTL|1|$e open file (obj): outdir|-f obj cube.bd1 outdir|
 ROWS
 check "--help" 0 "" "$cli" --help
 grep -q "Exit status: 0 all converted" stdout || fail "--help explains no exit statuses"
