@@ -46,16 +46,6 @@ bool IsImageName(const char* name) {
 
 const char* const kOutOfRangeName = "texture number outside 0-9";
 
-// The faces of each group, counted once per call.
-struct Groups {
-  std::uint32_t faces[kMeshGroups];
-};
-Groups CountGroups(const Mesh& mesh) {
-  Groups groups;
-  std::memcpy(groups.faces, mesh.groupFaceCount, sizeof groups.faces);
-  return groups;
-}
-
 // Whether the polygon, with its corners in this order, turns counter-clockwise
 // seen from outside its block: its (Newell) normal points away from the
 // block's centre. A face through the centre, as in a flat block, does not.
@@ -93,7 +83,7 @@ std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
   const Mesh& mesh = *doc.mesh;
   char* p = out;
   // Texture numbers outside 0..9 get an eleventh material, after the usual ten.
-  const int materials = cursor->section <= kMqoMaterials && CountGroups(mesh).faces[kOutOfRangeGroup]
+  const int materials = cursor->section <= kMqoMaterials && mesh.groupFaceCount[kOutOfRangeGroup]
                             ? kTextureNameCount + 1 : kTextureNameCount;
   while (cursor->section >= 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity) {
     std::uint32_t& i = cursor->index;
@@ -151,7 +141,7 @@ std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 // A material name is one word: the texture's name with blanks and control
 // bytes as "_" ("empty" for an empty name), followed by "_" and the number
 // when an earlier group in use already has that name.
-char* PutObjName(char* p, const MeshDocument& doc, const Groups& groups, int group) {
+char* PutObjName(char* p, const MeshDocument& doc, int group) {
   auto word = [&](int g, char* q) {
     if (g == kOutOfRangeGroup) return Put(q, "texture_number_outside_0-9");
     const char* name = doc.data->textureNames[g];
@@ -162,7 +152,7 @@ char* PutObjName(char* p, const MeshDocument& doc, const Groups& groups, int gro
   char* end = word(group, p);
   for (int g = 0; g < group; ++g) {
     char earlier[64];
-    char* e = groups.faces[g] ? word(g, earlier) : earlier;
+    char* e = doc.mesh->groupFaceCount[g] ? word(g, earlier) : earlier;
     if (e - earlier == end - p && std::memcmp(earlier, p, static_cast<std::size_t>(e - earlier)) == 0)
       return PutUnsigned(Put(end, "_"), static_cast<std::uint32_t>(group));
   }
@@ -173,7 +163,7 @@ enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjGroup, kObjFaces };
 
 std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const Mesh& mesh = *doc.mesh;
-  const Groups groups = CountGroups(mesh);
+  const std::uint32_t* groups = mesh.groupFaceCount;
   char* p = out;
   while (cursor->section >= 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity) {
     std::uint32_t& i = cursor->index;
@@ -211,8 +201,8 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         break;
       case kObjGroup:
         // A group at a time, so that each material is named once.
-        if (groups.faces[cursor->part])
-          p = Put(PutObjName(Put(p, "usemtl "), doc, groups, static_cast<int>(cursor->part)), "\n");
+        if (groups[cursor->part])
+          p = Put(PutObjName(Put(p, "usemtl "), doc, static_cast<int>(cursor->part)), "\n");
         cursor->section = kObjFaces, i = 0;
         break;
       default:
@@ -238,14 +228,14 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 }
 
 std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
-  const Groups groups = CountGroups(*doc.mesh);
+  const std::uint32_t* groups = doc.mesh->groupFaceCount;
   char* p = out;
   if (cursor->section == 0) p = Put(p, "# blockmqo\n"), cursor->section = 1;
   for (int& g = cursor->section; g > 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity;) {
     const int group = g - 1;
     g = g == kMeshGroups ? -1 : g + 1;
-    if (!groups.faces[group]) continue;
-    p = Put(PutObjName(Put(p, "\nnewmtl "), doc, groups, group), "\nKd 1 1 1\n");
+    if (!groups[group]) continue;
+    p = Put(PutObjName(Put(p, "\nnewmtl "), doc, group), "\nKd 1 1 1\n");
     const char* name = group < kTextureNameCount ? doc.data->textureNames[group] : "";
     if (*name) {
       p = Put(p, "map_Kd ");
@@ -275,14 +265,14 @@ struct Layout {
 };
 
 Layout MakeLayout(const MeshDocument& doc) {
-  const Groups groups = CountGroups(*doc.mesh);
+  const std::uint32_t* groups = doc.mesh->groupFaceCount;
   Layout layout{};
   std::uint32_t run = 0;
   for (int g = 0; g < kMeshGroups; ++g) {
-    if (!groups.faces[g]) continue;
+    if (!groups[g]) continue;
     Primitive& prim = layout.primitive[layout.count++];
     prim.group = g;
-    prim.faces = groups.faces[g];
+    prim.faces = groups[g];
     const bool grouped = doc.mesh->gltfCorner != nullptr;
     prim.first = grouped ? run : 0;
     prim.end = grouped ? run + prim.faces : doc.mesh->faceCount;
@@ -556,9 +546,8 @@ std::size_t FormatMeshWarning(const BlockData& data, const Mesh& mesh, MeshForma
     many = "blocks have an infinite or not-a-number corner or texture coordinate, which this "
            "format cannot hold; they are left out";
   } else if (format == MeshFormat::Glb) {
-    const Groups groups = CountGroups(mesh);
     for (int g = 0; g < kTextureNameCount; ++g)
-      if (groups.faces[g] && *data.textureNames[g] && !IsImageName(data.textureNames[g])) ++count;
+      if (mesh.groupFaceCount[g] && *data.textureNames[g] && !IsImageName(data.textureNames[g])) ++count;
     one = "texture is not a PNG or JPEG image, which glTF cannot reference; its name stays on its "
           "material";
     many = "textures are not PNG or JPEG images, which glTF cannot reference; their names stay on "
