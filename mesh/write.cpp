@@ -553,7 +553,5 @@ std::size_t FormatMeshWarning(const BlockData& data, const Mesh& mesh, MeshForma
     many = "textures are not PNG or JPEG images, which glTF cannot reference; their names stay on "
            "their materials";
   }
-  if (count == 0) return 0;
-  char* p = PutUnsigned(out, count);
-  return static_cast<std::size_t>(Put(Put(p, " "), count == 1 ? one : many) - out);
+  return FormatCountedWarning(count, one, many, out);
 }

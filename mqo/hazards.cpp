@@ -55,8 +55,12 @@ std::size_t FormatMqoWarning(const MqoHazards& hazards, MqoWarning kind, char* o
              "material lines in readers that read names";
       break;
   }
-  if (count <= 0) return 0;
-  std::size_t n = FormatUnsigned(static_cast<std::uint32_t>(count), out);
+  return FormatCountedWarning(count > 0 ? static_cast<std::uint32_t>(count) : 0, one, many, out);
+}
+
+std::size_t FormatCountedWarning(std::uint32_t count, const char* one, const char* many, char* out) {
+  if (count == 0) return 0;
+  std::size_t n = FormatUnsigned(count, out);
   out[n++] = ' ';
   const char* text = count == 1 ? one : many;
   std::size_t length = std::strlen(text);

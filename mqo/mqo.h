@@ -55,6 +55,9 @@ enum class MqoWarning { TexturesOutOfRange, NonFiniteNumbers, UnsafeNames };
 constexpr int kMqoWarningKinds = 3;
 constexpr std::size_t kMqoWarningMax = 256;
 std::size_t FormatMqoWarning(const MqoHazards& hazards, MqoWarning kind, char* out);
+// The shape of every warning, the mesh's too: the count, a space, then `one`
+// or `many` by the count; 0 bytes when the count is 0.
+std::size_t FormatCountedWarning(std::uint32_t count, const char* one, const char* many, char* out);
 
 // Does the whole conversion and returns its outcome; shows nothing. When
 // `hazards` is given, it receives CountMqoHazards of the map as read, so a
