@@ -187,7 +187,9 @@ async function convertFiles(files) {
     let answer;
     try {
       const bytes = await file.arrayBuffer();
-      answer = await ask({ bytes, format: 'open' }, [bytes]);
+      // The view is made now only for a map that may be shown at once;
+      // another's is made if it is shown later.
+      answer = await ask({ bytes, format: 'open', withView: batch > page.shownBatch }, [bytes]);
     } catch {
       // The file is gone or unreadable: what the desktop program says when it
       // cannot open its input.
@@ -211,8 +213,6 @@ async function convertFiles(files) {
       // next animation frame, the one that puts it on the screen.
       performance.measure('blockmqo-choose-to-view', { start: started });
       requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
-    } else if (answer.view) {
-      item.map.view = counts(answer.view);
     }
     updateStatus();
   }

@@ -2,11 +2,11 @@
 // while the largest map is written. The module is fetched once, when the page
 // loads; after that the worker needs no network at all.
 //
-// Requests: { id, bytes, format } where format is 'open' (the view's mesh, the
-// texture names, the counts and the warnings), 'view' (the mesh alone), 'mqo'
-// (the exact document) or one of the mesh's files, with the command-line
-// program's warnings for it; answers { type: 'done',
-// id, ... } in the same order.
+// Requests: { id, bytes, format } where format is 'open' (the texture names,
+// the block count and the warnings; the view's mesh too with withView),
+// 'view' (the mesh alone), 'mqo' (the exact document) or one of the mesh's
+// files, with the command-line program's warnings for it; answers
+// { type: 'done', id, ... } in the same order.
 let core = null;
 
 async function start() {
@@ -89,7 +89,7 @@ function view() {
   };
 }
 
-function convert({ bytes, format, mtlName }) {
+function convert({ bytes, format, mtlName, withView }) {
   const t0 = performance.now();
   const failed = open(bytes);
   if (failed) return failed;
@@ -99,7 +99,7 @@ function convert({ bytes, format, mtlName }) {
       const names = [];
       for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
       return {
-        names, blocks: core.bm_block_count(), view: view(),
+        names, blocks: core.bm_block_count(), view: withView ? view() : null,
         warnings: lines(core.bm_warning, 3),
       };
     }

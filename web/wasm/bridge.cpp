@@ -62,9 +62,9 @@ BRIDGE_EXPORT(bm_open) const char* bm_open(std::size_t size) {
   ReadResult read = g_input ? ReadBlockDataBytes(g_input, size, &g_map) : ReadResult::OutOfMemory;
   g_facts[kReadResult] = static_cast<int>(read);
   g_facts[kFileSize] = static_cast<std::int64_t>(size);
-  const bool stated = g_input && size >= kBlockDataHeaderSize;
-  g_facts[kStoredCount] = stated ? StoredBlockCount(g_input) : -1;
-  g_facts[kBytesNeeded] = static_cast<std::int64_t>(BlockDataFileSize(stated ? StoredBlockCount(g_input) : 0));
+  const int stated = g_input && size >= kBlockDataHeaderSize ? StoredBlockCount(g_input) : -1;
+  g_facts[kStoredCount] = stated;
+  g_facts[kBytesNeeded] = static_cast<std::int64_t>(BlockDataFileSize(stated));
   MqoResult result = MqoResultOfRead(read);
   // The map holds its own copy of the records: the file's bytes can go.
   std::free(g_input);
