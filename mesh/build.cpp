@@ -123,52 +123,6 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
   return true;
 }
 
-// Finds, for each of n items, the first item equal to it: first[i] = the
-// smallest j equal to i (i itself if none). hash(i, &h) gives an item's hash,
-// or false to leave it alone; same(i, j) compares two items in full. The
-// hashes are sorted with their items by a stable radix sort, so equal items
-// meet in runs: no table probed at random, which costs a cache miss an item
-// on large maps. 16 bytes an item while it runs.
-template <typename HashFn, typename SameFn>
-bool FirstOfEqual(std::uint32_t n, const HashFn& hash, const SameFn& same, std::uint32_t* first) {
-  auto* a = Allocate<std::uint64_t>(n);
-  auto* b = Allocate<std::uint64_t>(n);
-  if (!a || !b) {
-    std::free(a), std::free(b);
-    return false;
-  }
-  std::uint32_t m = 0;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    std::uint32_t h;
-    first[i] = i;
-    if (hash(i, &h)) a[m++] = std::uint64_t{h} << 32 | i;
-  }
-  // Sorted by the hash's top 22 bits only: items with equal hashes still
-  // meet, among a few others whose full hashes tell them apart.
-  for (int shift = 42; shift < 64; shift += 11) {
-    std::uint32_t start[2049] = {};
-    for (std::uint32_t j = 0; j < m; ++j) ++start[(a[j] >> shift & 2047) + 1];
-    for (int d = 0; d < 2048; ++d) start[d + 1] += start[d];
-    for (std::uint32_t j = 0; j < m; ++j) b[start[a[j] >> shift & 2047]++] = a[j];
-    std::swap(a, b);
-  }
-  for (std::uint32_t j = 0, k; j < m; j = k) {
-    for (k = j + 1; k < m && a[k] >> 42 == a[j] >> 42;) ++k;
-    // The run's distinct items so far go in b; unequal items with the same
-    // hash are rare, so this is about one comparison an item.
-    std::uint32_t distinct = 0;
-    for (std::uint32_t e = j; k - j > 1 && e < k; ++e) {
-      const auto i = static_cast<std::uint32_t>(a[e]);
-      std::uint32_t r = 0;
-      while (r < distinct && (b[r] >> 32 != a[e] >> 32 || !same(static_cast<std::uint32_t>(b[r]), i))) ++r;
-      if (r == distinct) b[distinct++] = a[e];
-      else first[i] = static_cast<std::uint32_t>(b[r]);
-    }
-  }
-  std::free(a), std::free(b);
-  return true;
-}
-
 // Positions as numbers: at[v] is the first vertex at v's position, with
 // kShared set where another vertex has that position too, or kNonFinite
 // where a coordinate is Inf or NaN (such corners hide nothing).
