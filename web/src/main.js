@@ -339,7 +339,7 @@ async function downloadAll() {
 }
 
 // Puts a result on show. Its view's arrays go to the GPU and are let go here:
-// a result shown again has its view made anew from the map.
+// a result shown later, or again, has its view made from its file.
 const counts = ({ faces, dropped, perClass }) => ({ faces, dropped, perClass });
 
 async function showItem(item) {
@@ -352,7 +352,7 @@ async function showItem(item) {
       view = null;
     }
     if (!item.map) return;  // removed meanwhile
-    if (!view) return setStatus(`${item.map.name} could not be shown again: its file cannot be read or is too large.`);
+    if (!view) return setStatus(`${item.map.name} could not be shown: its file cannot be read or is too large.`);
   }
   if (page.shownItem) page.shownItem.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'false');
   page.shownItem = item;
