@@ -1,8 +1,11 @@
 // Serves the built page on the loopback interface only, for development and
 // the browser tests:  node web/serve.mjs [--port N] [OUTDIR]
-// The page is static; this server only hands out the built files.
+// The page is static; this server only hands out the built files, compressed
+// (brotli or gzip, as the browser accepts) when that makes them smaller.
 import { createServer } from 'node:http';
-import { readFile } from 'node:fs/promises';
+import { readFile, stat } from 'node:fs/promises';
+import { promisify } from 'node:util';
+import { brotliCompress, constants, gzip } from 'node:zlib';
 import { dirname, extname, join, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -15,6 +18,27 @@ const TYPES = {
   '.webmanifest': 'application/manifest+json',
   '.bd1': 'application/octet-stream',
 };
+
+const ENCODERS = {
+  br: (body) => promisify(brotliCompress)(body, { params: { [constants.BROTLI_PARAM_QUALITY]: 9 } }),
+  gzip: (body) => promisify(gzip)(body, { level: 9 }),
+};
+const packed = new Map();  // encoding and path -> { mtimeMs, body, encoded }, once per version of a file
+
+// The body to send for `file`, and its encoding (none when that would not shrink it).
+async function bodyOf(file, accepted) {
+  const encoding = Object.keys(ENCODERS).find((e) => new RegExp(`\\b${e}\\b`).test(accepted || '')) || '';
+  const { mtimeMs } = await stat(file);
+  const key = `${encoding}:${file}`;
+  let hit = packed.get(key);
+  if (hit?.mtimeMs !== mtimeMs) {
+    const raw = await readFile(file);
+    const body = encoding ? await ENCODERS[encoding](raw) : raw;
+    hit = body.length < raw.length ? { mtimeMs, body, encoded: encoding } : { mtimeMs, body: raw, encoded: '' };
+    packed.set(key, hit);
+  }
+  return hit;
+}
 
 // Resolves to the listening server; port 0 picks a free one.
 export function startServer(folder, port = 0) {
@@ -34,8 +58,10 @@ export function startServer(folder, port = 0) {
       return;
     }
     try {
-      const body = await readFile(file);
-      response.writeHead(200, { 'Content-Type': type, 'Cache-Control': 'no-cache' });
+      const { body, encoded } = await bodyOf(file, request.headers['accept-encoding']);
+      const headers = { 'Content-Type': type, 'Cache-Control': 'no-cache', Vary: 'Accept-Encoding' };
+      if (encoded) headers['Content-Encoding'] = encoded;
+      response.writeHead(200, headers);
       response.end(request.method === 'HEAD' ? undefined : body);
     } catch {
       response.writeHead(404).end();
