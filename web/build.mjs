@@ -32,15 +32,14 @@ execFileSync(process.env.WASM_CXX || 'clang++-14', [
   ...core, join(web, 'wasm', 'bridge.cpp'), '-o', join(out, 'blockmqo.wasm'),
 ], { stdio: 'inherit' });
 
+// The page is a module whose view (three.js, most of its bytes) is split off
+// and loaded when a map is first shown; the worker is a classic script.
+const bundle = { bundle: true, minify: true, target: ['es2020'], logLevel: 'warning', outdir: out };
 await build({
-  entryPoints: { app: join(web, 'src', 'main.js'), worker: join(web, 'src', 'worker.js') },
-  outdir: out,
-  bundle: true,
-  minify: true,
-  format: 'iife',
-  target: ['es2020'],
-  logLevel: 'warning',
+  ...bundle, entryPoints: { app: join(web, 'src', 'main.js') }, format: 'esm', splitting: true,
+  chunkNames: '[name]-[hash]',
 });
+await build({ ...bundle, entryPoints: { worker: join(web, 'src', 'worker.js') }, format: 'iife' });
 for (const f of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest']) {
   copyFileSync(join(web, f), join(out, f));
 }

@@ -98,10 +98,9 @@ try {
     const worker = self.benchWorker = new Worker('worker.js');
     await new Promise((ready) => { worker.onmessage = ready; });
     for (let id = 0; id < n; id++) {
-      const bytes = await document.getElementById('bench').files[0].arrayBuffer();
       await new Promise((done) => {
         worker.onmessage = (e) => e.data.type === 'done' && done();
-        worker.postMessage({ id, bytes, format: 'mqo' }, [bytes]);
+        worker.postMessage({ id, file: document.getElementById('bench').files[0], format: 'mqo' });
       });
     }
   }, reps);

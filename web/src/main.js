@@ -1,23 +1,27 @@
 // The page: choosing and dropping files, the list of results with their
 // downloads and failures, and the map's counts, warnings and legend beside the
-// view. The worker does all the converting; this side only shows.
-import { zip } from 'fflate';
-import { createView, showMap, resetCamera, setTurning, PALETTE, WARNING } from './view.js';
+// view. The worker does all the converting and zipping; this side only shows,
+// and says in the status line (a live region) what happened.
+import { PALETTE, WARNING } from './colours.js';
 
 const $ = (id) => document.getElementById(id);
 const IMAGE = /\.(bmp|png|jpe?g)$/i;
+// Where the map section stacks below the list (as style.css lays it out).
+const NARROW = '(max-width: 60rem)';
 
 const page = {
   worker: null,
   ready: false,
   nextId: 1,
-  waiting: new Map(),  // request id -> its answer's callback
+  waiting: new Map(),  // request id -> { done, progress } for its answer
   queue: [],           // requests made before the converter was ready
   busy: 0,             // maps being converted
+  run: null,           // the maps of the conversions under way, for the status line
+  zipping: false,
   batches: 0,          // choices and drops so far
   shownBatch: 0,       // the latest choice or drop that put a map on show
   shownItem: null,
-  view: null,
+  view: undefined,     // the view's module and state once first needed; null: not available
 };
 
 // NAME.bd1 becomes NAME.mqo; any other name just gains ".mqo", as the
@@ -25,12 +29,12 @@ const page = {
 const baseName = (name) => name.replace(/\.bd1$/i, '');
 const FILES = [
   // The document, then the mesh's files as blockmqo-cli --optimize writes
-  // them: the request's format and the file's name.
-  { label: '.mqo', format: 'mqo', name: (b) => `${b}.mqo` },
-  { label: 'optimized .mqo', format: 'optimized', name: (b) => `${b}.optimized.mqo` },
-  { label: '.obj', format: 'obj', name: (b) => `${b}.obj` },
-  { label: '.mtl', format: 'mtl', name: (b) => `${b}.mtl` },
-  { label: '.glb', format: 'glb', name: (b) => `${b}.glb` },
+  // them: the kind the button shows, the request's format and the file's name.
+  { kind: '.mqo', format: 'mqo', name: (b) => `${b}.mqo` },
+  { kind: 'optimized .mqo', format: 'optimized', name: (b) => `${b}.optimized.mqo` },
+  { kind: '.obj', format: 'obj', name: (b) => `${b}.obj` },
+  { kind: '.mtl', format: 'mtl', name: (b) => `${b}.mtl` },
+  { kind: '.glb', format: 'glb', name: (b) => `${b}.glb` },
 ];
 
 function element(tag, props = {}, ...children) {
@@ -48,12 +52,6 @@ function button(text, onClick, label) {
 }
 
 function start() {
-  try {
-    page.view = createView($('view'));
-  } catch {
-    // No WebGL here: the converter works all the same, only the picture is missing.
-    $('view-keys').textContent = 'This browser cannot draw the 3D view (no WebGL); converting works all the same.';
-  }
   startWorker();
   $('files').addEventListener('change', (event) => {
     convertFiles([...event.target.files]);
@@ -65,7 +63,7 @@ function start() {
       if (!response.ok) throw new Error(`the server answered ${response.status}`);
       convertFiles([new File([await response.blob()], 'courtyard.bd1')]);
     } catch (error) {
-      setStatus(`The example could not be loaded: ${error.message}`);
+      setStatus(`The example could not be loaded; check the connection and try again. (${error.message})`);
     }
   });
   const zone = $('drop-zone');
@@ -85,13 +83,15 @@ function start() {
   $('turn').addEventListener('click', (event) => {
     const on = event.target.getAttribute('aria-pressed') !== 'true';
     event.target.setAttribute('aria-pressed', String(on));
-    if (page.view) setTurning(page.view, on);
+    if (page.view) page.view.api.setTurning(page.view.state, on);
   });
-  $('reset').addEventListener('click', () => page.view && resetCamera(page.view));
+  $('reset').addEventListener('click', () => page.view && page.view.api.resetCamera(page.view.state));
   $('clear').addEventListener('click', () => {
-    [...$('results').children].forEach(removeItem);
+    [...$('results').children].forEach((item) => removeItem(item));
+    $('files').focus();
     // A module's memory only grows: a fresh worker gives back what the largest map took.
     if (page.ready && !page.waiting.size) startWorker();
+    else setStatus('The list is cleared.');
   });
   $('zip').addEventListener('click', downloadAll);
   if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
@@ -108,7 +108,7 @@ function startWorker() {
     const why = event.message || 'the worker could not be started';
     if (!page.ready) return broken(why);
     // It stopped while working: what it had in hand fails, a fresh one takes the rest.
-    for (const done of page.waiting.values()) done({ error: `Failed: the converter stopped (${why})` });
+    for (const { done } of page.waiting.values()) done({ error: `Failed: the converter stopped (${why})` });
     page.waiting.clear();
     startWorker();
   };
@@ -117,8 +117,8 @@ function startWorker() {
 function broken(why) {
   page.ready = false;
   $('status').replaceChildren(
-    element('span', { className: 'failure', textContent: `The converter could not be loaded: ${why}. ` }),
-    'Files already chosen wait for it. ',
+    element('span', { className: 'failure', textContent: 'The converter could not be loaded, so nothing can be converted yet. ' }),
+    `Check the connection and try again; files already chosen wait for it. (${why}.) `,
     button('Try again', startWorker));
 }
 
@@ -126,13 +126,25 @@ function setStatus(text) {
   $('status').textContent = text;
 }
 
+const plural = (n, word) => `${n.toLocaleString('en')} ${word}${n === 1 ? '' : 's'}`;
+
+// The status line while maps are converted, and what came of them once all are done.
 function updateStatus() {
-  if (!page.ready) return;
-  setStatus(page.busy ? `Converting ${page.busy} file${page.busy > 1 ? 's' : ''}…`
-    : 'Ready. Nothing is uploaded: the conversion runs in this page.');
-  const done = $('results').querySelector('[data-state="done"]');
-  $('zip').disabled = !done;
-  $('clear').disabled = !$('results').children.length;
+  const { run } = page;
+  if (page.ready && page.busy) setStatus(`Converting ${Math.min(run.done + 1, run.total)} of ${run.total}…`);
+  else if (run && !page.busy) {
+    page.run = null;
+    const [failed] = run.failed;
+    if (run.total === 1 && failed) setStatus(`${failed.name} could not be converted: ${failed.why}`);
+    else {
+      let said = run.total === 1 ? `${run.ok[0]} converted` : `${run.ok.length} of ${run.total} maps converted`;
+      if (run.failed.length) said += `; not converted: ${run.failed.map((f) => f.name).join(', ')}`;
+      if (run.warned.length) said += `; with warnings: ${run.warned.join(', ')}`;
+      setStatus(`${said}.`);
+    }
+  }
+  $('zip').disabled = page.zipping || !$('results').querySelector('[data-state="done"]');
+  $('clear').disabled = page.zipping || !$('results').children.length;
 }
 
 function onWorker(message) {
@@ -140,23 +152,25 @@ function onWorker(message) {
     page.ready = true;
     performance.mark('blockmqo-ready');
     for (const [request, transfer] of page.queue.splice(0)) page.worker.postMessage(request, transfer);
+    if (!page.busy) setStatus('Ready. Nothing is uploaded: the conversion runs in this page.');
     updateStatus();
   } else if (message.type === 'broken') {
     broken(message.message);
   } else {
-    const done = page.waiting.get(message.id);
+    const waiting = page.waiting.get(message.id);
+    if (message.type === 'progress') return waiting.progress(message);
     page.waiting.delete(message.id);
-    done(message);
+    waiting.done(message);
   }
 }
 
 // One request to the worker; waits for the converter when it is not ready.
-function ask(request, transfer = []) {
+function ask(request, progress) {
   return new Promise((done) => {
     request.id = page.nextId++;
-    page.waiting.set(request.id, done);
-    if (page.ready) page.worker.postMessage(request, transfer);
-    else page.queue.push([request, transfer]);
+    page.waiting.set(request.id, { done, progress });
+    if (page.ready) page.worker.postMessage(request);
+    else page.queue.push([request]);
   });
 }
 
@@ -164,16 +178,11 @@ async function convertFiles(files) {
   const batch = ++page.batches;
   const maps = files.filter((f) => !IMAGE.test(f.name));
   const images = files.filter((f) => IMAGE.test(f.name));
-  if (!maps.length) {
-    for (const image of images) {
-      const item = element('li', {}, element('span', { className: 'name', textContent: image.name }), ' ',
-        element('span', { className: 'detail', textContent: 'Not a map: an image textures the view of a map chosen or dropped with it.' }));
-      item.dataset.state = 'failed';
-      item.querySelector('.detail').append(removeButton(item));
-      $('results').append(item);
-    }
-    updateStatus();
-  }
+  if (images.length) await addImages(images, !maps.length);
+  // The status line counts every map chosen until all are done.
+  page.run ||= { total: 0, done: 0, ok: [], failed: [], warned: [] };
+  page.run.total += maps.length;
+  page.busy += maps.length;
   for (const file of maps) {
     const item = element('li', {}, element('span', { className: 'name', textContent: file.name }));
     item.append(' ', element('span', {
@@ -181,34 +190,32 @@ async function convertFiles(files) {
     }));
     item.dataset.state = 'busy';
     $('results').append(item);
-    page.busy++;
     updateStatus();
     const started = performance.now();
-    let answer;
-    try {
-      const bytes = await file.arrayBuffer();
-      // The view is made now only for a map that may be shown at once;
-      // another's is made if it is shown later.
-      answer = await ask({ bytes, format: 'open', withView: batch > page.shownBatch }, [bytes]);
-    } catch {
-      // The file is gone or unreadable: what the desktop program says when it
-      // cannot open its input.
-      answer = { error: 'Failed: open file (bd)', facts: [1] };
-    }
+    // The view is made now only for a map that may be shown at once;
+    // another's is made if it is shown later.
+    const answer = await ask({ file, format: 'open', withView: batch > page.shownBatch });
     page.busy--;
+    const { run } = page;
+    run.done++;
     if (!item.isConnected) continue;  // removed while converting
     if (!answer.error) {
       // Every file is made on demand from the file itself: a chosen file
-      // stays on disk, not in memory (one changed meanwhile fails to read).
+      // stays on disk, not in memory (one moved or changed meanwhile fails).
       item.input = file;
+      item.images = images;
       item.textures = await loadTextures(answer.names, images);
       item.map = { name: file.name, base: baseName(file.name), ...answer };
+      run.ok.push(file.name);
+      if (answer.warnings.length) run.warned.push(file.name);
+    } else {
+      run.failed.push({ name: file.name, why: explain(answer.facts) });
     }
     finishItem(item, answer);
     // Each choice or drop shows its first map, unless a later one has shown its own.
     if (answer.view && batch > page.shownBatch) {
       page.shownBatch = batch;
-      await showItem(item);
+      await showItem(item, true);
       // Measured once the view has drawn the map's first frame, and at the
       // next animation frame, the one that puts it on the screen.
       performance.measure('blockmqo-choose-to-view', { start: started });
@@ -219,37 +226,63 @@ async function convertFiles(files) {
 }
 
 // The images whose names match the map's texture names (the name's last
-// part, any case), decoded; a name with no image is listed as missing.
+// part, any case), decoded: an ImageBitmap or null per texture number.
+const wanted = (name) => name.split(/[\\/]/).pop().toLowerCase();
 async function loadTextures(names, images) {
-  const bitmaps = [], missing = [];
+  const bitmaps = [];
   for (const [i, name] of names.entries()) {
-    const want = name.split(/[\\/]/).pop().toLowerCase();
-    if (!want) continue;
-    const file = images.find((f) => f.name.toLowerCase() === want);
+    const file = wanted(name) && images.findLast((f) => f.name.toLowerCase() === wanted(name));
     try {
       bitmaps[i] = file ? await createImageBitmap(file) : null;
     } catch {
       bitmaps[i] = null;
     }
-    if (!bitmaps[i]) missing.push(name);
   }
-  return { bitmaps, missing };
+  return bitmaps;
 }
 
-// Plain words for a failed map, from the numbers the converter gives.
-function explain([result, size, count, needed]) {
-  const bytes = (n) => `${n.toLocaleString('en')} byte${n === 1 ? '' : 's'}`;
+// Images given after their maps texture every map on the list that names
+// them; `alone` (no map came with them): one that no map names is said to be
+// no map itself.
+async function addImages(images, alone) {
+  const used = new Set();
+  for (const item of $('results').querySelectorAll('[data-state="done"]')) {
+    const names = item.map.names.map(wanted);
+    const fit = images.filter((f) => names.includes(f.name.toLowerCase()));
+    if (!fit.length) continue;
+    for (const f of fit) used.add(f);
+    item.images = [...item.images, ...fit];
+    const bitmaps = await loadTextures(item.map.names, item.images);
+    if (!item.map) continue;  // removed meanwhile
+    for (const b of item.textures) b?.close();
+    item.textures = bitmaps;
+    if (page.shownItem === item) await showItem(item);
+  }
+  if (!alone) return;
+  const unused = images.filter((f) => !used.has(f)).map((f) => f.name);
+  const parts = [];
+  if (used.size) parts.push(`Textured: ${[...used].map((f) => f.name).join(', ')}.`);
+  if (unused.length) {
+    parts.push(`Not a map, and no map on the list names it: ${unused.join(', ')}. ` +
+      'An image textures a map whose texture names name it, chosen or dropped with it or after it.');
+  }
+  setStatus(parts.join(' '));
+}
+
+// Plain words for a failed map, from the facts the converter gives.
+function explain({ result, size, count, needed } = {}) {
+  const bytes = (n) => plural(n, 'byte');
   switch (result) {
-    case 1: return 'The browser could not read the file; it may have been moved or deleted.';
-    case 2:
+    case 'open-failed': return 'The file can no longer be read: it was moved, deleted or changed after it was chosen. Choose it again.';
+    case 'truncated':
       if (size === 0) return `The file is empty; a map needs at least ${bytes(needed)}.`;
-      if (count < 0) return `The file is ${bytes(size)}; a map needs at least ${needed.toLocaleString('en')}.`;
+      if (count < 0) return `The file is ${bytes(size)}; a map needs at least ${bytes(needed)}.`;
       return `The file is ${bytes(size)}, but the ${count.toLocaleString('en')} blocks it says it ` +
         `holds need ${bytes(needed)}: it is cut short, or not a block data file.`;
-    case 3: return `Its block count is negative (${count.toLocaleString('en')}); a map holds 0 to 32,767 blocks. ` +
+    case 'negative-count': return `Its block count is negative (${count.toLocaleString('en')}); a map holds 0 to 32,767 blocks. ` +
       'It is damaged, or not a block data file.';
-    case 4: return 'The browser gave the converter too little memory for this map.';
-    default: return '';
+    case 'out-of-memory': return 'The browser gave the converter too little memory for this map.';
+    default: return 'The converter stopped while it worked on this map; converting it again may work.';
   }
 }
 
@@ -257,51 +290,75 @@ function finishItem(item, result) {
   const detail = item.querySelector('.detail');
   if (result.error) {
     item.dataset.state = 'failed';
-    detail.replaceChildren(element('span', { className: 'failure', textContent: result.error }),
-      element('span', { className: 'why', textContent: explain(result.facts || []) }), removeButton(item));
+    // The plain words first, then the converter's own text.
+    detail.replaceChildren(element('span', { className: 'why', textContent: explain(result.facts) }),
+      element('span', { className: 'failure', textContent: result.error }), removeButton(item));
     return;
   }
   item.dataset.state = 'done';
   const { name, base } = item.map;
   const links = element('span', { className: 'downloads' });
-  for (const f of FILES) links.append(button(f.label, () => download(item, f), `Download ${f.name(base)}`), ' ');
-  const view = button('View', () => showItem(item), `View ${name}`);
+  for (const f of FILES) {
+    // The verb and the kind in sight; the file's name for a screen reader too.
+    const b = button(`Download ${f.kind}`, () => download(item, f));
+    b.append(element('span', { className: 'visually-hidden', textContent: ` (${f.name(base)})` }));
+    links.append(b, ' ');
+  }
+  const view = button('View', () => showItem(item, true), `View ${name}`);
   view.setAttribute('aria-pressed', String(page.shownItem === item));
   detail.replaceChildren(links, view, removeButton(item));
 }
 
 function removeButton(item) {
-  return button('Remove', () => removeItem(item), `Remove ${item.querySelector('.name').textContent}`);
+  const name = item.querySelector('.name').textContent;
+  return button('Remove', () => {
+    // Focus goes to the row that takes its place, or the one before, or to choosing files.
+    const next = item.nextElementSibling || item.previousElementSibling;
+    removeItem(item);
+    (next?.querySelector('button') || $('files')).focus();
+    setStatus(`${name} removed.`);
+  }, `Remove ${name}`);
 }
 
 // Forgets a result: its view, its images and its file go.
 function removeItem(item) {
-  for (const b of item.textures?.bitmaps || []) b?.close();
+  for (const b of item.textures || []) b?.close();
   if (page.shownItem === item) {
     page.shownItem = null;
-    if (page.view) showMap(page.view, null);
+    if (page.view) page.view.api.showMap(page.view.state, null);
     $('summary').replaceChildren(element('p', { textContent: 'No map yet.' }));
-    $('view').setAttribute('aria-label', '3D view, no map yet');
-    for (const id of ['turn', 'reset']) $(id).disabled = true;
+    setStage(null);
   }
   item.remove();
-  item.map = item.input = item.textures = null;
+  item.map = item.input = item.textures = item.images = null;
   updateStatus();
 }
 
-// One of the map's files, made from its file; what the file loses is said
-// in the map's row, once, as blockmqo-cli warns when it writes the file.
-async function meshFile(item, f) {
-  const bytes = await item.input.arrayBuffer();
-  const answer = await ask({ bytes, format: f.format, mtlName: `${item.map.base}.mtl` }, [bytes]);
-  if (answer.error) throw new Error(answer.error);
+// The view's canvas: a Tab stop only while it shows a map; otherwise the note
+// over it says what will appear there, or that this browser cannot show it.
+function setStage(name) {
+  const canvas = $('view'), shown = Boolean(name && page.view);
+  if (shown) {
+    canvas.setAttribute('aria-label', `3D view of ${name}`);
+    canvas.tabIndex = 0;
+  } else canvas.removeAttribute('tabindex');
+  canvas.setAttribute('aria-hidden', String(!shown));
+  canvas.toggleAttribute('hidden', page.view === null);
+  $('view-empty').hidden = shown;
+  if (page.view === null) {
+    $('view-empty').textContent = 'The 3D view is not available: this browser cannot draw it (no WebGL). ' +
+      'Converting and downloading work all the same.';
+  }
+  for (const id of ['turn', 'reset']) $(id).disabled = !shown;
+}
+
+// What the map's rows say of its files, once each, as blockmqo-cli warns when it writes them.
+function warn(item, lines) {
   let list = item.querySelector('.warnings');
-  for (const text of answer.warnings || []) {
-    const line = `${f.name(item.map.base)}: ${text}`;
+  for (const line of lines) {
     if (!list) item.append(list = element('ul', { className: 'warnings', ariaLabel: `Warnings for ${item.map.name}` }));
     if (![...list.children].some((li) => li.textContent === line)) list.append(element('li', { textContent: line }));
   }
-  return answer.file;
 }
 
 function save(blob, name) {
@@ -311,61 +368,88 @@ function save(blob, name) {
 }
 
 async function download(item, f) {
-  try {
-    save(await meshFile(item, f), f.name(item.map.base));
-  } catch (error) {
-    setStatus(`${f.name(item.map.base)} could not be made: ${error.message}`);
-  }
+  const name = f.name(item.map.base);
+  const answer = await ask({ file: item.input, format: f.format, mtlName: `${item.map.base}.mtl` });
+  if (answer.error) return setStatus(`${name} could not be made: ${explain(answer.facts)} (${answer.error})`);
+  const lines = (answer.warnings || []).map((text) => `${name}: ${text}`);
+  if (item.map) warn(item, lines);
+  save(answer.file, name);
+  setStatus(`${name} downloaded.${lines.length ? ` Warnings: ${lines.join(' ')}` : ''}`);
 }
 
-// Every map of the list, in every format, as one zip.
+// Every map of the list, in every format, as one zip made by the worker.
 async function downloadAll() {
-  const entries = {};
-  try {
-    for (const item of $('results').querySelectorAll('[data-state="done"]')) {
-      // A name chosen twice gets a folder per choice, so no file hides another.
-      let folder = '';
-      for (let n = 2; FILES.some((f) => `${folder}${f.name(item.map.base)}` in entries); n++) folder = `${n}/`;
-      for (const f of FILES) entries[folder + f.name(item.map.base)] = new Uint8Array(await (await meshFile(item, f)).arrayBuffer());
-    }
-  } catch (error) {
-    setStatus(`The zip could not be made: ${error.message}`);
-    return;
-  }
-  zip(entries, { level: 6 }, (error, data) => {
-    if (error) setStatus(`The zip could not be made: ${error.message}`);
-    else save(new Blob([data], { type: 'application/zip' }), 'blockmqo.zip');
+  const items = [...$('results').querySelectorAll('[data-state="done"]')];
+  const used = new Set();
+  const maps = items.map((item) => {
+    // A name chosen twice gets a folder per choice, so no file hides another.
+    let folder = '';
+    for (let n = 2; FILES.some((f) => used.has(folder + f.name(item.map.base))); n++) folder = `${n}/`;
+    const files = FILES.map((f) => ({ name: folder + f.name(item.map.base), format: f.format, mtlName: `${item.map.base}.mtl` }));
+    for (const f of files) used.add(f.name);
+    return { file: item.input, files };
   });
+  page.zipping = true;
+  updateStatus();
+  setStatus(`Making the zip: map 1 of ${maps.length}…`);
+  const answer = await ask({ format: 'zip', maps }, ({ done, total }) => {
+    setStatus(`Making the zip: map ${done + 1} of ${total} (${items[done].map?.name})…`);
+  });
+  page.zipping = false;
+  updateStatus();
+  if (answer.error) return setStatus(`The zip could not be made: ${answer.error}`);
+  for (const { index, name, line } of answer.warnings) {
+    if (items[index].map) warn(items[index], [`${name.split('/').pop()}: ${line}`]);  // the name, not its folder in the zip
+  }
+  const left = answer.left.map(({ index, facts }) => `${items[index].map?.name ?? ''} (${explain(facts)})`);
+  if (left.length === maps.length) return setStatus(`No zip: no map could be made. ${left.join(' ')}`);
+  save(answer.file, 'blockmqo.zip');
+  setStatus(`blockmqo.zip downloaded: ${plural(maps.length - left.length, 'map')}.` +
+    (left.length ? ` Left out: ${left.join(' ')}` : ''));
+}
+
+// The view's code and state, loaded and made when a map is first shown; null
+// when this browser cannot draw it.
+async function theView() {
+  if (page.view === undefined) {
+    try {
+      const api = await import('./view.js');
+      page.view = { api, state: api.createView($('view')) };
+    } catch {
+      page.view = null;
+    }
+  }
+  return page.view;
 }
 
 // Puts a result on show. Its view's arrays go to the GPU and are let go here:
-// a result shown later, or again, has its view made from its file.
+// a result shown later, or again, has its view made from its file. `reveal`:
+// the user chose it, so a narrow screen scrolls to it.
 const counts = ({ faces, dropped, perClass }) => ({ faces, dropped, perClass });
 
-async function showItem(item) {
+async function showItem(item, reveal = false) {
   let { view } = item.map;
   if (!view?.positions) {
-    try {
-      const bytes = await item.input.arrayBuffer();
-      ({ view } = await ask({ bytes, format: 'view' }, [bytes]));
-    } catch {
-      view = null;
-    }
+    const answer = await ask({ file: item.input, format: 'view' });
     if (!item.map) return;  // removed meanwhile
-    if (!view) return setStatus(`${item.map.name} could not be shown: its file cannot be read or is too large.`);
+    view = answer.view;
+    if (!view) return setStatus(`${item.map.name} could not be shown: ${answer.error ? explain(answer.facts) : 'it is too large for the memory the browser gives.'}`);
   }
+  const shown = await theView();
+  if (!item.map) return;
   if (page.shownItem) page.shownItem.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'false');
   page.shownItem = item;
   item.querySelector('[aria-label^="View"]')?.setAttribute('aria-pressed', 'true');
-  const { name } = item.map;
-  if (page.view) showMap(page.view, view, item.textures.bitmaps);
+  if (shown) shown.api.showMap(shown.state, view, item.textures);
   item.map.view = counts(view);
-  for (const id of ['turn', 'reset']) $(id).disabled = !page.view;
-  $('view').setAttribute('aria-label', `3D view of ${name}`);
-  $('summary').replaceChildren(...summary(item.map, item.textures.missing));
+  setStage(item.map.name);
+  $('summary').replaceChildren(...summary(item.map, item.textures));
+  if (reveal && matchMedia(NARROW).matches) $('map').scrollIntoView();
 }
 
-function summary({ name, blocks, names, view, warnings }, missing) {
+function summary({ name, blocks, names, view, warnings }, bitmaps) {
+  // A name no face uses needs no image.
+  const missing = names.filter((n, i) => wanted(n) && view.perClass[i] && !bitmaps[i]);
   const counts = element('dl');
   const row = (label, value, key, warn = false) => {
     const dd = element('dd', { textContent: value.toLocaleString('en') });

@@ -8,15 +8,8 @@ import {
   WebGLRenderer,
 } from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
+import { PALETTE, WARNING } from './colours.js';
 
-// One colour per material number, told apart also by readers with the
-// commonest colour blindness; none is close to the warning red. Each stands
-// at least 3:1 against both canvas backgrounds, light and dark.
-export const PALETTE = [
-  '#3b6a9e', '#c0620a', '#3f8a37', '#9a5a8c', '#2f8480',
-  '#8c7400', '#935f40', '#6e6a66', '#c8405a', '#5b5fc7',
-];
-export const WARNING = '#d00000';
 const BACKGROUND = { light: '#eef1f5', dark: '#14181d' };
 
 const KEY_ZOOM = 1.25;

@@ -1,13 +1,25 @@
 // Converts files off the page's main thread, so the page stays responsive
-// while the largest map is written. The module is fetched once, when the page
-// loads; after that the worker needs no network at all.
+// while the largest map is written or zipped. The module is fetched once, when
+// the page loads; after that the worker needs no network at all.
 //
-// Requests: { id, bytes, format } where format is 'open' (the texture names,
+// Requests: { id, file, format } where format is 'open' (the texture names,
 // the block count and the warnings; the view's mesh too with withView),
-// 'view' (the mesh alone), 'mqo' (the exact document) or one of the mesh's
-// files, with the command-line program's warnings for it; answers
-// { type: 'done', id, ... } in the same order.
+// 'view' (the mesh alone), 'mqo' (the exact document), one of the mesh's
+// files, with the command-line program's warnings for it, or 'zip' (every
+// file of `maps`, stored in one zip, with { type: 'progress' } messages on
+// the way); answers { type: 'done', id, ... }. The worker reads the file
+// itself: one moved or changed since it was chosen fails as unreadable.
+import { Zip, ZipPassThrough } from 'fflate';
+
 let core = null;
+// What the bridge names, so that nothing here copies its numbers.
+let COUNTS, READ_RESULTS, FACTS, MESH_FORMATS;
+
+function names(nameOf) {
+  const all = [];
+  for (let i = 0, p; (p = nameOf(i)); i++) all.push(text(p));
+  return all;
+}
 
 async function start() {
   try {
@@ -16,14 +28,18 @@ async function start() {
     const { instance } = await WebAssembly.instantiate(await response.arrayBuffer(), {});
     core = instance.exports;
     core._initialize();
+    COUNTS = {
+      textures: core.bm_texture_name_count(), classes: core.bm_view_classes(),
+      warnings: core.bm_warning_kinds(), meshWarnings: core.bm_mesh_warning_kinds(),
+    };
+    READ_RESULTS = names(core.bm_read_result_name);
+    FACTS = names(core.bm_fact_name);
+    MESH_FORMATS = Object.fromEntries(names(core.bm_mesh_format_name).map((n, i) => [n, i]));
     self.postMessage({ type: 'ready' });
   } catch (error) {
     self.postMessage({ type: 'broken', message: String(error.message || error) });
   }
 }
-
-const MESH_FORMATS = { optimized: 0, obj: 1, mtl: 2, glb: 3 };
-const CLASSES = 11;
 
 function bytesAt(pointer, length) {
   return new Uint8Array(core.memory.buffer, pointer, length).slice();
@@ -35,6 +51,7 @@ function cString(pointer) {
   while (memory[end]) end++;
   return memory.slice(pointer, end);
 }
+const text = (pointer) => new TextDecoder().decode(cString(pointer));
 
 // Names are bytes in whatever code page the map was made with: shown as UTF-8
 // when they are valid UTF-8, otherwise as Windows-1252.
@@ -50,26 +67,45 @@ function decodeName(bytes) {
 // the bridge's buffer.
 function lines(warning, kinds) {
   const all = [];
-  for (let i = 0, line; i < kinds; i++) if ((line = warning(i))) all.push(new TextDecoder().decode(cString(line)));
+  for (let i = 0, line; i < kinds; i++) if ((line = warning(i))) all.push(text(line));
   return all;
 }
 
+// Why the last map failed, by the names the bridge gives: { result, size, count, needed }.
+function failure(message) {
+  const facts = Object.fromEntries(FACTS.map((name, i) => [name, core.bm_fact(i)]));
+  facts.result = READ_RESULTS[facts.result];
+  return { error: text(message), facts };
+}
+
+// Opens a file's bytes (null: the file could not be read); null when it opened.
 function open(input) {
+  if (!input) return failure(core.bm_unreadable());
   const pointer = core.bm_input(input.byteLength);
   if (pointer) new Uint8Array(core.memory.buffer, pointer, input.byteLength).set(new Uint8Array(input));
   // With no room for the file the core reports its own allocation failure.
-  const failure = core.bm_open(input.byteLength);
-  if (!failure) return null;
-  return {
-    error: new TextDecoder().decode(cString(failure)),
-    facts: [0, 1, 2, 3].map((i) => core.bm_fact(i)),  // read result, size, stated count, bytes needed
-  };
+  const failed = core.bm_open(input.byteLength);
+  return failed ? failure(failed) : null;
 }
 
-function pull(next) {
+const read = (file) => file.arrayBuffer().catch(() => null);
+
+// Each piece of a file, copied out before the next call reuses the buffer.
+function pull(next, each) {
+  for (let n; (n = next());) each(bytesAt(core.bm_chunk(), n));
+}
+function pullBlob(next) {
   const parts = [];
-  for (let n; (n = next());) parts.push(bytesAt(core.bm_chunk(), n));
+  pull(next, (part) => parts.push(part));
   return new Blob(parts, { type: 'application/octet-stream' });
+}
+
+// One of the mesh's files begun on the open map; the failure's text, or null.
+function meshBegin(format, mtlName) {
+  const name = new TextEncoder().encode(`${mtlName}\0`);
+  new Uint8Array(core.memory.buffer, core.bm_mtl_name(), name.length).set(name);
+  const failed = core.bm_mesh_begin(MESH_FORMATS[format]);
+  return failed ? text(failed) : null;
 }
 
 // The mesh as three.js draws it: see bm_view in the bridge. Positions and
@@ -77,19 +113,19 @@ function pull(next) {
 function view() {
   const head = core.bm_view();
   if (!head) return null;
-  const words = 2 + CLASSES + 6;
+  const words = 2 + COUNTS.classes + 6;
   const header = new Uint32Array(core.memory.buffer, head, words).slice();
   const faces = header[0];
-  const bounds = new Float32Array(header.buffer, 4 * (2 + CLASSES), 6);
+  const bounds = new Float32Array(header.buffer, 4 * (2 + COUNTS.classes), 6);
   const buffer = core.memory.buffer.slice(head + 4 * words, head + 4 * (words + 20 * faces));
   return {
-    faces, dropped: header[1], perClass: [...header.subarray(2, 2 + CLASSES)],
+    faces, dropped: header[1], perClass: [...header.subarray(2, 2 + COUNTS.classes)],
     min: [...bounds.subarray(0, 3)], max: [...bounds.subarray(3)],
     positions: new Float32Array(buffer, 0, 12 * faces), uvs: new Float32Array(buffer, 48 * faces, 8 * faces),
   };
 }
 
-function convert({ bytes, format, mtlName, withView }) {
+function convert({ format, mtlName, withView }, bytes) {
   const t0 = performance.now();
   const failed = open(bytes);
   if (failed) return failed;
@@ -97,39 +133,87 @@ function convert({ bytes, format, mtlName, withView }) {
     if (format === 'view') return { view: view() };
     if (format === 'open') {
       const names = [];
-      for (let i = 0; i < 10; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
+      for (let i = 0; i < COUNTS.textures; i++) names.push(decodeName(cString(core.bm_texture_name(i))));
       return {
         names, blocks: core.bm_block_count(), view: withView ? view() : null,
-        warnings: lines(core.bm_warning, 3),
+        warnings: lines(core.bm_warning, COUNTS.warnings),
       };
     }
     if (format === 'mqo') {
-      const file = pull(() => core.bm_next());
+      const file = pullBlob(() => core.bm_next());
       // The conversion alone, as the benchmark compares it: reading and writing.
       performance.measure('blockmqo-convert', { start: t0 });
       return { file };
     }
-    const name = new TextEncoder().encode(`${mtlName}\0`);
-    new Uint8Array(core.memory.buffer, core.bm_mtl_name(), name.length).set(name);
-    const failure = core.bm_mesh_begin(MESH_FORMATS[format]);
-    if (failure) return { error: new TextDecoder().decode(cString(failure)) };
-    return { file: pull(() => core.bm_mesh_next()), warnings: lines(core.bm_mesh_warning, 2) };
+    const error = meshBegin(format, mtlName);
+    if (error) return { error };
+    return { file: pullBlob(() => core.bm_mesh_next()), warnings: lines(core.bm_mesh_warning, COUNTS.meshWarnings) };
   } finally {
     core.bm_close();
   }
 }
 
-self.onmessage = (event) => {
+// The zip's bytes are gathered into blobs of this size as they come, so the
+// worker holds at most this much beyond what the browser keeps for the zip.
+const PIECE = 8 << 20;
+
+// Every file of every map, stored (not deflated: the documents are text to be
+// read, and the time matters more than the bytes), each map opened once and
+// its files written straight into the zip a piece at a time. A map that
+// cannot be read or made is left out, with its failure; the others go in.
+async function zipAll({ id, maps }) {
+  const t0 = performance.now();
+  const pieces = [], held = [], left = [], warnings = [];
+  let heldBytes = 0, total = 0, zipError = null;
+  const zip = new Zip((error, chunk, final) => {
+    if (error) zipError = error;
+    else if (chunk) held.push(chunk), heldBytes += chunk.length, total += chunk.length;
+    if (heldBytes >= PIECE || final) pieces.push(new Blob(held.splice(0))), heldBytes = 0;
+  });
+  for (const [index, map] of maps.entries()) {
+    self.postMessage({ type: 'progress', id, done: index, total: maps.length });
+    const failed = open(await read(map.file));
+    if (failed) {
+      left.push({ index, ...failed });
+      continue;
+    }
+    try {
+      for (const { name, format, mtlName } of map.files) {
+        const error = format === 'mqo' ? null : meshBegin(format, mtlName);
+        if (error) throw Object.assign(new Error(error), { facts: {} });
+        const entry = new ZipPassThrough(name);
+        zip.add(entry);
+        pull(format === 'mqo' ? () => core.bm_next() : () => core.bm_mesh_next(), (part) => entry.push(part));
+        entry.push(new Uint8Array(0), true);
+        if (format !== 'mqo') for (const line of lines(core.bm_mesh_warning, COUNTS.meshWarnings)) warnings.push({ index, name, line });
+      }
+    } catch (error) {
+      // A file half written stays in the zip; the map is named as failed.
+      left.push({ index, error: error.message, facts: error.facts || {} });
+    } finally {
+      core.bm_close();
+    }
+    // A zip without its 64-bit extension counts its offsets in 32 bits.
+    if (total >= 2 ** 32) return { error: 'The zip would pass 4 GiB, the most a plain zip can hold: download fewer maps at once.' };
+  }
+  zip.end();
+  if (zipError) return { error: zipError.message };
+  performance.measure('blockmqo-zip', { start: t0 });
+  return { file: new Blob(pieces, { type: 'application/zip' }), left, warnings };
+}
+
+self.onmessage = async (event) => {
+  const request = event.data;
   let result;
   try {
-    result = convert(event.data);
+    result = request.format === 'zip' ? await zipAll(request) : convert(request, await read(request.file));
   } catch (error) {
     // The module itself failed (out of memory while growing, a trap): the
     // worker's state is unknown, so say so plainly.
     result = { error: `Failed: ${error.message || error}` };
   }
   const v = result.view;
-  self.postMessage({ type: 'done', id: event.data.id, ...result }, v ? [v.positions.buffer] : []);
+  self.postMessage({ type: 'done', id: request.id, ...result }, v ? [v.positions.buffer] : []);
 };
 
 start();

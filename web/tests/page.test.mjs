@@ -29,7 +29,7 @@ async function itemFor(page, name) {
 // Why each failing map failed, in the page's words under the converter's own.
 const WHY = {
   'empty.bd1': /^The file is empty; a map needs at least 312 bytes\.$/,
-  'short-header.bd1': /^The file is 200 bytes; a map needs at least 312\.$/,
+  'short-header.bd1': /^The file is 200 bytes; a map needs at least 312 bytes\.$/,
   'negative-count.bd1': /^Its block count is negative \(-\d+\)/,
   'count-beyond-data.bd1': /^The file is 628 bytes, but the \d+ blocks it says it holds need [\d,]+ bytes/,
 };
@@ -37,6 +37,10 @@ const WHY = {
 // What the page offers for a map NAME, and blockmqo-cli's options for the same file.
 const FORMATS = [['.mqo', []], ['.optimized.mqo', ['--optimize'], '.mqo'], ['.obj', ['--optimize', '-f', 'obj']],
   ['.mtl', ['--optimize', '-f', 'obj']], ['.glb', ['--optimize', '-f', 'glb']]];
+
+// Every violation axe finds of WCAG 2.2 AA and of its best practices.
+const axe = async (page) => (await new AxeBuilder({ page }).withTags(['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa', 'best-practice'])
+  .analyze()).violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target)}`);
 
 // Runs in the page: drops each list of [name, base64] files, in turn.
 function drop(lists) {
@@ -49,17 +53,26 @@ function drop(lists) {
 const file = (path) => [basename(path), readFileSync(path).toString('base64')];
 
 // First, while no service worker keeps the module: a load that fails is tried again.
-test('a drop while the converter cannot load waits for it to load again; of two drops during a conversion, the second is shown; a stopped converter is replaced', async () => {
+test('a drop while the converter cannot load waits for it to load again; of two drops during a conversion, the second is shown; a stopped converter is replaced; no WebGL, no view', async () => {
   const page = await browser.context.newPage();
   await page.route('**/blockmqo.wasm', (route) => route.abort());
   await page.addInitScript(`document.addEventListener('DOMContentLoaded', () => (${drop})(${JSON.stringify([[file(CUBE)]])}))`);
+  await page.addInitScript(() => {
+    const get = HTMLCanvasElement.prototype.getContext;
+    HTMLCanvasElement.prototype.getContext = function (kind, ...rest) { return /webgl/.test(kind) ? null : get.call(this, kind, ...rest); };
+  });
   await page.goto(`${browser.origin}/`);
   await page.getByRole('button', { name: 'Try again' }).waitFor();
-  assert.match(await page.locator('#status').textContent(), /^The converter could not be loaded: .+\. Files already chosen wait for it\./);
+  assert.match(await page.locator('#status').textContent(),
+    /^The converter could not be loaded, so nothing can be converted yet\. Check the connection and try again; files already chosen wait for it\. \(.+\.\) /);
   assert.equal(await page.locator('#results li').textContent(), 'cube.bd1 Waiting for the converter…');
   await page.unroute('**/blockmqo.wasm');
   await page.getByRole('button', { name: 'Try again' }).click();
   assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
+  await page.getByRole('heading', { name: 'cube.bd1' }).waitFor();
+  assert.deepEqual([await page.locator('#view').isVisible(), await page.locator('#view').evaluate((e) => e.tabIndex),
+    await page.locator('#status').textContent()], [false, -1, 'cube.bd1 converted.']);
+  assert.match(await page.locator('#view-empty').textContent(), /^The 3D view is not available: this browser cannot draw it \(no WebGL\)/);
   await page.evaluate(drop, [[file(COURTYARD)], [file(join(ROOT, 'examples', 'stairs.bd1'))]]);
   await itemFor(page, 'stairs.bd1');
   assert.equal(await page.locator('#summary h3').textContent(), 'stairs.bd1');
@@ -72,7 +85,12 @@ test('a drop while the converter cannot load waits for it to load again; of two 
   await page.close();
 });
 
-test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings', async () => {
+// Every text the status line (the live region) shows, in order, and whether "Download all" could be pressed then.
+const STATUS_LOG = `addEventListener('DOMContentLoaded', () => { const s = document.getElementById('status'); self.said = [];
+  new MutationObserver(() => said.push([s.textContent, document.getElementById('zip').disabled]))
+    .observe(s, { childList: true, characterData: true, subtree: true }); })`;
+
+test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings; a map whose file is gone is left out', async () => {
   // A texture name holding the lines that open an object's vertex list.
   const crafted = readFileSync(COURTYARD);
   crafted.fill(0, 0, 31).write('\nObject "map" {\n\tvertex 1 {\n', 0, 'latin1');
@@ -87,13 +105,16 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
     return of;
   });
 
-  const page = await openPage(browser);
-  await page.getByLabel('Choose block data files (.bd1)').setInputFiles([...inputs, CUBE]);  // a second map of one name
+  const page = await openPage(browser, { init: STATUS_LOG });
+  copyFileSync(CUBE, join(work, 'gone.bd1'));
+  await page.getByLabel('Choose block data files (.bd1)').setInputFiles([...inputs, CUBE, join(work, 'gone.bd1')]);  // a second map of one name
   const shown = {}, entries = [];
   for (const name of inputs.map((f) => basename(f))) {
     const item = await itemFor(page, name);
     const base = name.replace(/\.bd1$/, '');
     if (!existsSync(join(work, '.mqo', `${base}.mqo`))) {
+      // The page's words first, then the converter's own.
+      assert.deepEqual(await item.locator('.detail > span').evaluateAll((s) => s.map((e) => e.className)), ['why', 'failure']);
       assert.deepEqual([await item.locator('.failure').textContent()], said[0][name], name);
       assert.match(await item.locator('.why').textContent(), WHY[name], name);
       continue;
@@ -107,9 +128,24 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
   // The crafted name changes nothing in the view.
   assert.deepEqual(shown['crafted.bd1'], shown['courtyard.bd1']);
 
-  // All files as one zip, the second cube in a folder of its own; what an
-  // OBJ or a glb loses is said in its map's row, as blockmqo-cli says it.
-  const [all] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Download all (.zip)' }).click()]);
+  await itemFor(page, 'gone.bd1');
+  const failed = inputs.map((f) => basename(f)).filter((n) => n in WHY);
+  const n = inputs.length + 2, ok = n - failed.length;
+  assert.ok(await page.evaluate((n) => said.some(([t]) => t === `Converting 3 of ${n}…`), n));
+  assert.match(await page.locator('#status').textContent(),
+    new RegExp(`^${ok} of ${n} maps converted; not converted: ${failed.join(', ')}; with warnings: \\S`));
+
+  // All files as one zip, the second cube in a folder of its own, the map
+  // whose file is gone left out; what an OBJ or a glb loses is said in its
+  // map's row, as blockmqo-cli says it.
+  rmSync(join(work, 'gone.bd1'));
+  const zipButton = page.getByRole('button', { name: 'Download all (.zip)' });
+  const [all] = await Promise.all([page.waitForEvent('download'), zipButton.click()]);
+  // While it is made, the status counts the maps and no second one can be started.
+  const zipping = await page.evaluate(() => said.filter(([t]) => t.startsWith('Making the zip: ')));
+  assert.ok(zipping.some(([t]) => t.startsWith(`Making the zip: map 2 of ${ok} (`)) && zipping.every(([, disabled]) => disabled), String(zipping));
+  assert.match(await page.locator('#status').textContent(), new RegExp(`^blockmqo\\.zip downloaded: ${ok - 1} maps\\. ` +
+    'Left out: gone\\.bd1 \\(The file can no longer be read: it was moved, deleted or changed after it was chosen\\.'));
   const zipped = unzipSync(readFileSync(await all.path()));
   const expected = Object.fromEntries([...entries, ...entries.filter(([n]) => n.startsWith('cube.')).map(([n, b]) => [`2/${n}`, b])]);
   assert.deepEqual(Object.keys(zipped).sort(), Object.keys(expected).sort());
@@ -118,33 +154,40 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
     const lines = [2, 4].flatMap((k) => (said[k][name] || []).map((text) => `${name.replace(/\.bd1$/, FORMATS[k][0])}: ${text}`));
     assert.deepEqual(await (await itemFor(page, name)).locator('.warnings li').allTextContents(), lines, name);
   }
-  // And one by one: each button gives its file under its name.
-  const [one] = await Promise.all([page.waitForEvent('download'), page.getByLabel('Download odd-values.glb').click()]);
+  // And one by one: each button, a verb and its file's kind, gives its file under its name.
+  const glb = page.getByRole('button', { name: 'Download .glb (odd-values.glb)' });
+  const [one] = await Promise.all([page.waitForEvent('download'), glb.click()]);
   assert.ok(one.suggestedFilename() === 'odd-values.glb' && readFileSync(await one.path()).equals(expected['odd-values.glb']));
+  assert.equal(await glb.evaluate((b) => b.firstChild.textContent), 'Download .glb');
+  assert.match(await page.locator('#status').textContent(), /^odd-values\.glb downloaded\. Warnings: odd-values\.glb: 1 block has/);
+  await page.getByRole('button', { name: 'Download .mqo (gone.mqo)' }).click();
+  await page.getByText(/^gone\.mqo could not be made: The file can no longer be read/).waitFor();
+  assert.deepEqual(await axe(page), []);
   await page.close();
 });
 
-test('axe finds nothing with and without a map; zoom stops short of losing it; a phone scrolls past the view', async () => {
+test('axe finds nothing with and without a map; a phone shows a chosen map and scrolls past the view; zoom stops short of losing it; focus stays on the list', async () => {
   const page = await openPage(browser);
-  const axe = async () => (await new AxeBuilder({ page }).analyze()).violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target)}`);
-  assert.deepEqual(await axe(), []);
+  const tabStop = () => page.locator('#view').evaluate((e) => e.tabIndex);
+  assert.deepEqual([await axe(page), await tabStop()], [[], -1]);
+  // A phone: the map chosen comes into sight, and an upward swipe that starts on the view scrolls the page on.
+  await page.setViewportSize({ width: 375, height: 812 });
   await page.getByRole('button', { name: 'Try an example' }).click();
   await page.getByRole('application', { name: '3D view of courtyard.bd1' }).waitFor();
-  assert.deepEqual(await axe(), []);
-  if (process.env.BLOCKMQO_WEB_SHOTS) await page.screenshot({ path: join(process.env.BLOCKMQO_WEB_SHOTS, 'web-courtyard.png') });
-
-  // A phone: an upward swipe that starts on the view scrolls the page.
-  await page.setViewportSize({ width: 375, height: 700 });
-  const box = await page.locator('#view').boundingBox();
+  const { y } = await page.locator('#map-heading').boundingBox();
+  assert.ok(y >= 0 && y < 100, `the map is at ${y} px`);
+  assert.deepEqual([await axe(page), await tabStop()], [[], 0]);
+  const box = await page.locator('#view').boundingBox(), scrolled = await page.evaluate(() => scrollY);
   const cdp = await browser.context.newCDPSession(page);
   const touch = (type, y) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints: y ? [{ x: box.x + 100, y }] : [] });
   await touch('touchStart', box.y + 100);
   for (let i = 1; i <= 10; i++) await touch('touchMove', box.y + 100 - 25 * i);
   await touch('touchEnd');
-  await page.waitForFunction(() => scrollY > 150);
+  await page.waitForFunction((y) => scrollY > y + 150, scrolled);
   assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), 375);
   assert.match(await page.locator('#view-keys').textContent(), /On a touch\s+screen: swipe sideways to turn/);
   await page.setViewportSize({ width: 1280, height: 860 });
+  if (process.env.BLOCKMQO_WEB_SHOTS) await page.screenshot({ path: join(process.env.BLOCKMQO_WEB_SHOTS, 'web-courtyard.png') });
   await page.locator('#view').focus();
   const shots = {};
   for (const key of ['-', '+']) {
@@ -157,6 +200,8 @@ test('axe finds nothing with and without a map; zoom stops short of losing it; a
   await page.getByRole('button', { name: 'Remove courtyard.bd1' }).click();
   const empty = await page.locator('#view').screenshot();
   for (const key of ['-', '+']) assert.ok(!shots[key].equals(empty), `after "${key}" the map is gone`);
+  assert.deepEqual([await page.evaluate(() => document.activeElement.id), await tabStop(), await page.locator('#view-empty').isVisible()],
+    ['files', -1, true]);
 
   // An image given with the map, under one of its texture names in any case, textures its view.
   copyFileSync(join(ROOT, 'docs', 'web-courtyard.png'), join(work, 'WALL_A.BMP'));
@@ -166,14 +211,25 @@ test('axe finds nothing with and without a map; zoom stops short of losing it; a
     return page.locator('#view').screenshot();
   };
   const plain = await choose([COURTYARD]);
-  assert.ok(!plain.equals(await choose([COURTYARD, join(work, 'WALL_A.BMP')])), 'the image is not on the view');
-  assert.equal(await page.locator('#summary .tex').first().textContent(), 'No image given for: wall_b.bmp, tower1.bmp, tower2.bmp, tower3.bmp, empty');
+  const textured = await choose([COURTYARD, join(work, 'WALL_A.BMP')]);
+  assert.ok(!plain.equals(textured), 'the image is not on the view');
+  // Only names that faces use are missing.
+  assert.equal(await page.locator('#summary .tex').first().textContent(), 'No image given for: wall_b.bmp, tower1.bmp, tower2.bmp, tower3.bmp');
+  // An image given after its map textures it; one that no map names is said to be none of theirs.
+  await page.getByRole('button', { name: 'Remove courtyard.bd1' }).last().click();
+  assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Download .mqo (courtyard.mqo)');
+  await page.getByRole('button', { name: 'View courtyard.bd1' }).click();
+  copyFileSync(join(ROOT, 'web', 'icon.svg'), join(work, 'other.png'));
+  await page.getByLabel('Choose block data files (.bd1)').setInputFiles([join(work, 'WALL_A.BMP'), join(work, 'other.png')]);
+  await page.getByText(/^Textured: WALL_A\.BMP\. Not a map, and no map on the list names it: other\.png\./).waitFor();
+  assert.ok(textured.equals(await page.locator('#view').screenshot()), 'the image given after is not on the view');
   // Clearing the list forgets every map and starts a fresh converter.
   const [used] = page.workers();
   await page.getByRole('button', { name: 'Clear the list' }).click();
   await page.getByText('Ready.').waitFor();
   assert.deepEqual([page.workers().includes(used), await page.locator('#results li').count(), await page.locator('#summary').textContent(),
-    await page.getByRole('button', { name: 'Download all (.zip)' }).isDisabled()], [false, 0, 'No map yet.', true]);
+    await page.getByRole('button', { name: 'Download all (.zip)' }).isDisabled(), await page.evaluate(() => document.activeElement.id)],
+  [false, 0, 'No map yet.', true, 'files']);
 
   await page.close();
 });
@@ -186,6 +242,8 @@ test('after one visit the page opens and converts offline', async () => {
   await browser.context.setOffline(true);  // the last test: the browser closes offline
   await page.reload();
   await page.getByText('Ready.').waitFor();
+  // Served compressed; the view's code is fetched only once a map is shown.
+  assert.equal((await fetch(`${browser.origin}/app.js`, { headers: { 'accept-encoding': 'br' } })).headers.get('content-encoding'), 'br');
   await page.getByRole('button', { name: 'Try an example' }).click();
   assert.equal(await (await itemFor(page, 'courtyard.bd1')).getAttribute('data-state'), 'done');
   // Everything comes from the page's own server, or from the page itself.

@@ -193,3 +193,48 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
 }
 
 BRIDGE_EXPORT(bm_close) void bm_close() { ReleaseAll(); }
+
+// What the page lays its calls and words out by, named here so that it copies
+// no number: the counts of texture names, view classes and warning kinds, and
+// the names of the read's outcomes, of the facts and of the mesh's formats.
+// Each *_name function gives 0 past its last value.
+BRIDGE_EXPORT(bm_texture_name_count) int bm_texture_name_count() { return kTextureNameCount; }
+BRIDGE_EXPORT(bm_view_classes) int bm_view_classes() { return kMeshGroups; }
+BRIDGE_EXPORT(bm_warning_kinds) int bm_warning_kinds() { return kMqoWarningKinds; }
+BRIDGE_EXPORT(bm_mesh_warning_kinds) int bm_mesh_warning_kinds() { return kMeshWarningKinds; }
+
+BRIDGE_EXPORT(bm_read_result_name) const char* bm_read_result_name(int i) {
+  switch (static_cast<ReadResult>(i)) {
+    case ReadResult::Ok: return "ok";
+    case ReadResult::OpenFailed: return "open-failed";
+    case ReadResult::Truncated: return "truncated";
+    case ReadResult::NegativeCount: return "negative-count";
+    case ReadResult::OutOfMemory: return "out-of-memory";
+  }
+  return nullptr;
+}
+
+BRIDGE_EXPORT(bm_fact_name) const char* bm_fact_name(int i) {
+  static const char* const kNames[kFactCount] = {"result", "size", "count", "needed"};
+  return i >= 0 && i < kFactCount ? kNames[i] : nullptr;
+}
+
+BRIDGE_EXPORT(bm_mesh_format_name) const char* bm_mesh_format_name(int i) {
+  switch (static_cast<MeshFormat>(i)) {
+    case MeshFormat::Mqo: return "optimized";
+    case MeshFormat::Obj: return "obj";
+    case MeshFormat::Mtl: return "mtl";
+    case MeshFormat::Glb: return "glb";
+  }
+  return nullptr;
+}
+
+// A file the browser could not read (moved, deleted or changed since it was
+// chosen): the facts and the text of a file that cannot be opened.
+BRIDGE_EXPORT(bm_unreadable) const char* bm_unreadable() {
+  ReleaseAll();
+  g_facts[kReadResult] = static_cast<int>(ReadResult::OpenFailed);
+  g_facts[kFileSize] = g_facts[kBytesNeeded] = 0;
+  g_facts[kStoredCount] = -1;
+  return MqoResultMessage(MqoResultOfRead(ReadResult::OpenFailed));
+}
