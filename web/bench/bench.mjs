@@ -105,6 +105,44 @@ try {
     }
   }, reps);
   const alone = await page.workers().at(-1).evaluate(() => performance.getEntriesByName('blockmqo-convert').map((e) => e.duration));
+
+  // "Download all" against making its files: the map's five files one by
+  // one, as its buttons ask for them, then the same five as one zip, in turn,
+  // in the same worker; then ten of it in one zip, with the browser's memory
+  // sampled meanwhile.
+  const FORMATS = ['mqo', 'optimized', 'obj', 'mtl', 'glb'];
+  const timed = (requests) => page.evaluate(async (requests) => {
+    const file = document.getElementById('bench').files[0];
+    const t0 = performance.now();
+    let size = 0;
+    for (const [id, request] of requests.entries()) {
+      size += await new Promise((done) => {
+        self.benchWorker.onmessage = (e) => e.data.type === 'done' && done(e.data.file.size);
+        self.benchWorker.postMessage({ id, file, mtlName: 'largest.mtl', ...request,
+          maps: request.maps && Array.from({ length: request.maps }, () => ({ file, files: request.files })) });
+      });
+    }
+    return [performance.now() - t0, size];
+  }, requests);
+  const zipFiles = FORMATS.map((format) => ({ name: `largest.${format}`, format, mtlName: 'largest.mtl' }));
+  const one = [], zipped = [];
+  let sizes;
+  for (let i = 0; i < reps; i++) {
+    const [filesMs, filesSize] = await timed(FORMATS.map((format) => ({ format })));
+    const [zipMs, zipSize] = await timed([{ format: 'zip', maps: 1, files: zipFiles }]);
+    one.push(filesMs), zipped.push(zipMs), sizes = [filesSize, zipSize];
+  }
+  console.log(`  "Download all" of the largest map, median of ${reps} (its files ${sizes[0]} bytes, the zip ${sizes[1]}):`);
+  console.log(`    its five files one by one: ${median(one).toFixed(0)} ms; as one stored zip: ${median(zipped).toFixed(0)} ms ` +
+    `(${(median(zipped) / median(one)).toFixed(2)}x)`);
+  await (await browser.context.newCDPSession(page)).send('HeapProfiler.collectGarbage');
+  const before = memory(browser);
+  let peak = before;
+  const sampler = setInterval(() => { peak = Math.max(peak, memory(browser)); }, 200);
+  const [tenMs, tenSize] = await timed([{ format: 'zip', maps: 10, files: zipFiles }]);
+  clearInterval(sampler);
+  console.log(`    ten of it in one zip (${(tenSize / 2 ** 20).toFixed(0)} MiB): ${(tenMs / 1000).toFixed(1)} s; ` +
+    `browser memory ${before.toFixed(0)} MiB before, at most ${peak.toFixed(0)} MiB while zipping`);
   await page.evaluate(() => { self.benchWorker.terminate(); document.getElementById('bench').remove(); });
   const cdp = await browser.context.newCDPSession(page);
   const settled = async () => {

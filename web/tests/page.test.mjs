@@ -176,7 +176,7 @@ test('axe finds nothing with and without a map; a phone shows a chosen map and s
   await page.getByRole('application', { name: '3D view of courtyard.bd1' }).waitFor();
   const { y } = await page.locator('#map-heading').boundingBox();
   assert.ok(y >= 0 && y < 100, `the map is at ${y} px`);
-  assert.deepEqual([await axe(page), await tabStop()], [[], 0]);
+  assert.deepEqual([await axe(page), await tabStop(), await page.locator('#view-empty').isVisible()], [[], 0, false]);
   const box = await page.locator('#view').boundingBox(), scrolled = await page.evaluate(() => scrollY);
   const cdp = await browser.context.newCDPSession(page);
   const touch = (type, y) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints: y ? [{ x: box.x + 100, y }] : [] });
