@@ -282,7 +282,8 @@ function explain({ result, size, count, needed } = {}) {
     case 'negative-count': return `Its block count is negative (${count.toLocaleString('en')}); a map holds 0 to 32,767 blocks. ` +
       'It is damaged, or not a block data file.';
     case 'out-of-memory': return 'The browser gave the converter too little memory for this map.';
-    default: return 'The converter stopped while it worked on this map; converting it again may work.';
+    // The converter stopped, or ran out of memory making a file: its own text says which.
+    default: return 'The converter could not finish it; trying again may work.';
   }
 }
 
@@ -401,11 +402,11 @@ async function downloadAll() {
   for (const { index, name, line } of answer.warnings) {
     if (items[index].map) warn(items[index], [`${name.split('/').pop()}: ${line}`]);  // the name, not its folder in the zip
   }
-  const left = answer.left.map(({ index, facts }) => `${items[index].map?.name ?? ''} (${explain(facts)})`);
+  const left = answer.left.map(({ index, facts, error }) => `${items[index].map?.name ?? ''} (${explain(facts)} ${error})`);
   if (left.length === maps.length) return setStatus(`No zip: no map could be made. ${left.join(' ')}`);
   save(answer.file, 'blockmqo.zip');
   setStatus(`blockmqo.zip downloaded: ${plural(maps.length - left.length, 'map')}.` +
-    (left.length ? ` Left out: ${left.join(' ')}` : ''));
+    (left.length ? ` Left out: ${left.join('; ')}` : ''));
 }
 
 // The view's code and state, loaded and made when a map is first shown; null

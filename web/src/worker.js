@@ -180,7 +180,7 @@ async function zipAll({ id, maps }) {
     try {
       for (const { name, format, mtlName } of map.files) {
         const error = format === 'mqo' ? null : meshBegin(format, mtlName);
-        if (error) throw Object.assign(new Error(error), { facts: {} });
+        if (error) throw new Error(error);
         const entry = new ZipPassThrough(name);
         zip.add(entry);
         pull(format === 'mqo' ? () => core.bm_next() : () => core.bm_mesh_next(), (part) => entry.push(part));
@@ -188,8 +188,8 @@ async function zipAll({ id, maps }) {
         if (format !== 'mqo') for (const line of lines(core.bm_mesh_warning, COUNTS.meshWarnings)) warnings.push({ index, name, line });
       }
     } catch (error) {
-      // A file half written stays in the zip; the map is named as failed.
-      left.push({ index, error: error.message, facts: error.facts || {} });
+      // Its files made before stay in the zip; the map is named as failed.
+      left.push({ index, error: error.message });
     } finally {
       core.bm_close();
     }

@@ -56,11 +56,8 @@ const file = (path) => [basename(path), readFileSync(path).toString('base64')];
 test('a drop while the converter cannot load waits for it to load again; of two drops during a conversion, the second is shown; a stopped converter is replaced; no WebGL, no view', async () => {
   const page = await browser.context.newPage();
   await page.route('**/blockmqo.wasm', (route) => route.abort());
-  await page.addInitScript(`document.addEventListener('DOMContentLoaded', () => (${drop})(${JSON.stringify([[file(CUBE)]])}))`);
-  await page.addInitScript(() => {
-    const get = HTMLCanvasElement.prototype.getContext;
-    HTMLCanvasElement.prototype.getContext = function (kind, ...rest) { return /webgl/.test(kind) ? null : get.call(this, kind, ...rest); };
-  });
+  await page.addInitScript(`document.addEventListener('DOMContentLoaded', () => (${drop})(${JSON.stringify([[file(CUBE)]])}));
+    HTMLCanvasElement.prototype.getContext = ((get) => function (kind) { return /webgl/.test(kind) ? null : get.apply(this, arguments); })(HTMLCanvasElement.prototype.getContext);`);
   await page.goto(`${browser.origin}/`);
   await page.getByRole('button', { name: 'Try again' }).waitFor();
   assert.match(await page.locator('#status').textContent(),
@@ -69,10 +66,8 @@ test('a drop while the converter cannot load waits for it to load again; of two 
   await page.unroute('**/blockmqo.wasm');
   await page.getByRole('button', { name: 'Try again' }).click();
   assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
-  await page.getByRole('heading', { name: 'cube.bd1' }).waitFor();
-  assert.deepEqual([await page.locator('#view').isVisible(), await page.locator('#view').evaluate((e) => e.tabIndex),
-    await page.locator('#status').textContent()], [false, -1, 'cube.bd1 converted.']);
-  assert.match(await page.locator('#view-empty').textContent(), /^The 3D view is not available: this browser cannot draw it \(no WebGL\)/);
+  await page.getByText(/^The 3D view is not available: this browser cannot draw it \(no WebGL\)/).waitFor();
+  assert.deepEqual([await page.locator('#view').isVisible(), await page.locator('#status').textContent(), await axe(page)], [false, 'cube.bd1 converted.', []]);
   await page.evaluate(drop, [[file(COURTYARD)], [file(join(ROOT, 'examples', 'stairs.bd1'))]]);
   await itemFor(page, 'stairs.bd1');
   assert.equal(await page.locator('#summary h3').textContent(), 'stairs.bd1');
@@ -87,8 +82,7 @@ test('a drop while the converter cannot load waits for it to load again; of two 
 
 // Every text the status line (the live region) shows, in order, and whether "Download all" could be pressed then.
 const STATUS_LOG = `addEventListener('DOMContentLoaded', () => { const s = document.getElementById('status'); self.said = [];
-  new MutationObserver(() => said.push([s.textContent, document.getElementById('zip').disabled]))
-    .observe(s, { childList: true, characterData: true, subtree: true }); })`;
+  new MutationObserver(() => said.push([s.textContent, zip.disabled])).observe(s, { childList: true, characterData: true, subtree: true }); })`;
 
 test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings; a map whose file is gone is left out', async () => {
   // A texture name holding the lines that open an object's vertex list.
@@ -114,9 +108,8 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
     const base = name.replace(/\.bd1$/, '');
     if (!existsSync(join(work, '.mqo', `${base}.mqo`))) {
       // The page's words first, then the converter's own.
-      assert.deepEqual(await item.locator('.detail > span').evaluateAll((s) => s.map((e) => e.className)), ['why', 'failure']);
-      assert.deepEqual([await item.locator('.failure').textContent()], said[0][name], name);
-      assert.match(await item.locator('.why').textContent(), WHY[name], name);
+      const [why, failure] = await item.locator('.detail > span').allTextContents();
+      assert.ok(WHY[name].test(why) && [failure].join() === said[0][name].join(), `${name}: ${why} ${failure}`);
       continue;
     }
     await item.getByRole('button', { name: `View ${name}` }).click();
@@ -129,18 +122,15 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
   assert.deepEqual(shown['crafted.bd1'], shown['courtyard.bd1']);
 
   await itemFor(page, 'gone.bd1');
-  const failed = inputs.map((f) => basename(f)).filter((n) => n in WHY);
-  const n = inputs.length + 2, ok = n - failed.length;
+  const failed = inputs.map((f) => basename(f)).filter((n) => n in WHY), n = inputs.length + 2, ok = n - failed.length;
   assert.ok(await page.evaluate((n) => said.some(([t]) => t === `Converting 3 of ${n}…`), n));
-  assert.match(await page.locator('#status').textContent(),
-    new RegExp(`^${ok} of ${n} maps converted; not converted: ${failed.join(', ')}; with warnings: \\S`));
+  assert.match(await page.locator('#status').textContent(), new RegExp(`^${ok} of ${n} maps converted; not converted: ${failed.join(', ')}; with warnings: \\S`));
 
   // All files as one zip, the second cube in a folder of its own, the map
   // whose file is gone left out; what an OBJ or a glb loses is said in its
   // map's row, as blockmqo-cli says it.
   rmSync(join(work, 'gone.bd1'));
-  const zipButton = page.getByRole('button', { name: 'Download all (.zip)' });
-  const [all] = await Promise.all([page.waitForEvent('download'), zipButton.click()]);
+  const [all] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Download all (.zip)' }).click()]);
   // While it is made, the status counts the maps and no second one can be started.
   const zipping = await page.evaluate(() => said.filter(([t]) => t.startsWith('Making the zip: ')));
   assert.ok(zipping.some(([t]) => t.startsWith(`Making the zip: map 2 of ${ok} (`)) && zipping.every(([, disabled]) => disabled), String(zipping));
@@ -159,7 +149,7 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
   const [one] = await Promise.all([page.waitForEvent('download'), glb.click()]);
   assert.ok(one.suggestedFilename() === 'odd-values.glb' && readFileSync(await one.path()).equals(expected['odd-values.glb']));
   assert.equal(await glb.evaluate((b) => b.firstChild.textContent), 'Download .glb');
-  assert.match(await page.locator('#status').textContent(), /^odd-values\.glb downloaded\. Warnings: odd-values\.glb: 1 block has/);
+  await page.getByText(/^odd-values\.glb downloaded\. Warnings: odd-values\.glb: 1 block has/).waitFor();
   await page.getByRole('button', { name: 'Download .mqo (gone.mqo)' }).click();
   await page.getByText(/^gone\.mqo could not be made: The file can no longer be read/).waitFor();
   assert.deepEqual(await axe(page), []);
@@ -185,7 +175,6 @@ test('axe finds nothing with and without a map; a phone shows a chosen map and s
   await touch('touchEnd');
   await page.waitForFunction((y) => scrollY > y + 150, scrolled);
   assert.equal(await page.evaluate(() => document.documentElement.scrollWidth), 375);
-  assert.match(await page.locator('#view-keys').textContent(), /On a touch\s+screen: swipe sideways to turn/);
   await page.setViewportSize({ width: 1280, height: 860 });
   if (process.env.BLOCKMQO_WEB_SHOTS) await page.screenshot({ path: join(process.env.BLOCKMQO_WEB_SHOTS, 'web-courtyard.png') });
   await page.locator('#view').focus();
@@ -200,8 +189,8 @@ test('axe finds nothing with and without a map; a phone shows a chosen map and s
   await page.getByRole('button', { name: 'Remove courtyard.bd1' }).click();
   const empty = await page.locator('#view').screenshot();
   for (const key of ['-', '+']) assert.ok(!shots[key].equals(empty), `after "${key}" the map is gone`);
-  assert.deepEqual([await page.evaluate(() => document.activeElement.id), await tabStop(), await page.locator('#view-empty').isVisible()],
-    ['files', -1, true]);
+  const focused = () => page.evaluate(() => document.activeElement.id || document.activeElement.textContent);
+  assert.deepEqual([await focused(), await tabStop(), await page.locator('#view-empty').isVisible()], ['files', -1, true]);
 
   // An image given with the map, under one of its texture names in any case, textures its view.
   copyFileSync(join(ROOT, 'docs', 'web-courtyard.png'), join(work, 'WALL_A.BMP'));
@@ -217,7 +206,7 @@ test('axe finds nothing with and without a map; a phone shows a chosen map and s
   assert.equal(await page.locator('#summary .tex').first().textContent(), 'No image given for: wall_b.bmp, tower1.bmp, tower2.bmp, tower3.bmp');
   // An image given after its map textures it; one that no map names is said to be none of theirs.
   await page.getByRole('button', { name: 'Remove courtyard.bd1' }).last().click();
-  assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Download .mqo (courtyard.mqo)');
+  assert.equal(await focused(), 'Download .mqo (courtyard.mqo)');
   await page.getByRole('button', { name: 'View courtyard.bd1' }).click();
   copyFileSync(join(ROOT, 'web', 'icon.svg'), join(work, 'other.png'));
   await page.getByLabel('Choose block data files (.bd1)').setInputFiles([join(work, 'WALL_A.BMP'), join(work, 'other.png')]);
@@ -228,8 +217,7 @@ test('axe finds nothing with and without a map; a phone shows a chosen map and s
   await page.getByRole('button', { name: 'Clear the list' }).click();
   await page.getByText('Ready.').waitFor();
   assert.deepEqual([page.workers().includes(used), await page.locator('#results li').count(), await page.locator('#summary').textContent(),
-    await page.getByRole('button', { name: 'Download all (.zip)' }).isDisabled(), await page.evaluate(() => document.activeElement.id)],
-  [false, 0, 'No map yet.', true, 'files']);
+    await page.getByRole('button', { name: 'Download all (.zip)' }).isDisabled(), await focused()], [false, 0, 'No map yet.', true, 'files']);
 
   await page.close();
 });
@@ -242,7 +230,7 @@ test('after one visit the page opens and converts offline', async () => {
   await browser.context.setOffline(true);  // the last test: the browser closes offline
   await page.reload();
   await page.getByText('Ready.').waitFor();
-  // Served compressed; the view's code is fetched only once a map is shown.
+  // Served compressed.
   assert.equal((await fetch(`${browser.origin}/app.js`, { headers: { 'accept-encoding': 'br' } })).headers.get('content-encoding'), 'br');
   await page.getByRole('button', { name: 'Try an example' }).click();
   assert.equal(await (await itemFor(page, 'courtyard.bd1')).getAttribute('data-state'), 'done');
