@@ -178,27 +178,31 @@ async function convertFiles(files) {
   const batch = ++page.batches;
   const maps = files.filter((f) => !IMAGE.test(f.name));
   const images = files.filter((f) => IMAGE.test(f.name));
-  if (images.length) await addImages(images, !maps.length);
   // The status line counts every map chosen until all are done.
   page.run ||= { total: 0, done: 0, ok: [], failed: [], warned: [] };
   page.run.total += maps.length;
   page.busy += maps.length;
-  for (const file of maps) {
-    const item = element('li', {}, element('span', { className: 'name', textContent: file.name }));
-    item.append(' ', element('span', {
-      className: 'detail', textContent: page.ready ? 'Converting…' : 'Waiting for the converter…',
-    }));
+  // Each map has its row at once, converted in turn.
+  const rows = maps.map((file) => {
+    const item = element('li', {}, element('span', { className: 'name', textContent: file.name }), ' ',
+      element('span', { className: 'detail', textContent: page.ready ? 'Waiting…' : 'Waiting for the converter…' }));
     item.dataset.state = 'busy';
     $('results').append(item);
-    updateStatus();
+    return item;
+  });
+  updateStatus();
+  if (images.length) await addImages(images, !maps.length);
+  for (const [i, file] of maps.entries()) {
+    const item = rows[i];
+    if (page.ready) item.querySelector('.detail').textContent = 'Converting…';
     const started = performance.now();
     // The view is made now only for a map that may be shown at once;
     // another's is made if it is shown later.
-    const answer = await ask({ file, format: 'open', withView: batch > page.shownBatch });
+    const answer = item.isConnected ? await ask({ file, format: 'open', withView: batch > page.shownBatch }) : {};
     page.busy--;
     const { run } = page;
     run.done++;
-    if (!item.isConnected) continue;  // removed while converting
+    if (!item.isConnected) continue;  // removed before or while converting
     if (!answer.error) {
       // Every file is made on demand from the file itself: a chosen file
       // stays on disk, not in memory (one moved or changed meanwhile fails).
