@@ -9,7 +9,8 @@
 // file of `maps`, stored in one zip, with { type: 'progress' } messages on
 // the way); answers { type: 'done', id, ... }. The worker reads the file
 // itself: one moved or changed since it was chosen fails as unreadable.
-import { Zip, ZipPassThrough } from 'fflate';
+import { Zip } from 'fflate';
+import { createCRC32 } from 'hash-wasm';
 
 let core = null;
 // What the bridge names, so that nothing here copies its numbers.
@@ -159,10 +160,13 @@ const PIECE = 8 << 20;
 
 // Every file of every map, stored (not deflated: the documents are text to be
 // read, and the time matters more than the bytes), each map opened once and
-// its files written straight into the zip a piece at a time. A map that
-// cannot be read or made is left out, with its failure; the others go in.
+// its files written straight into the zip a piece at a time. fflate lays out
+// the zip; each file's CRC comes from hash-wasm, three times as fast as
+// fflate's own in JavaScript, which took a third of the zip's time. A map
+// that cannot be read or made is left out, with its failure; the others go in.
 async function zipAll({ id, maps }) {
   const t0 = performance.now();
+  const crc = await createCRC32();
   const pieces = [], held = [], left = [], warnings = [];
   let heldBytes = 0, total = 0, zipError = null;
   const zip = new Zip((error, chunk, final) => {
@@ -181,10 +185,17 @@ async function zipAll({ id, maps }) {
       for (const { name, format, mtlName } of map.files) {
         const error = format === 'mqo' ? null : meshBegin(format, mtlName);
         if (error) throw new Error(error);
-        const entry = new ZipPassThrough(name);
+        // A stored file whose size and CRC are known once its last piece is in.
+        const entry = { filename: name, compression: 0, size: 0, crc: 0 };
         zip.add(entry);
-        pull(format === 'mqo' ? () => core.bm_next() : () => core.bm_mesh_next(), (part) => entry.push(part));
-        entry.push(new Uint8Array(0), true);
+        crc.init();
+        pull(format === 'mqo' ? () => core.bm_next() : () => core.bm_mesh_next(), (part) => {
+          crc.update(part);
+          entry.size += part.length;
+          entry.ondata(null, part, false);
+        });
+        entry.crc = parseInt(crc.digest(), 16);
+        entry.ondata(null, new Uint8Array(0), true);
         if (format !== 'mqo') for (const line of lines(core.bm_mesh_warning, COUNTS.meshWarnings)) warnings.push({ index, name, line });
       }
     } catch (error) {
