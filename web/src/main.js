@@ -136,8 +136,9 @@ function updateStatus() {
     page.run = null;
     const [failed] = run.failed;
     if (run.total === 1 && failed) setStatus(`${failed.name} could not be converted: ${failed.why}`);
-    else {
-      let said = run.total === 1 ? `${run.ok[0]} converted` : `${run.ok.length} of ${run.total} maps converted`;
+    else if (run.total === 1) setStatus(`${run.ok[0]} converted${run.warned.length ? ', with warnings' : ''}.`);
+    else if (run.total) {
+      let said = `${run.ok.length} of ${run.total} maps converted`;
       if (run.failed.length) said += `; not converted: ${run.failed.map((f) => f.name).join(', ')}`;
       if (run.warned.length) said += `; with warnings: ${run.warned.join(', ')}`;
       setStatus(`${said}.`);
@@ -151,7 +152,7 @@ function onWorker(message) {
   if (message.type === 'ready') {
     page.ready = true;
     performance.mark('blockmqo-ready');
-    for (const [request, transfer] of page.queue.splice(0)) page.worker.postMessage(request, transfer);
+    for (const request of page.queue.splice(0)) page.worker.postMessage(request);
     if (!page.busy) setStatus('Ready. Nothing is uploaded: the conversion runs in this page.');
     updateStatus();
   } else if (message.type === 'broken') {
@@ -170,7 +171,7 @@ function ask(request, progress) {
     request.id = page.nextId++;
     page.waiting.set(request.id, { done, progress });
     if (page.ready) page.worker.postMessage(request);
-    else page.queue.push([request]);
+    else page.queue.push(request);
   });
 }
 
