@@ -144,7 +144,10 @@ function updateStatus() {
       setStatus(`${said}.`);
     }
   }
-  $('zip').disabled = page.zipping || !$('results').querySelector('[data-state="done"]');
+  // While a zip is made its button keeps the focus it has, but starts no second one.
+  $('zip').disabled = !page.zipping && !$('results').querySelector('[data-state="done"]');
+  $('zip').setAttribute('aria-disabled', String(page.zipping));
+  $('zip-progress').hidden = !page.zipping;
   $('clear').disabled = page.zipping || !$('results').children.length;
 }
 
@@ -385,6 +388,7 @@ async function download(item, f) {
 
 // Every map of the list, in every format, as one zip made by the worker.
 async function downloadAll() {
+  if (page.zipping) return;
   const items = [...$('results').querySelectorAll('[data-state="done"]')];
   const used = new Set();
   const maps = items.map((item) => {
@@ -397,10 +401,13 @@ async function downloadAll() {
   });
   page.zipping = true;
   updateStatus();
-  setStatus(`Making the zip: map 1 of ${maps.length}…`);
-  const answer = await ask({ format: 'zip', maps }, ({ done, total }) => {
-    setStatus(`Making the zip: map ${done + 1} of ${total} (${items[done].map?.name})…`);
-  });
+  // Said in the status line; shown beside the button too, which may be far below it.
+  const progress = (done) => {
+    Object.assign($('zip-progress'), { max: maps.length, value: done });
+    setStatus(`Making the zip: map ${done + 1} of ${maps.length} (${items[done].map?.name})…`);
+  };
+  progress(0);
+  const answer = await ask({ format: 'zip', maps }, ({ done }) => progress(done));
   page.zipping = false;
   updateStatus();
   if (answer.error) return setStatus(`The zip could not be made: ${answer.error}`);

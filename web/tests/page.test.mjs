@@ -80,9 +80,10 @@ test('a drop while the converter cannot load waits for it to load again; of two 
   await page.close();
 });
 
-// Every text the status line (the live region) shows, in order, and whether "Download all" could be pressed then.
+// Every text the status line (the live region) shows, in order, and whether "Download all" then refused a second zip and showed its progress.
 const STATUS_LOG = `addEventListener('DOMContentLoaded', () => { const s = document.getElementById('status'); self.said = [];
-  new MutationObserver(() => said.push([s.textContent, zip.disabled])).observe(s, { childList: true, characterData: true, subtree: true }); })`;
+  new MutationObserver(() => said.push([s.textContent, zip.ariaDisabled === 'true' && !document.getElementById('zip-progress').hidden]))
+    .observe(s, { childList: true, characterData: true, subtree: true }); })`;
 
 test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings; a map whose file is gone is left out', async () => {
   // A texture name holding the lines that open an object's vertex list.
