@@ -389,6 +389,7 @@ async function download(item, f) {
 // Every map of the list, in every format, as one zip made by the worker.
 async function downloadAll() {
   if (page.zipping) return;
+  const started = performance.now();
   const items = [...$('results').querySelectorAll('[data-state="done"]')];
   const used = new Set();
   const maps = items.map((item) => {
@@ -417,6 +418,7 @@ async function downloadAll() {
   const left = answer.left.map(({ index, facts, error }) => `${items[index].map?.name ?? ''} (${explain(facts)} ${error})`);
   if (left.length === maps.length) return setStatus(`No zip: no map could be made. ${left.join(' ')}`);
   save(answer.file, 'blockmqo.zip');
+  performance.measure('blockmqo-download-all', { start: started });
   setStatus(`blockmqo.zip downloaded: ${plural(maps.length - left.length, 'map')}.` +
     (left.length ? ` Left out: ${left.join('; ')}` : ''));
 }

@@ -26,7 +26,7 @@ async function itemFor(page, name) {
   return item;
 }
 
-// Why each failing map failed, in the page's words under the converter's own.
+// Why each failing map failed, in the page's words, which come before the converter's own.
 const WHY = {
   'empty.bd1': /^The file is empty; a map needs at least 312 bytes\.$/,
   'short-header.bd1': /^The file is 200 bytes; a map needs at least 312 bytes\.$/,
@@ -200,8 +200,7 @@ test('axe finds nothing with and without a map; a phone shows a chosen map and s
     await page.locator('#results li').last().and(page.locator('[data-state="done"]')).waitFor();
     return page.locator('#view').screenshot();
   };
-  const plain = await choose([COURTYARD]);
-  const textured = await choose([COURTYARD, join(work, 'WALL_A.BMP')]);
+  const plain = await choose([COURTYARD]), textured = await choose([COURTYARD, join(work, 'WALL_A.BMP')]);
   assert.ok(!plain.equals(textured), 'the image is not on the view');
   // Only names that faces use are missing.
   assert.equal(await page.locator('#summary .tex').first().textContent(), 'No image given for: wall_b.bmp, tower1.bmp, tower2.bmp, tower3.bmp');
