@@ -405,7 +405,7 @@ async function downloadAll() {
   // Said in the status line; shown beside the button too, which may be far below it.
   const progress = (done) => {
     Object.assign($('zip-progress'), { max: maps.length, value: done });
-    setStatus(`Making the zip: map ${done + 1} of ${maps.length} (${items[done].map?.name})…`);
+    setStatus(`Making the zip: map ${done + 1} of ${maps.length} (${items[done].map?.name ?? 'removed'})…`);
   };
   progress(0);
   const answer = await ask({ format: 'zip', maps }, ({ done }) => progress(done));
