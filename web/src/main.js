@@ -278,7 +278,7 @@ async function addImages(images, alone) {
 }
 
 // Plain words for a failed map, from the facts the converter gives.
-function explain({ result, size, count, needed } = {}) {
+function explain({ result, size, count, needed, most } = {}) {
   const bytes = (n) => plural(n, 'byte');
   switch (result) {
     case 'open-failed': return 'The file can no longer be read: it was moved, deleted or changed after it was chosen. Choose it again.';
@@ -287,7 +287,7 @@ function explain({ result, size, count, needed } = {}) {
       if (count < 0) return `The file is ${bytes(size)}; a map needs at least ${bytes(needed)}.`;
       return `The file is ${bytes(size)}, but the ${count.toLocaleString('en')} blocks it says it ` +
         `holds need ${bytes(needed)}: it is cut short, or not a block data file.`;
-    case 'negative-count': return `Its block count is negative (${count.toLocaleString('en')}); a map holds 0 to 32,767 blocks. ` +
+    case 'negative-count': return `Its block count is negative (${count.toLocaleString('en')}); a map holds 0 to ${most.toLocaleString('en')} blocks. ` +
       'It is damaged, or not a block data file.';
     case 'out-of-memory': return 'The browser gave the converter too little memory for this map.';
     // The converter stopped, or ran out of memory making a file: its own text says which.

@@ -31,7 +31,7 @@ async function start() {
     core._initialize();
     COUNTS = {
       textures: core.bm_texture_name_count(), classes: core.bm_view_classes(),
-      warnings: core.bm_warning_kinds(), meshWarnings: core.bm_mesh_warning_kinds(),
+      warnings: core.bm_warning_kinds(), meshWarnings: core.bm_mesh_warning_kinds(), blocks: core.bm_max_block_count(),
     };
     READ_RESULTS = names(core.bm_read_result_name);
     FACTS = names(core.bm_fact_name);
@@ -72,10 +72,12 @@ function lines(warning, kinds) {
   return all;
 }
 
-// Why the last map failed, by the names the bridge gives: { result, size, count, needed }.
+// Why the last map failed, by the names the bridge gives: { result, size,
+// count, needed }, and the most blocks a map holds.
 function failure(message) {
   const facts = Object.fromEntries(FACTS.map((name, i) => [name, core.bm_fact(i)]));
   facts.result = READ_RESULTS[facts.result];
+  facts.most = COUNTS.blocks;
   return { error: text(message), facts };
 }
 

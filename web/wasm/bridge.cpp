@@ -195,13 +195,15 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
 BRIDGE_EXPORT(bm_close) void bm_close() { ReleaseAll(); }
 
 // What the page lays its calls and words out by, named here so that it copies
-// no number: the counts of texture names, view classes and warning kinds, and
-// the names of the read's outcomes, of the facts and of the mesh's formats.
+// no number: the counts of texture names, view classes and warning kinds, the
+// most blocks a map holds, and the names of the read's outcomes, of the facts
+// and of the mesh's formats.
 // Each *_name function gives 0 past its last value.
 BRIDGE_EXPORT(bm_texture_name_count) int bm_texture_name_count() { return kTextureNameCount; }
 BRIDGE_EXPORT(bm_view_classes) int bm_view_classes() { return kMeshGroups; }
 BRIDGE_EXPORT(bm_warning_kinds) int bm_warning_kinds() { return kMqoWarningKinds; }
 BRIDGE_EXPORT(bm_mesh_warning_kinds) int bm_mesh_warning_kinds() { return kMeshWarningKinds; }
+BRIDGE_EXPORT(bm_max_block_count) int bm_max_block_count() { return kMaxBlockCount; }
 
 BRIDGE_EXPORT(bm_read_result_name) const char* bm_read_result_name(int i) {
   switch (static_cast<ReadResult>(i)) {
