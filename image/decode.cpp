@@ -107,9 +107,37 @@ ImageResult PngHeader(const unsigned char* f, std::size_t size, Header* h) {
   return ImageResult::Ok;
 }
 
+// Walks a JPEG's segments to its end marker: a file without one was cut
+// short. stb's reader (Debian's 2.27) writes past a Huffman table whose code
+// counts add up to more than 256, so such a table is refused here first.
+ImageResult WalkJpeg(const unsigned char* f, std::size_t size) {
+  for (std::size_t at = 2;;) {
+    if (at + 2 > size) return ImageResult::Truncated;
+    const unsigned marker = f[at + 1];
+    // Scan data, fill bytes, stuffed zeros and restart markers carry no length.
+    if (f[at] != 0xFF || marker == 0xFF || marker == 0 || (marker >= 0xD0 && marker <= 0xD7)) {
+      at += f[at] == 0xFF && marker != 0xFF ? 2 : 1;
+      continue;
+    }
+    if (marker == 0xD9) return ImageResult::Ok;
+    if (at + 4 > size) return ImageResult::Truncated;
+    const std::size_t end = at + 2 + (std::size_t{f[at + 2]} << 8 | f[at + 3]);
+    if (end < at + 4) return ImageResult::BadHeader;
+    if (end > size) return ImageResult::Truncated;
+    for (std::size_t table = at + 4; marker == 0xC4 && table < end;) {
+      std::size_t codes = 0;
+      for (std::size_t i = 1; i <= 16 && table + i < end; ++i) codes += f[table + i];
+      if (codes > 256) return ImageResult::BadHeader;
+      table += 17 + codes;
+    }
+    at = end;
+  }
+}
+
 // Every 8x8 block takes one Huffman code of at least a bit, even in a
 // progressive file's first scan.
 ImageResult JpegHeader(const unsigned char* f, std::size_t size, Header* h) {
+  if (const ImageResult walk = WalkJpeg(f, size); walk != ImageResult::Ok) return walk;
   int w, ht, n;
   if (!stbi_info_from_memory(f, static_cast<int>(size), &w, &ht, &n)) return ImageResult::BadHeader;
   h->width = static_cast<std::uint64_t>(w), h->height = static_cast<std::uint64_t>(ht);
@@ -124,8 +152,9 @@ ImageResult BmpHeader(const unsigned char* f, std::size_t size, Header* h) {
     return ImageResult::BadHeader;
   if (size < 14 + headerSize) return ImageResult::Truncated;
   const bool core = headerSize == 12;
-  const std::int64_t w = core ? Le16(f + 18) : static_cast<std::int32_t>(Le32(f + 18));
-  const std::int64_t ht = core ? Le16(f + 20) : static_cast<std::int32_t>(Le32(f + 22));  // < 0: top-down
+  // (Each branch signed: a common unsigned type would make a top-down height huge.)
+  const std::int64_t w = core ? std::int64_t{Le16(f + 18)} : std::int64_t{static_cast<std::int32_t>(Le32(f + 18))};
+  const std::int64_t ht = core ? std::int64_t{Le16(f + 20)} : std::int64_t{static_cast<std::int32_t>(Le32(f + 22))};
   h->bits = core ? Le16(f + 24) : Le16(f + 28);
   const std::uint32_t compression = core ? 0 : Le32(f + 30);
   if (w < 1 || ht == 0) return ImageResult::BadHeader;
