@@ -96,12 +96,29 @@ int Channels(unsigned colourType) {
   return colourType < 7 ? kChannels[colourType] : 0;
 }
 
+// Walks a PNG's chunks to its end chunk: a file without one was cut short.
+// stb copies a first image data chunk of no bytes from a null pointer
+// (undefined behaviour), so such a file is refused here first.
+ImageResult WalkPng(const unsigned char* f, std::size_t size) {
+  bool data = false;
+  for (std::uint64_t at = 8;; at += 12 + std::uint64_t{Be32(f + at)}) {
+    if (at + 8 > size) return ImageResult::Truncated;
+    if (at + 12 + Be32(f + at) > size) return ImageResult::Truncated;
+    if (std::memcmp(f + at + 4, "IEND", 4) == 0) return ImageResult::Ok;
+    if (std::memcmp(f + at + 4, "IDAT", 4) == 0) {
+      if (!data && Be32(f + at) == 0) return ImageResult::BadHeader;
+      data = true;
+    }
+  }
+}
+
 // Deflate packs at most 1032 bytes into one (a 258-byte match in two bits).
 ImageResult PngHeader(const unsigned char* f, std::size_t size, Header* h) {
   if (size < 29) return ImageResult::Truncated;
   if (std::memcmp(f + 12, "IHDR", 4) != 0) return ImageResult::BadHeader;  // also Apple's CgBI
   h->width = Be32(f + 16), h->height = Be32(f + 20);
   if (h->width > kImageMaxSide || h->height > kImageMaxSide) return ImageResult::TooLarge;
+  if (const ImageResult walk = WalkPng(f, size); walk != ImageResult::Ok) return walk;
   const std::uint64_t bits = std::uint64_t{f[24]} * static_cast<unsigned>(Channels(f[25]));
   h->needed = h->height * (1 + (h->width * bits + 7) / 8) / 1032;
   return ImageResult::Ok;
@@ -126,7 +143,8 @@ ImageResult WalkJpeg(const unsigned char* f, std::size_t size) {
     if (end > size) return ImageResult::Truncated;
     for (std::size_t table = at + 4; marker == 0xC4 && table < end;) {
       std::size_t codes = 0;
-      for (std::size_t i = 1; i <= 16 && table + i < end; ++i) codes += f[table + i];
+      // stb reads a table whole even where the segment's length ends inside it.
+      for (std::size_t i = 1; i <= 16 && table + i < size; ++i) codes += f[table + i];
       if (codes > 256) return ImageResult::BadHeader;
       table += 17 + codes;
     }
