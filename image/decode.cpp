@@ -41,7 +41,6 @@ void* Reallocate(void* old, std::size_t size) {
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
 #define STBI_NO_STDIO
@@ -124,10 +123,15 @@ ImageResult PngHeader(const unsigned char* f, std::size_t size, Header* h) {
   return ImageResult::Ok;
 }
 
-// Walks a JPEG's segments to its end marker: a file without one was cut
-// short. stb's reader (Debian's 2.27) writes past a Huffman table whose code
-// counts add up to more than 256, so such a table is refused here first.
-ImageResult WalkJpeg(const unsigned char* f, std::size_t size) {
+// A JPEG goes in as it is and is never decoded here: the scan decoder of
+// Debian's stb (2.27) reads Huffman tables a file never defined from
+// uninitialised memory, and its table reader overruns a table of more than
+// 256 codes. The segments are walked instead: one frame (baseline, extended
+// or progressive, 8-bit, as browsers take), then a scan, then the end marker;
+// a file without that end was cut short. Every 8x8 block takes one Huffman
+// code of at least a bit, even in a progressive file's first scan.
+ImageResult JpegHeader(const unsigned char* f, std::size_t size, Header* h) {
+  bool frame = false, scan = false;
   for (std::size_t at = 2;;) {
     if (at + 2 > size) return ImageResult::Truncated;
     const unsigned marker = f[at + 1];
@@ -136,29 +140,21 @@ ImageResult WalkJpeg(const unsigned char* f, std::size_t size) {
       at += f[at] == 0xFF && marker != 0xFF ? 2 : 1;
       continue;
     }
-    if (marker == 0xD9) return ImageResult::Ok;
+    if (marker == 0xD9) break;
     if (at + 4 > size) return ImageResult::Truncated;
     const std::size_t end = at + 2 + (std::size_t{f[at + 2]} << 8 | f[at + 3]);
     if (end < at + 4) return ImageResult::BadHeader;
     if (end > size) return ImageResult::Truncated;
-    for (std::size_t table = at + 4; marker == 0xC4 && table < end;) {
-      std::size_t codes = 0;
-      // stb reads a table whole even where the segment's length ends inside it.
-      for (std::size_t i = 1; i <= 16 && table + i < size; ++i) codes += f[table + i];
-      if (codes > 256) return ImageResult::BadHeader;
-      table += 17 + codes;
+    if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+      if (frame || marker > 0xC2 || end < at + 10 || f[at + 4] != 8) return ImageResult::BadHeader;
+      h->height = std::uint64_t{f[at + 5]} << 8 | f[at + 6], h->width = std::uint64_t{f[at + 7]} << 8 | f[at + 8];
+      frame = true;
     }
+    if (marker == 0xDA && !frame) return ImageResult::BadHeader;
+    scan = scan || marker == 0xDA;
     at = end;
   }
-}
-
-// Every 8x8 block takes one Huffman code of at least a bit, even in a
-// progressive file's first scan.
-ImageResult JpegHeader(const unsigned char* f, std::size_t size, Header* h) {
-  if (const ImageResult walk = WalkJpeg(f, size); walk != ImageResult::Ok) return walk;
-  int w, ht, n;
-  if (!stbi_info_from_memory(f, static_cast<int>(size), &w, &ht, &n)) return ImageResult::BadHeader;
-  h->width = static_cast<std::uint64_t>(w), h->height = static_cast<std::uint64_t>(ht);
+  if (!scan) return ImageResult::BadHeader;
   h->needed = (h->width + 7) / 8 * ((h->height + 7) / 8) / 8;
   return ImageResult::Ok;
 }
@@ -246,7 +242,8 @@ ImageResult Inspect(const unsigned char* f, std::size_t size, Header* h) {
   if (result != ImageResult::Ok) return result;
   if (h->width > kImageMaxSide || h->height > kImageMaxSide) return ImageResult::TooLarge;
   int w, ht, n;
-  if (h->width == 0 || h->height == 0 || !stbi_info_from_memory(f, static_cast<int>(size), &w, &ht, &n))
+  if (h->width == 0 || h->height == 0 ||
+      (h->format != ImageFormat::Jpeg && !stbi_info_from_memory(f, static_cast<int>(size), &w, &ht, &n)))
     return ImageResult::BadHeader;
   if (size < h->needed) return ImageResult::Truncated;
   if (h->format == ImageFormat::Bmp && !IndicesInPalette(f, *h)) return ImageResult::BadPixels;
@@ -257,7 +254,7 @@ ImageResult Inspect(const unsigned char* f, std::size_t size, Header* h) {
 ImageResult Decode(const unsigned char* f, std::size_t size, int channels, Header* h, unsigned char** pixels,
                    int* n) {
   const ImageResult result = Inspect(f, size, h);
-  if (result != ImageResult::Ok) return result;
+  if (result != ImageResult::Ok || h->format == ImageFormat::Jpeg) return result;
   int w, ht;
   tAllocationFailed = false;
   *pixels = stbi_load_from_memory(f, static_cast<int>(size), &w, &ht, n, channels);
@@ -271,7 +268,7 @@ ImageResult Decode(const unsigned char* f, std::size_t size, int channels, Heade
 ImageResult MakeGltfImage(const unsigned char* file, std::size_t size, GltfImage* image) {
   *image = {};
   Header h;
-  unsigned char* pixels;
+  unsigned char* pixels = nullptr;
   int n;
   const ImageResult result = Decode(file, size, 0, &h, &pixels, &n);
   if (result != ImageResult::Ok) return result;
@@ -302,6 +299,7 @@ ImageResult DecodeImage(const unsigned char* file, std::size_t size, ImagePixels
   Header h;
   int n;
   const ImageResult result = Decode(file, size, 4, &h, &pixels->rgba, &n);
+  if (result == ImageResult::Ok && h.format == ImageFormat::Jpeg) return ImageResult::UnknownFormat;
   if (result == ImageResult::Ok) pixels->width = static_cast<int>(h.width), pixels->height = static_cast<int>(h.height);
   return result;
 }

@@ -5,11 +5,12 @@
 // last path part (after the last / or \) is looked for, in any ASCII case, so
 // the same map finds the same files on Windows, on Linux and on the page.
 //
-// Embedding: glTF holds PNG and JPEG only. PNG and JPEG files go in as they
-// are, once their pixels are known to decode; BMP and TGA are decoded and
-// encoded as PNG, the same bytes on every platform for the same file. Every
-// file is read from memory and trusted for nothing: its header's size is
-// checked against the file before any pixel memory is taken.
+// Embedding: glTF holds PNG and JPEG only. A PNG goes in as it is once its
+// pixels are known to decode; a JPEG, once its segments are known to be
+// whole (JPEG is never decoded here, the viewers do that); BMP and TGA are
+// decoded and encoded as PNG, the same bytes on every platform for the same
+// file. Every file is read from memory and trusted for nothing: its header's
+// size is checked against the file before any pixel memory is taken.
 #pragma once
 
 #include <cstddef>
@@ -66,8 +67,9 @@ struct GltfImage {
 ImageResult MakeGltfImage(const unsigned char* file, std::size_t size, GltfImage* image);
 void ReleaseGltfImage(GltfImage* image);
 
-// Any file MakeGltfImage takes, as 8-bit RGBA rows from the top (for readers
-// that need the pixels themselves, and for checking what was embedded).
+// A PNG, BMP or TGA file as 8-bit RGBA rows from the top (for readers that
+// need the pixels themselves, and for checking what was embedded); a JPEG
+// that MakeGltfImage would take gives UnknownFormat.
 struct ImagePixels {
   unsigned char* rgba;  // width * height * 4 bytes, owned
   int width, height;
