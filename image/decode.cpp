@@ -1,10 +1,10 @@
-// Image files to what glTF embeds. The decoding is stb_image's and the PNG
-// encoding stb_image_write's; this is the one file that compiles them. What
-// they take on trust is checked here first: a header's size against the file
-// (a short BMP or TGA would decode as black, a PNG or JPEG that claims
-// millions of pixels would take their memory), and a BMP's colour indices
-// against its palette (stb reads colours past a short palette from
-// uninitialised memory, which would make the PNG differ from run to run).
+// Image files to what glTF embeds. The decoding of PNG, BMP and TGA is
+// stb_image's and the PNG encoding stb_image_write's; this is the one file
+// that compiles them. What they take on trust is checked here first: a
+// header's size against the file (a short BMP or TGA would decode as black, a
+// PNG that claims millions of pixels would take their memory), and a BMP's
+// colour indices against its palette (stb reads colours past a short palette
+// from uninitialised memory, which would make the PNG differ from run to run).
 #include <algorithm>
 #include <climits>
 #include <cstdint>
