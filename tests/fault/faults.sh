@@ -109,6 +109,10 @@ else
   cp courtyard.bd1 "$w8" && cp courtyard.bd1 "$w40" && cp courtyard.bd1 "$w3" && cp cube.bd1 held.bd1 && cp old.mqo held.mqo
   cp old.mqo readonly.mqo && "$wine" cmd /c attrib +r "$(name readonly.mqo)" >/dev/null 2>&1
 fi
+# An OBJ and its MTL are put in place together: when the first rename fails,
+# neither temporary file stays.
+[ -z "$wine" ] && batch "a mesh's rename fails" "$e write file (mtl): pair.mtl: ?*" fiu io/dir/rename "${prog[@]}" cube.bd1 pair.obj &&
+  [ -z "$(find . -name '.blockmqo-*' -o -name 'pair.*')" ] || fail "a mesh's rename fails: files left"
 while IFS='|' read -r where title want in out runner; do
   [ "$where" = all ] || [ "$where" = "$os" ] && case_ "$title" "$want" "$in" "$out" $runner
 done <<ROWS
