@@ -122,6 +122,10 @@ if [ -z "$wine" ]; then
   synopsis=$(sed -n '/^.SH SYNOPSIS/,/^.SH DESC/p' <<<"$page" | options)
   check "options in the synopsis" diff /dev/null <("$cli" --help | grep -oE '^ +-[-a-z,]+' | tr -d ' ' |
     while IFS=, read -r a b; do grep -qxE -- "$a|${b:-$a}" <<<"$synopsis" || echo "$a"; done)
+  for f in "$(dirname "$man")"/completions/*; do
+    check "every option completed by ${f##*/}" diff /dev/null <("$cli" --help | grep -o -- '--[a-z-]*' | sort -u |
+      while read -r o; do grep -qe "${o#--}" "$f" || echo "$o"; done)
+  done
   check "warnings in the manual page" diff /dev/null <(sed -n '/warning: 1 /!s/^blockmqo-cli: warning: [0-9]* \(.*\): [^:]*$/\1/p' "$work/warnings" |
     sort -u | while read -r line; do grep -qF "$line" <<<"$page" || echo "$line"; done)
 fi
