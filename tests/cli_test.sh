@@ -9,7 +9,7 @@
 set -u
 man=$(dirname "$(realpath "$0")")/../packaging/blockmqo-cli.1 cli=$(realpath "$1") examples=$(realpath "$2") wine=${3:+$(realpath "$3")}
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-prog=("$cli") os=linux && [ -n "$wine" ] && prog=("$wine" "$cli") os=wine
+prog=("$cli") os=linux && [ -n "$wine" ] && prog=("$wine" "$cli") os=wine && "$wine" --server -p10 >/dev/null 2>&1
 passed=0 failed=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 e="blockmqo-cli: Failed:" try="Try 'blockmqo-cli --help' for more information."
@@ -104,7 +104,12 @@ ROWS
 check() { if "${@:2}"; then passed=$((passed + 1)); else fail "$1"; fi; }
 check "--help explains the exit statuses" grep -q "Exit status: 0 all converted" <("${prog[@]}" --help)
 check "--version" grep -qx "blockmqo-cli [0-9.]*" <("${prog[@]}" --version | tr -d '\r')
-if [ -z "$wine" ]; then
+if [ -n "$wine" ]; then
+  # Double-clicked, it is alone on its console: it explains itself and waits
+  # for a key (a terminal is such a console to Wine; the keys are typed).
+  check "alone on its console" grep -q "Pressanykeytoclosethiswindow" <(yes | timeout 120 script -qec "$wine $cli" /dev/null |
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d ' \r\n')
+else
   # Progress on a terminal once a batch passes a second (a map that arrives
   # late through a pipe holds it up), and never with --quiet.
   set +f && cd tmpl && mkfifo late.bd1
