@@ -29,7 +29,7 @@ dist)
   check "the checksums hold" sh -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' - "$pkg/dist"
   zip=$(echo "$pkg"/dist/*-win32.zip) && top=$(basename "$zip" .zip) && version=${top#*-} && version=${version%-*}
   check "the archive's files, in order" same "$(unzip -Z1 "$zip" | sed "s|^$top/||" | paste -sd' ')" \
-    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-cli.exe blockmqo.exe examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/stairs.bd1 examples/stairs.mqo"
+    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/stairs.bd1 examples/stairs.mqo"
   unzip -q "$zip" -d "$work" && cd "$work/$top" || exit 1
   check "the documents have CR LF line ends only" same "$(cat ./*.txt | grep -vc $'\r$')" 0
   check "notices of the six origins" same "$(grep -E '^(CLI11|winpthreads|The mingw-w64|Number conversion|The GCC|Ryu) ' \
