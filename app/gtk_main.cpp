@@ -3,6 +3,7 @@
 // window, no command line; the exit status is 1 on every path.
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <string>
 
 #include "mqo/mqo.h"
@@ -55,7 +56,12 @@ void ShowError(const char* text) {
 }
 
 int main() {
-  if (!gtk_init_check(nullptr, nullptr)) return 1;  // no display
+  if (!gtk_init_check(nullptr, nullptr)) {
+    // Started over ssh or from a job: say why nothing appears.
+    std::fputs("blockmqo: cannot open a display for its dialogs; blockmqo-cli converts without one\n",
+               stderr);
+    return 1;
+  }
   std::string input, output;
   // GTK's patterns are case-sensitive, Windows' filters are not: spelled out
   // in both cases, LEVEL.BD1 shows as it does on Windows, with or without an

@@ -153,12 +153,12 @@ bool ConvertMesh(MeshFormat format, Mesh* counts = nullptr) {
   OutputFile file;
   std::vector<char> chunk(kMqoWriteChunk);
   bool ok = BuildMesh(data, {true, true, glb, glb}, &mesh) == MeshResult::Ok &&
-            OpenOutput((g_output + (glb ? ".glb" : ".mesh.mqo")).c_str(), &file) == MqoResult::Ok;
+            OpenOutput((g_output + (glb ? ".glb" : ".mesh.mqo")).c_str(), &file).status == OutputStatus::Ok;
   if (ok) {
     MeshDocument doc{&data, &mesh, format, nullptr};
     MeshCursor cursor{};
-    while (std::size_t n = MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size())) ok = ok && WriteOutput(&file, chunk.data(), n);
-    ok ? (ok = CommitOutput(&file) == MqoResult::Ok) : (AbandonOutput(&file), false);
+    while (std::size_t n = MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size())) ok = ok && WriteOutput(&file, chunk.data(), n).status == OutputStatus::Ok;
+    ok ? (ok = CommitOutput(&file).status == OutputStatus::Ok) : (AbandonOutput(&file), false);
   }
   if (counts && ok) counts->vertexCount = mesh.vertexCount, counts->faceCount = mesh.faceCount;
   if (ok) ReleaseMesh(&mesh);

@@ -1,28 +1,44 @@
 // blockmqo-cli: the converter for scripts and batch work.
 //
-//   blockmqo-cli IN.bd1 OUT            one file (OUT not ending in .bd1)
-//   blockmqo-cli IN1.bd1 IN2.bd1 ...   each next to its input, as NAME.mqo
-//   blockmqo-cli IN... -d DIR          each into DIR
+//   blockmqo-cli IN.bd1 -o OUT          one file, to the output named
+//   blockmqo-cli IN.bd1 OUT.mqo         the same, when OUT ends in .mqo, .obj
+//                                       or .glb (any case), or is -
+//   blockmqo-cli IN1.bd1 IN2.bd1 ...    each next to its input, as NAME.mqo
+//   blockmqo-cli IN... -d DIR           each into DIR
 //
-// The output is the document unless options ask for the mesh: its format
-// comes from --format or the output's extension (.obj with its .mtl beside
-// it, .glb), hidden faces and shared corners from their options. "-" is
-// standard input or output.
+// Only a file the user named as an output is replaced by surprise: any other
+// pair of operands is two inputs, and a batch whose outputs would land on one
+// another, or on one of its inputs, is refused before anything is written.
+// The format comes from --format or the output's name (.obj with its .mtl
+// beside it, .glb); a name that says nothing, or the opposite, is a usage
+// error. "-" is standard input or output.
 //
 // Exit status: 0 when every conversion succeeded, 1 when any failed, 2 for a
-// usage error. A failure prints one line on standard error; success is silent
-// unless the map holds what some readers choke on, which prints one warning
-// line per kind (not with --quiet). Warnings never change the document or the
-// exit status.
+// usage error. A failure prints one line on standard error naming the file
+// and the system's reason; success is silent unless the map holds what some
+// readers choke on, which prints one warning line per kind (not with
+// --quiet). Warnings never change the document or the exit status. A batch
+// that takes more than a second counts its maps on a terminal.
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
+#include <conio.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+// The C runtime expands wildcards in the arguments, as Windows' own tools
+// do: cmd and PowerShell hand "*.bd1" over as it is.
+extern "C" {
+int _dowildcard = -1;
+}
+#else
+#include <unistd.h>
 #endif
 
 #include "mesh/mesh.h"
@@ -50,35 +66,11 @@ bool IsSeparator(char c) {
 #endif
 }
 
-// NAME.bd1 becomes NAME.mqo (or the format's extension); any other name just
-// gains it, so an input is never chosen as its own output.
-std::string DocumentName(const std::string& input, const char* extension) {
-  std::string base = input;
-  if (EndsWithNoCase(base, ".bd1")) base.resize(base.size() - 4);
-  return base + extension;
-}
-
 std::string BaseName(const std::string& path) {
   std::size_t i = path.size();
   while (i > 0 && !IsSeparator(path[i - 1])) --i;
   return path.substr(i);
 }
-
-// One line per kind of hazard, in the core's words, naming the input.
-void Warn(const MqoHazards& hazards, const std::string& input) {
-  for (int kind = 0; kind < kMqoWarningKinds; ++kind) {
-    char text[kMqoWarningMax];
-    if (std::size_t n = FormatMqoWarning(hazards, static_cast<MqoWarning>(kind), text))
-      std::fprintf(stderr, "blockmqo-cli: warning: %.*s: %s\n", static_cast<int>(n), text,
-                   input.c_str());
-  }
-}
-
-struct Job {
-  std::string input, output;
-  MeshFormat format;  // Obj also writes its Mtl beside it
-  MeshOptions mesh;   // the document itself when neither option is set
-};
 
 const char* Extension(MeshFormat format) {
   switch (format) {
@@ -90,12 +82,22 @@ const char* Extension(MeshFormat format) {
   return ".mqo";
 }
 
-bool Fail(const char* message, const std::string& path, MeshFormat format) {
-  // The core's messages name the document "(mqo)"; other formats say theirs.
-  std::string text = message;
-  if (EndsWithNoCase(text, "(mqo)")) text.replace(text.size() - 4, 3, Extension(format) + 1);
-  std::fprintf(stderr, "blockmqo-cli: %s: %s\n", text.c_str(), path.c_str());
+// The format a name asks for, when it ends in an extension this program writes.
+bool FormatOfName(const std::string& name, MeshFormat* format) {
+  for (MeshFormat f : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb})
+    if (EndsWithNoCase(name, Extension(f))) {
+      *format = f;
+      return true;
+    }
   return false;
+}
+
+// NAME.bd1 becomes NAME.mqo (or the format's extension); any other name just
+// gains it, so an input is never chosen as its own output.
+std::string DocumentName(const std::string& input, MeshFormat format) {
+  std::string base = input;
+  if (EndsWithNoCase(base, ".bd1")) base.resize(base.size() - 4);
+  return base + Extension(format);
 }
 
 // NAME.obj's materials go to NAME.mtl, which the OBJ names without its folder.
@@ -103,182 +105,398 @@ std::string MtlName(const std::string& obj) {
   return (EndsWithNoCase(obj, ".obj") ? obj.substr(0, obj.size() - 4) : obj) + ".mtl";
 }
 
-ReadResult ReadStandardInput(BlockData* data) {
+std::string Shown(const std::string& path, bool output) {
+  return path != "-" ? path : output ? "standard output" : "standard input";
+}
+
+struct Job {
+  std::string input, output;  // "-": standard input, standard output
+  MeshFormat format;          // Obj also writes its Mtl beside it
+};
+
+// The two choices the user makes about the mesh; the format decides the rest.
+struct MeshChoice {
+  bool removeHiddenFaces, shareVertices;
+};
+
+MeshOptions MeshOptionsFor(MeshFormat format, MeshChoice choice) {
+  MeshOptions options{};
+  options.removeHiddenFaces = choice.removeHiddenFaces;
+  options.shareVertices = choice.shareVertices;
+  // OBJ and glTF cannot hold Inf or NaN; glTF shares a vertex only where its
+  // texture coordinates agree too.
+  options.dropNonFinite = format != MeshFormat::Mqo;
+  options.gltfVertices = format == MeshFormat::Glb;
+  return options;
+}
+
+// Counting a long batch's maps on a terminal: "blockmqo-cli: 12/300", from
+// the first second on, rewritten in place and wiped before any other line.
+struct Progress {
+  std::size_t total;
+  bool enabled, shown;
+  std::chrono::steady_clock::time_point start, last;
+};
+
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+void ClearProgress(Progress* progress) {
+  if (progress->shown) std::fprintf(stderr, "\r%40s\r", "");
+  progress->shown = false;
+}
+
+void ShowProgress(Progress* progress, std::size_t done) {
+  if (!progress->enabled || done == progress->total) return;
+  auto now = std::chrono::steady_clock::now();
+  if (now - progress->start < std::chrono::seconds(1) ||
+      (progress->shown && now - progress->last < std::chrono::milliseconds(100)))
+    return;
+  std::fprintf(stderr, "\rblockmqo-cli: %zu/%zu", done, progress->total);
+  std::fflush(stderr);
+  progress->shown = true;
+  progress->last = now;
+}
+
+// "blockmqo-cli: Failed: open file (mqo): missing/x.mqo: No such file or
+// directory": what failed, on which file, and why.
+bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path,
+          const char* why) {
+  ClearProgress(progress);
+  std::fprintf(stderr, "blockmqo-cli: Failed: %s", MqoResultStep(result));
+  if (kind) std::fprintf(stderr, " (%s)", kind);
+  std::fprintf(stderr, ": %s: %s\n", path.c_str(), why);
+  return false;
+}
+
+bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path,
+          SystemError cause) {
+  char why[kSystemErrorMax];
+  FormatSystemError(cause, why, sizeof why);
+  return Fail(progress, result, kind, path, why);
+}
+
+bool FailRead(Progress* progress, const std::string& input, ReadResult read, SystemError cause) {
+  const MqoResult result = MqoResultOfRead(read);
+  const char* kind = result == MqoResult::OutOfMemory ? nullptr : "bd";
+  // A file that is merely too short, or counts its blocks below zero, is not
+  // the system's doing.
+  if (read == ReadResult::NegativeCount) return Fail(progress, result, kind, input, "negative block count");
+  if (read == ReadResult::Truncated && cause == 0)
+    return Fail(progress, result, kind, input, "shorter than its block count says");
+#ifdef _WIN32
+  if (read == ReadResult::OutOfMemory) cause = ERROR_NOT_ENOUGH_MEMORY;
+#else
+  if (read == ReadResult::OutOfMemory) cause = ENOMEM;
+#endif
+  return Fail(progress, result, kind, input, cause);
+}
+
+void Warn(Progress* progress, const char* text, std::size_t n, const std::string& input) {
+  if (!n) return;
+  ClearProgress(progress);
+  std::fprintf(stderr, "blockmqo-cli: warning: %.*s: %s\n", static_cast<int>(n), text,
+               Shown(input, false).c_str());
+}
+
+ReadResult ReadStandardInput(BlockData* data, SystemError* cause) {
 #ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);
 #endif
   std::string bytes;
   char buffer[65536];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin)) bytes.append(buffer, n);
-  if (std::ferror(stdin)) return ReadResult::Truncated;
+  try {
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin)) bytes.append(buffer, n);
+  } catch (const std::bad_alloc&) {
+    return ReadResult::OutOfMemory;
+  }
+  if (std::ferror(stdin)) {
+    *cause = LastSystemError();
+    return ReadResult::Truncated;
+  }
   return ReadBlockDataBytes(bytes.data(), bytes.size(), data);
 }
+
+constexpr OutputResult kWritten{OutputStatus::Ok, 0};
 
 // One output into `file`, opened here, in pieces of the chunk, not yet in
 // place: the caller commits it, or abandons it when a file written with it fails.
 template <typename Next>
-MqoResult WriteUncommitted(const std::string& path, std::vector<char>& chunk, OutputFile* file, Next next) {
-  if (MqoResult result = OpenOutput(path.c_str(), file); result != MqoResult::Ok) return result;
+OutputResult WriteUncommitted(const std::string& path, std::vector<char>& chunk, OutputFile* file, Next next) {
+  if (OutputResult result = OpenOutput(path.c_str(), file); result.status != OutputStatus::Ok) return result;
   while (std::size_t n = next(chunk.data(), chunk.size())) {
-    if (!WriteOutput(file, chunk.data(), n)) {
+    if (OutputResult result = WriteOutput(file, chunk.data(), n); result.status != OutputStatus::Ok) {
       AbandonOutput(file);
-      return MqoResult::OutputWriteFailed;
+      return result;
     }
   }
-  return MqoResult::Ok;
+  return kWritten;
 }
 
 // One output, atomically (or to standard output), in pieces of the chunk.
 template <typename Next>
-MqoResult WriteAll(const std::string& path, std::vector<char>& chunk, Next next) {
+OutputResult WriteAll(const std::string& path, std::vector<char>& chunk, Next next) {
   if (path == "-") {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     while (std::size_t n = next(chunk.data(), chunk.size()))
-      if (std::fwrite(chunk.data(), 1, n, stdout) != n) return MqoResult::OutputWriteFailed;
-    return std::fflush(stdout) == 0 ? MqoResult::Ok : MqoResult::OutputWriteFailed;
+      if (std::fwrite(chunk.data(), 1, n, stdout) != n) return {OutputStatus::WriteFailed, LastSystemError()};
+    if (std::fflush(stdout) != 0) return {OutputStatus::WriteFailed, LastSystemError()};
+    return kWritten;
   }
   OutputFile file;
-  MqoResult result = WriteUncommitted(path, chunk, &file, next);
-  return result == MqoResult::Ok ? CommitOutput(&file) : result;
+  OutputResult result = WriteUncommitted(path, chunk, &file, next);
+  return result.status == OutputStatus::Ok ? CommitOutput(&file) : result;
 }
 
-void Warn(const char* text, std::size_t n, const std::string& input) {
-  if (n)
-    std::fprintf(stderr, "blockmqo-cli: warning: %.*s: %s\n", static_cast<int>(n), text,
-                 input.c_str());
-}
-
-bool Convert(const Job& job, bool quiet) {
-  const bool isMesh = job.format != MeshFormat::Mqo || job.mesh.removeHiddenFaces ||
-                      job.mesh.shareVertices;
-  MqoHazards hazards{};
-  if (!isMesh && job.input != "-" && job.output != "-") {
-    // The document from file to file, exactly as the desktop program writes it.
-    MqoResult result = ConvertFile(job.input.c_str(), job.output.c_str(), &hazards);
-    if (result != MqoResult::Ok) {
-      const char* message = MqoResultMessage(result);
-      // Messages about the document name the output; the rest name the input.
-      return Fail(message, EndsWithNoCase(message, "(mqo)") ? job.output : job.input, job.format);
-    }
-    if (!quiet) Warn(hazards, job.input);
-    return true;
-  }
+bool Convert(const Job& job, MeshChoice choice, bool quiet, Progress* progress) {
+  const bool isMesh = job.format != MeshFormat::Mqo || choice.removeHiddenFaces || choice.shareVertices;
   BlockData data;
-  MqoResult result = MqoResultOfRead(job.input == "-" ? ReadStandardInput(&data)
-                                                      : ReadBlockDataFile(job.input.c_str(), &data));
-  if (result != MqoResult::Ok) return Fail(MqoResultMessage(result), job.input, job.format);
-  hazards = CountMqoHazards(data);
+  SystemError cause = 0;
+  ReadResult read = job.input == "-" ? ReadStandardInput(&data, &cause)
+                                     : ReadBlockDataFileWithCause(job.input.c_str(), &data, &cause);
+  if (read != ReadResult::Ok) return FailRead(progress, Shown(job.input, false), read, cause);
+  MqoHazards hazards = CountMqoHazards(data);
   Mesh mesh{};
   std::vector<char> chunk;
-  if (isMesh && BuildMesh(data, job.mesh, &mesh) != MeshResult::Ok) result = MqoResult::OutOfMemory;
-  if (result == MqoResult::Ok) {
-    try {
-      chunk.resize(kMqoWriteChunk);
-    } catch (const std::bad_alloc&) {
-      result = MqoResult::OutOfMemory;
-    }
+  bool built = !isMesh || BuildMesh(data, MeshOptionsFor(job.format, choice), &mesh) == MeshResult::Ok;
+  try {
+    if (built) chunk.resize(kMqoWriteChunk);
+  } catch (const std::bad_alloc&) {
+    built = false;
   }
-  std::string failed = job.output;
+  if (!built) {
+    ReleaseMesh(&mesh);
+    ReleaseBlockData(&data);
+    return FailRead(progress, job.input, ReadResult::OutOfMemory, 0);
+  }
   // Writes one of the mesh's files, a piece at a time.
   auto meshFile = [&](MeshFormat format, const char* mtl) {
     return [doc = MeshDocument{&data, &mesh, format, mtl}, cursor = MeshCursor{}](
                char* out, std::size_t capacity) mutable { return MeshDocumentNext(doc, &cursor, out, capacity); };
   };
-  if (result == MqoResult::Ok && !isMesh) {
+  std::string failed = job.output;
+  MeshFormat failedFormat = job.format;
+  OutputResult result = kWritten;
+  if (!isMesh) {
     MqoCursor cursor{};
     result = WriteAll(job.output, chunk, [&](char* out, std::size_t capacity) {
       return MqoDocumentNext(data, &cursor, out, capacity);
     });
-  } else if (result == MqoResult::Ok && job.format == MeshFormat::Obj && job.output != "-") {
+  } else if (job.format == MeshFormat::Obj && job.output != "-") {
     // Both files are written before either replaces its target, so a failure
     // leaves the old pair as it was, not a new MTL beside an old OBJ.
     const std::string mtl = MtlName(job.output), mtlBase = BaseName(mtl);
     OutputFile mtlFile, objFile;
-    failed = mtl;
+    failed = mtl, failedFormat = MeshFormat::Mtl;
     result = WriteUncommitted(mtl, chunk, &mtlFile, meshFile(MeshFormat::Mtl, nullptr));
-    if (result == MqoResult::Ok) {
-      failed = job.output;
+    if (result.status == OutputStatus::Ok) {
+      failed = job.output, failedFormat = MeshFormat::Obj;
       result = WriteUncommitted(job.output, chunk, &objFile, meshFile(MeshFormat::Obj, mtlBase.c_str()));
-      if (result != MqoResult::Ok) AbandonOutput(&mtlFile);
+      if (result.status != OutputStatus::Ok) AbandonOutput(&mtlFile);
     }
-    if (result == MqoResult::Ok) {
-      failed = mtl;
+    if (result.status == OutputStatus::Ok) {
+      failed = mtl, failedFormat = MeshFormat::Mtl;
       result = CommitOutput(&mtlFile);
-      if (result != MqoResult::Ok) AbandonOutput(&objFile);
+      if (result.status != OutputStatus::Ok) AbandonOutput(&objFile);
     }
-    if (result == MqoResult::Ok) {
-      failed = job.output;
+    if (result.status == OutputStatus::Ok) {
+      failed = job.output, failedFormat = MeshFormat::Obj;
       result = CommitOutput(&objFile);
     }
-  } else if (result == MqoResult::Ok) {
+  } else {
     result = WriteAll(job.output, chunk, meshFile(job.format, nullptr));
   }
-  if (!quiet && result == MqoResult::Ok) {
+  if (!quiet && result.status == OutputStatus::Ok) {
     char text[kMqoWarningMax];
     if (job.format == MeshFormat::Mqo) {
       // The mesh's document gives such faces a material of their own.
       if (isMesh) hazards.texturesOutOfRange = 0;
-      Warn(hazards, job.input);
+      for (int kind = 0; kind < kMqoWarningKinds; ++kind)
+        Warn(progress, text, FormatMqoWarning(hazards, static_cast<MqoWarning>(kind), text), job.input);
     }
     for (int kind = 0; kind < kMeshWarningKinds && job.format != MeshFormat::Mqo; ++kind)
-      Warn(text, FormatMeshWarning(data, mesh, job.format, static_cast<MeshWarning>(kind), text),
+      Warn(progress, text, FormatMeshWarning(data, mesh, job.format, static_cast<MeshWarning>(kind), text),
            job.input);
   }
   ReleaseMesh(&mesh);
   ReleaseBlockData(&data);
-  if (result != MqoResult::Ok) {
-    const char* message = MqoResultMessage(result);
-    const bool aboutOutput = EndsWithNoCase(message, "(mqo)");
-    return Fail(message, aboutOutput ? failed : job.input,
-                aboutOutput && failed != job.output ? MeshFormat::Mtl : job.format);
-  }
-  return true;
+  if (result.status == OutputStatus::Ok) return true;
+  return Fail(progress, MqoResultOfOutput(result), Extension(failedFormat) + 1, Shown(failed, true),
+              result.cause);
 }
+
+struct Request {
+  std::vector<std::string> files;
+  std::string output, directory, format;  // empty when not given
+};
+
+// Every job of the run, decided before anything is read or written; an empty
+// text, or what is wrong with the request.
+std::string Plan(const Request& request, std::vector<Job>* jobs) {
+  const std::vector<std::string>& files = request.files;
+  MeshFormat chosen = MeshFormat::Mqo;
+  const bool formatGiven = !request.format.empty();
+  if (formatGiven) FormatOfName("." + request.format, &chosen);
+  if (files.empty()) return "no input given: name a block data file, or - for standard input";
+  const bool named = !request.output.empty();
+  if (named && !request.directory.empty()) return "--output and --directory cannot be used together";
+  if (named && files.size() != 1)
+    return "--output takes one input, not " + std::to_string(files.size());
+  MeshFormat byName;
+  if (named || (request.directory.empty() && files.size() == 2 &&
+                (files[1] == "-" || FormatOfName(files[1], &byName)))) {
+    // The one place where a name can be replaced: the user wrote it as the output.
+    const std::string& output = named ? request.output : files[1];
+    MeshFormat format = chosen;
+    if (output != "-" && FormatOfName(output, &byName)) {
+      if (formatGiven && byName != chosen)
+        return "--format " + request.format + " contradicts the output's name " + output;
+      format = byName;
+    } else if (output != "-" && !formatGiven) {
+      return "cannot tell what to write to " + output +
+             ": name it .mqo, .obj or .glb, or give --format";
+    }
+    jobs->push_back({files[0], output, format});
+    return {};
+  }
+  for (const std::string& input : files) {
+    std::string output = "-";  // standard input, without an output named, to standard output
+    if (input == "-" && !request.directory.empty())
+      return "standard input has no name to write into " + request.directory +
+             ": give --output FILE instead of --directory";
+    if (input != "-") output = DocumentName(input, chosen);
+    if (input != "-" && !request.directory.empty()) {
+      std::string dir = request.directory;
+      if (!IsSeparator(dir.back())) dir += '/';
+      output = dir + BaseName(output);
+    }
+    jobs->push_back({input, output, chosen});
+  }
+  return {};
+}
+
+// Two outputs of a batch on one file, or an output on one of its inputs: the
+// batch would destroy its own work, so it is refused before any of it runs.
+std::string Collision(const std::vector<Job>& jobs) {
+  if (jobs.size() < 2) return {};
+  auto key = [](std::string path) {
+#ifdef _WIN32
+    // Names differing only in case, or in the separator, are one file there.
+    for (char& c : path) c = c == '\\' ? '/' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+#endif
+    return path;
+  };
+  std::map<std::string, std::size_t> inputs, outputs;
+  for (std::size_t i = 0; i < jobs.size(); ++i) inputs.emplace(key(jobs[i].input), i);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    std::vector<std::string> written{jobs[i].output};
+    if (jobs[i].format == MeshFormat::Obj && jobs[i].output != "-") written.push_back(MtlName(jobs[i].output));
+    for (const std::string& path : written) {
+      const std::string shown = Shown(path, true);
+      if (auto input = inputs.find(key(path)); input != inputs.end() && path != "-")
+        return jobs[i].input + " would be written over " + jobs[input->second].input +
+               ", an input of this run";
+      if (auto [other, added] = outputs.emplace(key(path), i); !added)
+        return Shown(jobs[other->second].input, false) + " and " + Shown(jobs[i].input, false) +
+               " would both be written to " + shown;
+    }
+  }
+  return {};
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "blockmqo-cli: %s\nTry 'blockmqo-cli --help' for more information.\n",
+               message.c_str());
+  return 2;
+}
+
+#ifdef _WIN32
+// Double-clicked in Explorer, the program has a console of its own that
+// closes as soon as it exits: it explains itself and waits for a key instead.
+bool AloneOnConsole() {
+  DWORD processes[2], mode;
+  return GetConsoleProcessList(processes, 2) == 1 &&
+         GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+}
+
+void Introduce() {
+  std::fputs(
+      "blockmqo-cli converts block data files (*.bd1) to Metasequoia documents (*.mqo),\n"
+      "or to meshes for other 3D tools (.obj, .glb). It is used from a command prompt,\n"
+      "not by double-clicking it; blockmqo.exe asks for the files in dialogs instead.\n"
+      "\n"
+      "To convert a map:\n"
+      "  1. Open the folder holding blockmqo-cli.exe in File Explorer, click the address\n"
+      "     bar, type  cmd  and press Enter. A command prompt opens in that folder.\n"
+      "  2. Type a command and press Enter, for example:\n"
+      "       blockmqo-cli examples\\cube.bd1 cube.mqo\n"
+      "       blockmqo-cli examples\\*.bd1\n"
+      "     (In PowerShell, start it with .\\ as in  .\\blockmqo-cli examples\\cube.bd1 cube.mqo)\n"
+      "  3. blockmqo-cli --help lists every option; README.txt tells more.\n"
+      "\n"
+      "Press any key to close this window.\n",
+      stdout);
+  std::fflush(stdout);
+  _getch();
+}
+#endif
 
 }  // namespace
 
 // The core's message hook, for ConvertBlockDataToMqo; this program reports
-// from ConvertFile's result instead, with the file's name.
+// from the results instead, with the file's name and the reason.
 void ShowError(const char* text) { std::fprintf(stderr, "blockmqo-cli: %s\n", text); }
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  if (argc == 1 && AloneOnConsole()) {
+    Introduce();
+    return 2;
+  }
+#endif
   CLI::App app{"Converts block data files (*.bd1) to Metasequoia documents (*.mqo), or to a mesh\n"
                "for other tools (Wavefront OBJ, glTF binary).",
                "blockmqo-cli"};
-  std::vector<std::string> files;
-  std::string directory, format;
-  app.add_option("files", files,
-                 "IN.bd1 OUT, or one or more IN.bd1 each written as IN.mqo (or .obj, .glb);\n"
-                 "- is standard input or output")
-      ->required();
-  app.add_option("-d,--directory", directory, "write every output into DIR")
+  Request request;
+  app.add_option("files", request.files,
+                 "IN.bd1 [OUT.mqo|OUT.obj|OUT.glb|-], or one or more IN.bd1 each written as\n"
+                 "IN.mqo (or .obj, .glb); - is standard input or output");
+  app.add_option("-o,--output", request.output, "write the one input to FILE (- for standard output)")
+      ->option_text("FILE");
+  app.add_option("-d,--directory", request.directory, "write every output into DIR")
       ->option_text("DIR")
       ->check(CLI::ExistingDirectory);
-  app.add_option("-f,--format", format,
+  app.add_option("-f,--format", request.format,
                  "mqo, obj (with its materials in NAME.mtl) or glb; by default taken from\n"
-                 "OUT's extension, else mqo")
+                 "the output's extension, else mqo")
       ->option_text("FORMAT")
       ->check(CLI::IsMember({"mqo", "obj", "glb"}));
-  MeshOptions mesh{};
+  MeshChoice choice{};
   bool optimize = false, quiet = false;
-  app.add_flag("--remove-hidden-faces", mesh.removeHiddenFaces,
+  app.add_flag("--remove-hidden-faces", choice.removeHiddenFaces,
                "drop each pair of faces of two blocks that lie on each other, facing each other");
-  app.add_flag("--share-vertices", mesh.shareVertices,
-               "make corners at the same position one vertex");
+  app.add_flag("--share-vertices", choice.shareVertices, "make corners at the same position one vertex");
   app.add_flag("--optimize", optimize, "both of the above");
-  app.add_flag("-q,--quiet", quiet, "print no warnings about what some readers reject or lose");
+  app.add_flag("-q,--quiet", quiet,
+               "print no warnings about what some readers reject or lose, and no progress");
   app.set_version_flag("--version", "blockmqo-cli " BLOCKMQO_VERSION);
   // Operands are paths, also on Windows where "/maps/x.bd1" names a file on the
   // current drive: no "/d" or "/help" style options.
   app.allow_windows_style_options(false);
   app.footer(
-      "Without -d, two files are an input and its output unless the second ends in .bd1;\n"
-      "otherwise each input is written beside itself as NAME.mqo (.obj, .glb). An OBJ written\n"
-      "to standard output names no materials file and none is written. Without options the\n"
-      "document is the desktop program's, byte for byte. Exit status: 0 all converted,\n"
-      "1 any conversion failed, 2 usage error.");
+      "Two operands are an input and its output only when the second ends in .mqo, .obj or\n"
+      ".glb or is -; otherwise every operand is an input, written beside itself as NAME.mqo\n"
+      "(.obj, .glb) or into DIR, and a batch whose outputs would overwrite one another or its\n"
+      "inputs is refused. An OBJ written to standard output names no materials file and none\n"
+      "is written. Without options the document is the desktop program's, byte for byte.\n"
+      "Exit status: 0 all converted, 1 any conversion failed, 2 usage error.");
 
   try {
     app.parse(argc, argv);
@@ -286,42 +504,27 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const CLI::ExtrasError&) {
+    // Every operand is taken, so what is left over is an option we do not know.
+    const std::vector<std::string> unknown = app.remaining();
+    return UsageError("unknown option " + (unknown.empty() ? std::string("?") : unknown.front()));
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return 2;
+    return UsageError(e.what());
   }
-  if (optimize) mesh.removeHiddenFaces = mesh.shareVertices = true;
+  if (optimize) choice.removeHiddenFaces = choice.shareVertices = true;
 
-  auto formatOf = [&](const std::string& output) {
-    const std::string name = format.empty() ? output : "." + format;
-    return EndsWithNoCase(name, ".obj")   ? MeshFormat::Obj
-           : EndsWithNoCase(name, ".glb") ? MeshFormat::Glb
-                                          : MeshFormat::Mqo;
-  };
   std::vector<Job> jobs;
-  if (!app.count("--directory") && files.size() == 2 && !EndsWithNoCase(files[1], ".bd1")) {
-    jobs.push_back({files[0], files[1], formatOf(files[1]), mesh});
-  } else {
-    for (const std::string& input : files) {
-      const MeshFormat chosen = formatOf("");
-      // Standard input, without an output named, goes to standard output.
-      std::string output = input == "-" ? input : DocumentName(input, Extension(chosen));
-      if (app.count("--directory") && output != "-") {
-        std::string dir = directory;
-        if (!dir.empty() && !IsSeparator(dir.back())) dir += '/';
-        output = dir + BaseName(output);
-      }
-      jobs.push_back({input, output, chosen, mesh});
-    }
-  }
+  std::string refused = Plan(request, &jobs);
+  if (refused.empty()) refused = Collision(jobs);
+  if (!refused.empty()) return UsageError(refused);
 
+  Progress progress{jobs.size(), !quiet && jobs.size() > 1 && StandardErrorIsTerminal(), false,
+                    std::chrono::steady_clock::now(), {}};
   int status = 0;
-  for (Job& job : jobs) {
-    // OBJ and glTF cannot hold Inf or NaN; glTF shares a vertex only where
-    // its texture coordinates agree too.
-    job.mesh.dropNonFinite = job.format != MeshFormat::Mqo;
-    job.mesh.gltfVertices = job.format == MeshFormat::Glb;
-    if (!Convert(job, quiet)) status = 1;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (!Convert(jobs[i], choice, quiet, &progress)) status = 1;
+    ShowProgress(&progress, i + 1);
   }
+  ClearProgress(&progress);
   return status;
 }

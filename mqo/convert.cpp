@@ -8,12 +8,12 @@ namespace {
 MqoResult WriteDocument(const BlockData& data, char* chunk, OutputFile* file) {
   MqoCursor cursor{};
   while (std::size_t n = MqoDocumentNext(data, &cursor, chunk, kMqoWriteChunk)) {
-    if (!WriteOutput(file, chunk, n)) {
+    if (WriteOutput(file, chunk, n).status != OutputStatus::Ok) {
       AbandonOutput(file);
       return MqoResult::OutputWriteFailed;
     }
   }
-  return CommitOutput(file);
+  return MqoResultOfOutput(CommitOutput(file));
 }
 
 }  // namespace
@@ -31,7 +31,7 @@ MqoResult ConvertFile(const char* inputPath, const char* outputPath, MqoHazards*
   }
   // The input is closed by now, so the output may be the very same file.
   OutputFile file;
-  result = OpenOutput(outputPath, &file);
+  result = MqoResultOfOutput(OpenOutput(outputPath, &file));
   if (result == MqoResult::Ok) result = WriteDocument(data, chunk, &file);
   std::free(chunk);
   ReleaseBlockData(&data);

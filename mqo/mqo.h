@@ -32,6 +32,10 @@ enum class MqoResult {
 
 // The user-facing text of a failure; nullptr for Ok.
 const char* MqoResultMessage(MqoResult result);
+// What failed, for a front end that names other kinds of file too: "open
+// file", "read file", "allocate memory", ... (the message is "Failed: ", this,
+// and " (bd)" or " (mqo)" for a file step); nullptr for Ok.
+const char* MqoResultStep(MqoResult result);
 
 // What a failure to read the map means for the conversion: a truncated file
 // and a negative count are both "Failed: read file (bd)".

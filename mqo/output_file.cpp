@@ -47,18 +47,26 @@ bool TempPathBeside(OutputFile* file, const char* name) {
   return true;
 }
 
+constexpr OutputResult kOk{OutputStatus::Ok, 0};
+
+OutputResult Failed(OutputStatus status, SystemError cause) {
+  // A failure always has some reason to show.
+  return {status, cause ? cause : LastSystemError()};
+}
+OutputResult OpenFailed(SystemError cause = 0) { return Failed(OutputStatus::OpenFailed, cause); }
+
 // The conversion hands over large pieces of whole lines; a stream buffer
 // would only split each of them into two writes.
-MqoResult Unbuffered(OutputFile* file) {
+OutputResult Unbuffered(OutputFile* file) {
   std::setvbuf(file->stream, nullptr, _IONBF, 0);
-  return MqoResult::Ok;
+  return kOk;
 }
 
-MqoResult OpenInPlace(const char* path, OutputFile* file) {
+OutputResult OpenInPlace(const char* path, OutputFile* file) {
   file->inPlace = true;
   file->temp[0] = '\0';
   file->stream = std::fopen(path, "wb");
-  return file->stream ? Unbuffered(file) : MqoResult::OutputOpenFailed;
+  return file->stream ? Unbuffered(file) : OpenFailed();
 }
 
 #ifdef _WIN32
@@ -81,48 +89,49 @@ bool TempName(OutputFile* file, unsigned n) {
   return TempPathBeside(file, name);
 }
 
-MqoResult OpenTemp(OutputFile* file, bool targetExists) {
+OutputResult OpenTemp(OutputFile* file, bool targetExists) {
   unsigned seed = static_cast<unsigned>(GetTickCount() ^ (GetCurrentProcessId() << 16));
   for (unsigned attempt = 0; attempt < 64; ++attempt) {
     if (!TempName(file, seed + attempt * 7919u)) {
       // No room for a file beside the target. An existing target written in
       // place would be lost to a failed write, so it is refused; a new one is
       // written in place and removed again if the document fails.
-      if (targetExists) return MqoResult::OutputOpenFailed;
-      MqoResult result = OpenInPlace(file->target, file);
-      file->created = result == MqoResult::Ok;
+      if (targetExists) return OpenFailed(ERROR_FILENAME_EXCED_RANGE);
+      OutputResult result = OpenInPlace(file->target, file);
+      file->created = result.status == OutputStatus::Ok;
       return result;
     }
     int fd = _open(file->temp, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       file->stream = _fdopen(fd, "wb");
       if (file->stream) return Unbuffered(file);
+      OutputResult failed = OpenFailed();
       _close(fd);
       RemoveFile(file->temp);
-      return MqoResult::OutputOpenFailed;
+      return failed;
     }
-    if (errno != EEXIST) return MqoResult::OutputOpenFailed;
+    if (errno != EEXIST) return OpenFailed();
   }
-  return MqoResult::OutputOpenFailed;
+  return OpenFailed(ERROR_FILE_EXISTS);
 }
 
 }  // namespace
 
-MqoResult OpenOutput(const char* path, OutputFile* file) {
+OutputResult OpenOutput(const char* path, OutputFile* file) {
   std::memset(file, 0, sizeof *file);
-  if (!CopyPath(file->target, path)) return MqoResult::OutputOpenFailed;
+  if (!CopyPath(file->target, path)) return OpenFailed(ERROR_FILENAME_EXCED_RANGE);
   // A rename would replace a read-only file where a plain create-or-truncate
   // is refused, so the attribute is checked first.
   DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    return MqoResult::OutputOpenFailed;
+    return OpenFailed(ERROR_ACCESS_DENIED);
   // Opening the existing target for writing, without truncating it, tells us
   // what a plain create-or-truncate would have met: locked by another
   // program, a directory, a missing folder.
   HANDLE probe = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return MqoResult::OutputOpenFailed;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return OpenFailed();
     return OpenTemp(file, false);
   }
   DWORD type = GetFileType(probe);
@@ -143,10 +152,10 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
-MqoResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing) {
-  if (!TempPathBeside(file, ".blockmqo-XXXXXX")) return MqoResult::OutputOpenFailed;
+OutputResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing) {
+  if (!TempPathBeside(file, ".blockmqo-XXXXXX")) return OpenFailed(ENAMETOOLONG);
   int fd = mkstemp(file->temp);
-  if (fd < 0) return MqoResult::OutputOpenFailed;
+  if (fd < 0) return OpenFailed();
   // The new file takes the place of the old one, so it keeps its permission
   // bits (and, where we may, its owner).
   if (existing && fchown(fd, existing->st_uid, existing->st_gid) != 0) {
@@ -154,54 +163,62 @@ MqoResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing) {
   }
   if (fchmod(fd, mode) == 0) file->stream = fdopen(fd, "wb");
   if (!file->stream) {
+    OutputResult failed = OpenFailed();
     close(fd);
     RemoveFile(file->temp);
-    return MqoResult::OutputOpenFailed;
+    return failed;
   }
   return Unbuffered(file);
 }
 
 }  // namespace
 
-MqoResult OpenOutput(const char* path, OutputFile* file) {
+OutputResult OpenOutput(const char* path, OutputFile* file) {
   std::memset(file, 0, sizeof *file);
-  if (!CopyPath(file->target, path)) return MqoResult::OutputOpenFailed;
+  if (!CopyPath(file->target, path)) return OpenFailed(ENAMETOOLONG);
   struct stat st;
   if (stat(path, &st) != 0) {
-    if (errno != ENOENT) return MqoResult::OutputOpenFailed;
+    if (errno != ENOENT) return OpenFailed();
     struct stat link;
     if (lstat(path, &link) == 0) {
       // A dangling link: the file it names is created and written in place.
       // Until the document is complete that file is ours, so a failure
       // removes it rather than leaving part of a document behind.
-      MqoResult result = OpenInPlace(path, file);
-      if (result == MqoResult::Ok) file->created = realpath(path, file->target) != nullptr;
+      OutputResult result = OpenInPlace(path, file);
+      if (result.status == OutputStatus::Ok) file->created = realpath(path, file->target) != nullptr;
       return result;
     }
+    // A missing folder: the temporary file's creation says so.
     return OpenTemp(file, NewFileMode(), nullptr);
   }
   if (!S_ISREG(st.st_mode)) return OpenInPlace(path, file);
   // A link is followed: the file it names is replaced and the link stays.
-  if (!realpath(path, file->target)) return MqoResult::OutputOpenFailed;
+  if (!realpath(path, file->target)) return OpenFailed();
   // Opening the existing target for writing, without truncating it, tells us
   // what a plain create-or-truncate would have met (a read-only file).
   int probe = open(file->target, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (probe < 0) return MqoResult::OutputOpenFailed;
+  if (probe < 0) return OpenFailed();
   close(probe);
   return OpenTemp(file, st.st_mode & 07777, &st);
 }
 
 #endif
 
-MqoResult CommitOutput(OutputFile* file) {
-  bool ok = std::fflush(file->stream) == 0;
-  if (ok && !file->inPlace) ok = SyncToDisk(file->stream);
-  ok = std::fclose(file->stream) == 0 && ok;
+OutputResult CommitOutput(OutputFile* file) {
+  // The first step that fails gives the reason; the steps after it only clean up.
+  SystemError cause = 0;
+  auto step = [&cause](bool ok) {
+    if (!ok && !cause) cause = LastSystemError();
+    return ok;
+  };
+  bool ok = step(std::fflush(file->stream) == 0);
+  if (ok && !file->inPlace) ok = step(SyncToDisk(file->stream));
+  ok = step(std::fclose(file->stream) == 0) && ok;
   file->stream = nullptr;
-  if (ok && !file->inPlace) ok = ReplaceTarget(file->temp, file->target);
+  if (ok && !file->inPlace) ok = step(ReplaceTarget(file->temp, file->target));
   if (!ok && !file->inPlace) RemoveFile(file->temp);
   if (!ok && file->created) RemoveFile(file->target);
-  return ok ? MqoResult::Ok : MqoResult::OutputWriteFailed;
+  return ok ? kOk : Failed(OutputStatus::WriteFailed, cause);
 }
 
 void AbandonOutput(OutputFile* file) {
@@ -233,9 +250,52 @@ void StartWriteBack(OutputFile* file) {
 
 }  // namespace
 
-bool WriteOutput(OutputFile* file, const char* bytes, std::size_t size) {
-  if (std::fwrite(bytes, 1, size, file->stream) != size) return false;
+OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size) {
+  if (std::fwrite(bytes, 1, size, file->stream) != size) return Failed(OutputStatus::WriteFailed, 0);
   file->written += size;
   StartWriteBack(file);
-  return true;
+  return kOk;
 }
+
+MqoResult MqoResultOfOutput(OutputResult result) {
+  switch (result.status) {
+    case OutputStatus::Ok: return MqoResult::Ok;
+    case OutputStatus::OpenFailed: return MqoResult::OutputOpenFailed;
+    case OutputStatus::WriteFailed: break;
+  }
+  return MqoResult::OutputWriteFailed;
+}
+
+ReadResult ReadBlockDataFileWithCause(const char* path, BlockData* data, SystemError* cause) {
+  // The reader's last call to fail is the one that set the error; clearing it
+  // first tells a short file (no system error) from a failed read.
+#ifdef _WIN32
+  SetLastError(0);
+#else
+  errno = 0;
+#endif
+  ReadResult result = ReadBlockDataFile(path, data);
+  const bool system = result == ReadResult::OpenFailed || result == ReadResult::Truncated;
+  *cause = system ? LastSystemError() : 0;
+  return result;
+}
+
+#ifdef _WIN32
+SystemError LastSystemError() { return GetLastError(); }
+
+std::size_t FormatSystemError(SystemError cause, char* out, std::size_t capacity) {
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           cause, 0, out, static_cast<DWORD>(capacity), nullptr);
+  while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ')) --n;
+  if (n == 0) n = static_cast<DWORD>(std::snprintf(out, capacity, "error %lu", static_cast<unsigned long>(cause)));
+  out[n] = '\0';
+  return n;
+}
+#else
+SystemError LastSystemError() { return static_cast<SystemError>(errno); }
+
+std::size_t FormatSystemError(SystemError cause, char* out, std::size_t capacity) {
+  int n = std::snprintf(out, capacity, "%s", std::strerror(static_cast<int>(cause)));
+  return n < 0 ? 0 : std::strlen(out);
+}
+#endif

@@ -24,3 +24,15 @@ const char* MqoResultMessage(MqoResult result) {
   }
   return "Failed";
 }
+
+const char* MqoResultStep(MqoResult result) {
+  switch (result) {
+    case MqoResult::Ok: return nullptr;
+    case MqoResult::InputOpenFailed:
+    case MqoResult::OutputOpenFailed: return "open file";
+    case MqoResult::InputReadFailed: return "read file";
+    case MqoResult::OutOfMemory: return "allocate memory";
+    case MqoResult::OutputWriteFailed: return "write file";
+  }
+  return "";
+}

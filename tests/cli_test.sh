@@ -1,77 +1,138 @@
 #!/bin/bash
-# blockmqo-cli as a script uses it: its argument forms, where each document
-# goes (compared with the committed ones, and nothing else written), its exit
-# statuses, help and version, and its warnings with and without --quiet.
-# Failures of the OS and of single I/O calls are tests/fault/faults.sh's.
-# Usage: cli_test.sh BLOCKMQO_CLI EXAMPLES_DIR
+# blockmqo-cli as a user and a script meet it, on Linux or (given WINE_RUN)
+# the Windows build under Wine: one table of invocations, each run in a fresh
+# copy of the inputs, with its exit status, its whole standard error, what it
+# writes, and that it changes no other file. Then what needs a terminal, and
+# the manual page against --help. Failures of the OS and of single I/O calls
+# are tests/fault/faults.sh's.
+# Usage: cli_test.sh BLOCKMQO_CLI EXAMPLES_DIR [WINE_RUN]
 set -u
-cli=$(realpath "$1") examples=$(realpath "$2")
+man=$(dirname "$(realpath "$0")")/../packaging/blockmqo-cli.1 cli=$(realpath "$1") examples=$(realpath "$2") wine=${3:+$(realpath "$3")}
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-cd "$work" && mkdir -p tmpl/outdir tmpl/folder.bd1 && cp "$examples/cube.bd1" "$examples/stairs.bd1" tmpl/
-cp tmpl/cube.bd1 tmpl/map.DAT && cp tmpl/cube.bd1 tmpl/UP.BD1 && cp tmpl/cube.bd1 .
-inputs=$(cd tmpl && find . -type f | sort)
+prog=("$cli") os=linux && [ -n "$wine" ] && prog=("$wine" "$cli") os=wine && "$wine" --server -p10 >/dev/null 2>&1
 passed=0 failed=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-# check NAME STATUS STDERR ARGS...: the exit status and the whole standard error (a pattern)
-check() {
-  local name=$1 want="$2/$3" err status; shift 3
-  err=$("$@" 2>&1 >"$work/stdout"); status=$?
-  if [[ "$status/$err" == $want ]]; then passed=$((passed + 1)); else fail "$name: exit $status, stderr '$err'"; fi
-}
-e="blockmqo-cli: Failed:"
+e="blockmqo-cli: Failed:" try="Try 'blockmqo-cli --help' for more information."
+# The system's reasons, in each system's words.
+if [ -n "$wine" ]; then nofile="File not found." nodir="Path not found." dir_in="open file (bd): folder.bd1: Access denied."
+else nofile="No such file or directory" nodir=$nofile dir_in="read file (bd): folder.bd1: Is a directory"; fi
 
-# Each row runs in a fresh copy of the inputs; OUTPUTS lists every file the
-# run must write and the committed document it must equal (- is standard output).
-while IFS='|' read -r title status err args outputs; do
-  rm -rf run && cp -r tmpl run && cd run
-  check "$title" "$status" "$err" "$cli" $args
-  wrote=$(find . -type f | sort | comm -13 <(echo "$inputs") -)
-  [ "$wrote" = "$(for o in $outputs; do [ "${o%=*}" = - ] || echo "./${o%=*}"; done | sort)" ] || fail "$title: wrote '$wrote'"
-  for o in $outputs; do
-    f=${o%=*} && [ "$f" = - ] && f=$work/stdout
-    cmp -s "$f" "$examples/${o#*=}.mqo" || fail "$title: $f is not ${o#*=}.mqo"
+# The inputs: the examples, maps patched from the cube (one block, textures
+# 0 0 1 1 1 1; a record starts at 312, with x at +0, u at +96 and the
+# textures at +288), a folder, a note and an old document.
+cd "$work" && mkdir -p tmpl/out tmpl/folder.bd1 tmpl/p tmpl/q && cd tmpl || exit 1
+cp "$examples"/*.bd1 . && cp cube.bd1 map.DAT && cp cube.bd1 UP.BD1 && cp cube.bd1 p/a.bd1 && cp cube.bd1 q/a.bd1
+cp cube.bd1 level.bd1 && echo notes >level.txt && printf 'old\r\n' >old.mqo && head -c 700 stairs.bd1 >short.bd1
+patch() { cp cube.bd1 "$1" && for p in "${@:2}"; do printf "${p#*=}" | dd of="$1" bs=1 seek="${p%=*}" conv=notrunc status=none; done; }
+patch tex.map 600=\\377\\377\\377\\377 604=\\012\\0\\0\\0
+patch nan.map 312=\\0\\0\\200\\177 372=\\0\\0\\300\\177
+patch names.map 0=\\042 31=\\r 62=\\n 93={ 124=} 155=\( 186=\)
+{ head -c 310 nan.map; printf '\2\0'; tail -c 316 nan.map; tail -c 316 nan.map; } >nan2.map
+patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 396=\\0\\0\\300\\177
+cd "$work" && before=$(cd tmpl && find . -type f -exec md5sum {} + | sort -k2) && set -f
+w="blockmqo-cli: warning:" tex="use texture numbers outside 0-9, which some readers reject"
+nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
+name="texture names hold a quote, line break, brace or parenthesis, which break the material lines in readers that read names"
+
+# WHERE|TITLE|STATUS|STDERR (a pattern)|ARGUMENTS (<FILE: standard input; <&-: closed)|EFFECTS
+# Effects: NAME=EXAMPLE, the committed EXAMPLE.mqo; NAME~REGEX, a line of NAME
+# matches (\s a space). NAME - is standard output. Nothing else may change.
+while IFS='|' read -r where title status err args effects; do
+  [ "$where" = all ] || [ "$where" = "$os" ] || continue
+  rm -rf run && cp -r tmpl run && cd run && was=$failed || exit 1
+  words=() stdin=/dev/null closed=
+  for a in $args; do case $a in '<&-') closed=1 ;; '<'*) stdin=${a#<} ;; *) words+=("$a") ;; esac; done
+  if [ -n "$closed" ]; then got=$("${prog[@]}" "${words[@]}" 2>&1 >"$work/stdout" <&-); else
+    got=$("${prog[@]}" "${words[@]}" 2>&1 >"$work/stdout" <"$stdin"); fi
+  code=$? got=${got//$'\r'/} && echo "$got" >>"$work/warnings"
+  [[ "$code/$got" == $status/$err ]] || fail "$title: exit $code, stderr '$got'"
+  expected=$(for x in $effects; do x=${x%%[=~]*} && [ "$x" != - ] && echo "./$x"; done | sort -u)
+  changed=$(find . -type f -exec md5sum {} + | sort -k2 | diff - <(echo "$before") | sed -n 's/^< [0-9a-f]*  //p')
+  [ "$changed" = "$expected" ] || fail "$title: changed '$(echo $changed)', not '$(echo $expected)'"
+  for x in $effects; do
+    f=${x%%[=~]*} && [ "$f" = - ] && f=$work/stdout
+    if [ "${x#*=}" != "$x" ]; then cmp -s "$f" "$examples/${x#*=}.mqo" || fail "$title: $f is not ${x#*=}.mqo"
+    else grep -aEq "${x#*~}" "$f" || fail "$title: no '${x#*~}' in $f"; fi
   done
+  [ "$failed" = "$was" ] && passed=$((passed + 1))
   cd "$work"
 done <<ROWS
-one input, one output|0||cube.bd1 one.mqo|one.mqo=cube
-an output named shorter than .bd1|0||cube.bd1 b|b=cube
-a second name in .bd1, in any case, makes a batch|0||cube.bd1 UP.BD1|cube.mqo=cube UP.mqo=cube
-beside the inputs, other names gain .mqo|0||map.DAT stairs.bd1 cube.bd1|map.DAT.mqo=cube stairs.mqo=stairs cube.mqo=cube
--d takes each name without its folder|0||-d outdir $work/run/stairs.bd1 map.DAT|outdir/stairs.mqo=stairs outdir/map.DAT.mqo=cube
-a failure does not stop the batch|1|$e read file (bd): folder.bd1|folder.bd1 cube.bd1|cube.mqo=cube
-standard output, written in place|0||cube.bd1 /dev/stdout|-=cube
-no operands|2|?*||
-a missing -d folder|2|?*|cube.bd1 -d nonexistent|
-an unknown option is named|2|*--frobnicate*|--frobnicate cube.bd1|
-a mesh that cannot be written fails|1|$e open file (glb): nodir/x.glb|--optimize cube.bd1 nodir/x.glb|
-an OBJ that cannot be written leaves no new MTL|1|$e open file (obj): outdir|-f obj cube.bd1 outdir|
+all|an input and its output|0||cube.bd1 one.mqo|one.mqo=cube
+all|--output names any file, --format its kind|0||cube.bd1 -o notes.txt -f mqo|notes.txt=cube
+all|a second operand in .bd1 (any case) makes a batch|0||cube.bd1 UP.BD1|cube.mqo=cube UP.mqo=cube
+all|a second operand not written by us is an input too|1|$e read file (bd): level.txt: shorter than its block count says|level.bd1 level.txt|level.mqo=cube
+all|the same name twice is refused|2|blockmqo-cli: level and level would both be written to level.mqo*|level level|
+all|outputs that collide are refused, naming the inputs|2|blockmqo-cli: p/a.bd1 and q/a.bd1 would both be written to out/a.mqo*|p/a.bd1 q/a.bd1 -d out|
+all|an output over another input is refused|2|blockmqo-cli: old would be written over old.mqo, an input of this run*|old old.mqo cube.bd1|
+all|beside the inputs, other names gain .mqo|0||map.DAT stairs.bd1|map.DAT.mqo=cube stairs.mqo=stairs
+all|-d takes each name without its folder|0||-d out p/a.bd1 map.DAT|out/a.mqo=cube out/map.DAT.mqo=cube
+all|a failure does not stop the batch|1|$e $dir_in|folder.bd1 cube.bd1|cube.mqo=cube
+all|a missing input names the reason|1|$e open file (bd): none.bd1: $nofile|none.bd1 x.mqo|
+all|a missing folder names the reason|1|$e open file (mqo): none/x.mqo: $nodir|cube.bd1 none/x.mqo|
+all|a map cut short|1|$e read file (bd): short.bd1: shorter than its block count says|short.bd1 -o x.mqo|
+all|standard input to a file|0||- x.mqo <cube.bd1|x.mqo=cube
+all|standard input to standard output|0||- <stairs.bd1|-=stairs
+all|a file to standard output|0||cube.bd1 -|-=cube
+all|standard input closed|1|$e read file (bd): standard input: ?*|- x.mqo <&-|
+all|a target probed with standard input closed|0||cube.bd1 old.mqo <&-|old.mqo=cube
+all|standard input has no name for -d|2|blockmqo-cli: standard input has no name to write into out*|- -d out <cube.bd1|
+all|an extension we do not write|2|blockmqo-cli: cannot tell what to write to x.gltf*|cube.bd1 -o x.gltf|
+all|--format against the extension|2|blockmqo-cli: --format glb contradicts the output's name y.obj*|-f glb cube.bd1 y.obj|
+all|--output with two inputs|2|blockmqo-cli: --output takes one input, not 2*|cube.bd1 stairs.bd1 -o x.mqo|
+all|an unknown option is named as unknown|2|blockmqo-cli: unknown option --frobnicate*|--frobnicate cube.bd1|
+all|a short one too|2|blockmqo-cli: unknown option -v*|-v|
+all|no operands|2|blockmqo-cli: no input given*|| 
+all|a missing -d folder|2|blockmqo-cli: *nonexistent*|cube.bd1 -d nonexistent|
+all|OBJ names its MTL without the folder|0||cube.bd1 out/x.OBJ|out/x.OBJ~^mtllib\sx\.mtl$ out/x.mtl~^newmtl
+all|OBJ batch with -f|0||-q -f obj cube.bd1|cube.obj~^mtllib\scube\.mtl$ cube.mtl~^newmtl
+all|glb to standard output|0||-q -f glb - <cube.bd1|-~^glTF
+all|hidden faces removed, corners kept apart|0||--remove-hidden-faces courtyard.bd1 c.mqo|c.mqo~^.face\s790\s c.mqo~^.vertex\s1544\s
+all|corners shared, faces kept|0||--share-vertices courtyard.bd1 c.mqo|c.mqo~^.face\s1158\s c.mqo~^.vertex\s788\s
+all|both|0||-q --optimize courtyard.bd1 c.mqo|c.mqo~^.face\s790\s c.mqo~^.vertex\s788\s
+all|an OBJ that cannot be written leaves no new MTL|1|$e open file (obj): out: ?*|-f obj cube.bd1 -o out|
+all|a texture number warned of|0|$w 2 faces $tex: tex.map|tex.map -o t.mqo -f mqo|t.mqo~^Metasequoia
+all|non-finite numbers warned of|0|$w 2 numbers are $nan: nan.map|nan.map -o t.mqo -f mqo|t.mqo~^Metasequoia
+all|blocks left out of a mesh|0|$w 2 blocks have *left out: nan2.map|nan2.map -o n.glb|n.glb~^glTF
+all|textures a glb cannot reference|0|$w 2 textures are not PNG or JPEG images*|cube.bd1 -o c.glb|c.glb~^glTF
+all|names warned of|0|$w 7 $name: names.map|names.map -o t.mqo -f mqo|t.mqo~^Metasequoia
+all|every kind, into the map itself|0|$w 1 face uses *$w 1 number is*$w 1 texture name holds*|-f mqo every.map -o every.map|every.map~^Metasequoia
+all|--quiet says none of it|0||-q -f mqo every.map -o every.map|every.map~^Metasequoia
+linux|standard output, written in place|0||-f mqo cube.bd1 -o /dev/stdout|-=cube
+wine|wildcards expanded by the program|0||-q C*.BD1 -d out|out/cube.mqo=cube out/courtyard.mqo=courtyard
 ROWS
-check "--help" 0 "" "$cli" --help
-grep -q "Exit status: 0 all converted" stdout || fail "--help explains no exit statuses"
-check "--version" 0 "" "$cli" --version
-[[ $(<stdout) == "blockmqo-cli "[0-9]*.[0-9]* ]] || fail "--version says $(<stdout)"
 
-# Warnings: maps patched from the cube (one block, textures 0 0 1 1 1 1) and
-# from two of it; a record starts at 312 and the next at 628 (x at +0, y +32,
-# z +64, u +96, textures +288). Each map is converted with its warnings, then
-# with --quiet into the same bytes with nothing said; the last one into itself.
-{ head -c 310 cube.bd1; printf '\2\0'; tail -c 316 cube.bd1; tail -c 316 cube.bd1; } >two.map
-tex="texture numbers outside 0-9, which some readers reject" nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
-name="a quote, line break, brace or parenthesis, which break"
-while IFS='|' read -r case map target patches want; do
-  cp "$map" orig.map && for p in $patches; do printf "${p#*=}" | dd of=orig.map bs=1 seek="${p%=*}" conv=notrunc status=none; done
-  [ -n "$want" ] && want=$(sed "s/^/blockmqo-cli: warning: /; s/\$/: case.map/" <<<"${want//;/$'\n'}")
-  cp orig.map case.map && check "$case" 0 "$want" "$cli" case.map "$target" && cp "$target" loud.mqo
-  cp orig.map case.map && check "$case, --quiet" 0 "" "$cli" --quiet case.map "$target"
-  head -c 22 loud.mqo | cmp -s - <(printf 'Metasequoia Document\r\n') || fail "$case: not a document"
-  cmp -s "$target" loud.mqo || fail "$case: --quiet writes other bytes"
-done <<CASES
-extremes readers accept|two.map|case.mqo|316=\377\377\177\177 604=\t\0\0\0 608=\0\0\0\0 612=\t\0\0\0 616=\0\0\0\0 620=\t\0\0\0|
-texture numbers|two.map|case.mqo|600=\377\377\377\377 604=\012\0\0\0 608=\t\0\0\0 936=\371\377\377\377|3 faces use $tex
-non-finite numbers|two.map|case.mqo|312=\0\0\200\177 372=\0\0\300\177 816=\0\0\200\377|3 numbers are $nan
-names|cube.bd1|case.mqo|0=\042 31=\r 62=\n 93={ 124=} 155=( 186=)|7 texture names hold $name the material lines in readers that read names
-every kind, into the map itself|cube.bd1|case.map|0=(x)\0 600=\014\0\0\0 396=\0\0\300\177|1 face uses a ${tex/numbers/number};1 number is $nan;1 texture name holds ${name/%break/breaks} the material line in readers that read names
-CASES
-
+check() { if "${@:2}"; then passed=$((passed + 1)); else fail "$1"; fi; }
+check "--help explains the exit statuses" grep -q "Exit status: 0 all converted" <("${prog[@]}" --help)
+check "--version" grep -qx "blockmqo-cli [0-9.]*" <("${prog[@]}" --version | tr -d '\r')
+if [ -n "$wine" ]; then
+  # Double-clicked, it is alone on its console: it explains itself and waits
+  # for a key (a terminal is such a console to Wine; the keys are typed).
+  check "alone on its console" grep -q "Pressanykeytoclosethiswindow" <(yes | timeout 120 script -qec "$wine $cli" /dev/null |
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d ' \r\n')
+else
+  # Progress on a terminal once a batch passes a second (a map that arrives
+  # late through a pipe holds it up), and never with --quiet.
+  set +f && cd tmpl && mkfifo late.bd1
+  for q in "" -q; do
+    (sleep 1.3; cat cube.bd1 >late.bd1) & script -qec "$cli $q cube.bd1 late.bd1 stairs.bd1" /dev/null >"$work/tty"
+    wait; grep -aq "blockmqo-cli: 2/3" "$work/tty"; found=$?
+    [ "$found/$q" = 0/ ] || [ "$found/$q" = 1/-q ] && passed=$((passed + 1)) || fail "progress ${q:-shown}"
+  done
+  # The manual page names the options of --help and no other, its synopsis
+  # each in one form at least; it lists every warning the table's runs
+  # printed (in the plural).
+  options() { grep -oE -- '(^|[^a-z0-9.])--?[a-z][a-z-]*' | sed 's/^[^-]*//' | sort -u; }
+  page=$(sed 's/\\-/-/g; s/\\f.//g' "$man")
+  check "options in --help and the manual page" diff <("$cli" --help | options) <(options <<<"$page")
+  synopsis=$(sed -n '/^.SH SYNOPSIS/,/^.SH DESC/p' <<<"$page" | options)
+  check "options in the synopsis" diff /dev/null <("$cli" --help | grep -oE '^ +-[-a-z,]+' | tr -d ' ' |
+    while IFS=, read -r a b; do grep -qxE -- "$a|${b:-$a}" <<<"$synopsis" || echo "$a"; done)
+  for f in "$(dirname "$man")"/completions/*; do
+    check "every option completed by ${f##*/}" diff /dev/null <("$cli" --help | grep -o -- '--[a-z-]*' | sort -u |
+      while read -r o; do grep -qe "${o#--}" "$f" || echo "$o"; done)
+  done
+  check "warnings in the manual page" diff /dev/null <(sed -n '/warning: 1 /!s/^blockmqo-cli: warning: [0-9]* \(.*\): [^:]*$/\1/p' "$work/warnings" |
+    sort -u | while read -r line; do grep -qF "$line" <<<"$page" || echo "$line"; done)
+fi
 echo "cli: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -3,8 +3,8 @@
 # fills (out/package).
 #   package_test.sh dist PACKAGE REBUILT_PACKAGE
 #       two runs of scripts/package in two folders give the same bytes; the
-#       checksums; the archive's documents, and both executables' icon,
-#       version and manifest
+#       checksums; the archive's documents and example maps, and both
+#       executables' icon, version and manifest
 #   package_test.sh deb PACKAGE EXAMPLES_DIR
 #       lintian on the source and binaries, AppStream, the desktop entry and
 #       icons, then installed with apt (as root): the companion, the file
@@ -29,11 +29,11 @@ dist)
   check "the checksums hold" sh -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' - "$pkg/dist"
   zip=$(echo "$pkg"/dist/*-win32.zip) && top=$(basename "$zip" .zip) && version=${top#*-} && version=${version%-*}
   check "the archive's files, in order" same "$(unzip -Z1 "$zip" | sed "s|^$top/||" | paste -sd' ')" \
-    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-cli.exe blockmqo.exe"
+    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/stairs.bd1 examples/stairs.mqo"
   unzip -q "$zip" -d "$work" && cd "$work/$top" || exit 1
   check "the documents have CR LF line ends only" same "$(cat ./*.txt | grep -vc $'\r$')" 0
-  check "notices of the five origins" same "$(grep -E '^(CLI11|winpthreads|The mingw-w64|Number conversion|The GCC) ' \
-    THIRD-PARTY-NOTICES.txt | cut -d' ' -f1-2 | paste -sd,)" "CLI11 (command-line,winpthreads (POSIX,The mingw-w64,Number conversion,The GCC"
+  check "notices of the six origins" same "$(grep -E '^(CLI11|winpthreads|The mingw-w64|Number conversion|The GCC|Ryu) ' \
+    THIRD-PARTY-NOTICES.txt | cut -d' ' -f1-2 | paste -sd,)" "CLI11 (command-line,winpthreads (POSIX,The mingw-w64,Number conversion,The GCC,Ryu (shortest"
   ico=$pkg/win32/packaging/blockmqo.ico
   check "the icon's sizes" same "$(icotool -l "$ico" | sed 's/.*--width=\([0-9]*\).*/\1/' | paste -sd' ')" "16 20 24 32 40 48 64 256"
   while read -r exe manifest description; do
@@ -57,8 +57,9 @@ deb)
   check "desktop entry validates" desktop-file-validate applications/$name.desktop
   check "the icons' sizes" same "$(file -b icons/hicolor/*/apps/$name.png | cut -d, -f2 | paste -sd,)" \
     " 128 x 128, 16 x 16, 22 x 22, 24 x 24, 256 x 256, 32 x 32, 48 x 48, 64 x 64"
-  check "manual pages, file types, examples" ls man/man1/$name.1.gz man/man1/$name-cli.1.gz mime/packages/$name.xml \
-    doc/$name/examples/cube.bd1 icons/hicolor/scalable/apps/$name.svg >/dev/null
+  check "manual pages, file types, examples, completions" ls man/man1/$name.1.gz man/man1/$name-cli.1.gz mime/packages/$name.xml \
+    doc/$name/examples/cube.bd1 icons/hicolor/scalable/apps/$name.svg bash-completion/completions/$name-cli \
+    zsh/vendor-completions/_$name-cli fish/vendor_completions.d/$name-cli.fish >/dev/null
   check "a copyright stanza for CLI11" has "$(cat doc/$name/copyright)" "Files: packaging/notices/cli11.txt"
   check "CLI11 listed as built in" has "$(dpkg-deb -f "$deb" Static-Built-Using)" "cli11 (= "
   check "the changelog dated by the last commit" same "$(date -d "$(zcat doc/$name/changelog.gz |
@@ -67,6 +68,8 @@ deb)
 
   apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 -y -q "$@" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; false; }; }
   check "apt installs the package" apt_get install "$deb"
+  check "the desktop program without a display says so, exit 1" same "$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/blockmqo 2>&1; echo $?)" \
+    "blockmqo: cannot open a display for its dialogs; blockmqo-cli converts without one"$'\n'1
   check "installed companion runs" same "$(/usr/bin/blockmqo-cli --version)" "blockmqo-cli $(dpkg-deb -f "$deb" Version)"
   check "an example converts byte for byte" sh -c '/usr/bin/blockmqo-cli "$1/cube.bd1" "$2" && cmp -s "$2" "$1/cube.mqo"' - "$examples" "$work/cube.mqo"
   cp "$examples/cube.bd1" "$work/level.bd1" && cp "$examples/cube.bd1" "$work/LEVEL.BD1"
