@@ -96,7 +96,7 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
     mkdirSync(join(work, ext));
     const { stderr } = spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' });
     const of = {};
-    for (const [, text, map] of stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*): (.*)$/gm)) (of[basename(map)] ||= []).push(text);
+    for (const [, text, map] of stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*?): ([^:\n]*\.bd1)(?:: .*)?$/gm)) (of[basename(map)] ||= []).push(text);
     return of;
   });
 
