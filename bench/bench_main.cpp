@@ -152,7 +152,7 @@ bool ConvertMesh(MeshFormat format, Mesh* counts = nullptr) {
   Mesh mesh;
   OutputFile file;
   std::vector<char> chunk(kMqoWriteChunk);
-  bool ok = BuildMesh(data, {true, true, glb, glb}, &mesh) == MeshResult::Ok &&
+  bool ok = BuildMesh(data, format, {.removeHiddenFaces = true, .shareVertices = true}, &mesh) == MeshResult::Ok &&
             OpenOutput((g_output + (glb ? ".glb" : ".mesh.mqo")).c_str(), &file) == MqoResult::Ok;
   if (ok) {
     MeshDocument doc{&data, &mesh, format, nullptr};

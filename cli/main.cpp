@@ -172,7 +172,7 @@ bool Convert(const Job& job, bool quiet) {
   hazards = CountMqoHazards(data);
   Mesh mesh{};
   std::vector<char> chunk;
-  if (isMesh && BuildMesh(data, job.mesh, &mesh) != MeshResult::Ok) result = MqoResult::OutOfMemory;
+  if (isMesh && BuildMesh(data, job.format, job.mesh, &mesh) != MeshResult::Ok) result = MqoResult::OutOfMemory;
   if (result == MqoResult::Ok) {
     try {
       chunk.resize(kMqoWriteChunk);
@@ -317,10 +317,6 @@ int main(int argc, char** argv) {
 
   int status = 0;
   for (Job& job : jobs) {
-    // OBJ and glTF cannot hold Inf or NaN; glTF shares a vertex only where
-    // its texture coordinates agree too.
-    job.mesh.dropNonFinite = job.format != MeshFormat::Mqo;
-    job.mesh.gltfVertices = job.format == MeshFormat::Glb;
     if (!Convert(job, quiet)) status = 1;
   }
   return status;

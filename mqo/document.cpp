@@ -4,10 +4,6 @@
 #include "mqo/mqo.h"
 #include "numtext/numtext.h"
 
-const std::int8_t FaceCornerTable[6][4] = {
-    {0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3},
-};
-
 const char kMqoDocumentHead[] = "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial ";
 const char kMqoObjectHead[] =
     "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"

@@ -18,9 +18,6 @@
 
 #include "blockdata/blockdata.h"
 
-// Corner numbers of each face; the document lists them in reverse.
-extern const std::int8_t FaceCornerTable[6][4];
-
 enum class MqoResult {
   Ok,
   InputOpenFailed,   // "Failed: open file (bd)"

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "tests/support/bd1.h"
+#include "tests/support/mesh_fixtures.h"
 
 namespace {
 
@@ -66,4 +67,30 @@ Fixtures CommittedMaps() {
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()})},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
+}
+
+std::vector<MeshFixture> MeshFixtures() {
+  std::vector<MeshFixture> fixtures;
+  for (std::string name : {"cube", "stairs", "courtyard", "courtyard-optimized"}) {
+    const bool optimized = name.ends_with("-optimized");
+    const std::string map = "examples/" + name.substr(0, name.find('-')) + ".bd1", path = "examples/" + name;
+    const MeshOptions options{optimized, optimized};
+    for (MeshFormat format : {MeshFormat::Obj, MeshFormat::Mtl, MeshFormat::Glb}) {
+      const char* extension = format == MeshFormat::Obj ? ".obj" : format == MeshFormat::Mtl ? ".mtl" : ".glb";
+      fixtures.push_back({map, path + extension, format, options, format == MeshFormat::Obj ? name + ".mtl" : ""});
+    }
+  }
+  return fixtures;
+}
+
+std::string WriteMeshFixture(const BlockData& data, const MeshFixture& fixture, std::size_t chunk) {
+  Mesh mesh;
+  if (BuildMesh(data, fixture.format, fixture.options, &mesh) != MeshResult::Ok) return "<out of memory>";
+  std::string bytes;
+  std::vector<char> buffer(chunk);
+  MeshCursor cursor{};
+  const MeshDocument doc{&data, &mesh, fixture.format, fixture.mtlFileName.c_str()};
+  while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), buffer.size())) bytes.append(buffer.data(), n);
+  ReleaseMesh(&mesh);
+  return bytes;
 }

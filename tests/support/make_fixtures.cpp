@@ -1,8 +1,10 @@
 // Rewrites the committed maps, and the examples' documents from the reference
-// writer: make_fixtures SOURCE_DIR.
+// writer, and the examples' OBJ, MTL and glb files from the mesh writers:
+// make_fixtures SOURCE_DIR.
 #include <cstdio>
 
 #include "tests/support/bd1.h"
+#include "tests/support/mesh_fixtures.h"
 #include "tests/support/reference_document.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +20,14 @@ int main(int argc, char** argv) {
       const std::string doc = ReferenceDocument(bytes.data());
       ok = WriteFileBytes(path + ".mqo", {doc.begin(), doc.end()}) && ok;
     }
+  }
+  for (const MeshFixture& fixture : MeshFixtures()) {
+    BlockData data;
+    const std::string map = ReadFileBytes(std::string(argv[1]) + "/" + fixture.map);
+    ok = ReadBlockDataBytes(map.data(), map.size(), &data) == ReadResult::Ok && ok;
+    const std::string bytes = WriteMeshFixture(data, fixture, kMqoWriteChunk);
+    ok = WriteFileBytes(std::string(argv[1]) + "/" + fixture.path, {bytes.begin(), bytes.end()}) && ok;
+    ReleaseBlockData(&data);
   }
   return ok ? 0 : 1;
 }
