@@ -2,7 +2,8 @@
 // the layout alone implies and hold nothing after a failure; an accepted map's
 // document, written in pieces of a size varied with the input, each into a
 // buffer of exactly that size (an overrun is AddressSanitizer's to catch),
-// equals the reference document composed from the bytes.
+// equals the reference document composed from the bytes; then its mesh is
+// checked (fuzz_mesh.cpp).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,15 +13,13 @@
 #include "blockdata/blockdata.h"
 #include "tests/support/reference_document.h"
 
-namespace {
+void CheckMesh(const BlockData& data, std::size_t capacity);
 
 void Check(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
   std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   // The file reader reads the same bytes through a memory file.
@@ -39,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   for (BlockData& data : read) {
     if (expected == ReadResult::Ok) {
       Check(WrittenDocument(data, capacity) == reference, "document differs from the reference");
+      if (&data == read) CheckMesh(data, capacity);
     } else {
       Check(data.count == 0 && data.blocks == nullptr && data.textureNames[0][0] == '\0', "held after a failure");
     }

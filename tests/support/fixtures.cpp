@@ -47,6 +47,16 @@ BlockRecord OddValues() {
   return r;
 }
 
+// What hidden-face removal must judge by where blocks lie: a sandwich of a
+// cube, a flat tile and a cube; two identical flat tiles; a block listed
+// mirrored on a cube; three and four faces on one place.
+std::vector<BlockRecord> MeshCrafted() {
+  auto cube = [](float x, float y, int texture) { return Box(x, y, 0, x + 1, y + 1, 1, texture); };
+  return {cube(0, 0, 5), Box(0, 1, 0, 1, 1, 1, 0), cube(0, 1, 5), Box(3, 0, 0, 4, 0, 1, 1), Box(3, 0, 0, 4, 0, 1, 1),
+          cube(6, 0, 0), Box(7, 0, 0, 6, 2, 1, 2), Box(7, -1, 0, 6, 0, 1, 2), cube(9, 0, 0), cube(10, 0, 1),
+          cube(10, 0, 1), cube(9, 0, 0)};
+}
+
 }  // namespace
 
 Fixtures CommittedMaps() {
@@ -65,6 +75,7 @@ Fixtures CommittedMaps() {
                                               "\x01\x82\xa0\xe9", std::string("\0after-nul", 10)},
                                              {Box(0, 0, 0, 1, 1, 1, -1)})},
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()})},
+          {"fuzz/seeds/mesh-crafted", BuildBd1({"a.png", "b.jpg"}, MeshCrafted())},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
 }
