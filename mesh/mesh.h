@@ -34,6 +34,7 @@
 #include <cstdint>
 
 #include "blockdata/blockdata.h"
+#include "mqo/mqo.h"
 
 enum class MeshFormat {
   Mqo,  // the document's header and materials, the object holds the mesh
@@ -68,14 +69,12 @@ enum class Turn : std::uint8_t {
 // How many times a polygon of this turn is written: once, twice or not.
 inline int Sides(Turn turn) { return turn == Turn::Both ? 2 : turn == Turn::None ? 0 : 1; }
 
-struct MeshVertex {
-  float x, y, z;  // document coordinates: x is the map's first axis negated
-};
+// Document coordinates: x is the map's first axis negated.
+using MeshVertex = MqoVertex;
 
-struct MeshFace {
-  std::uint32_t corner[4];  // vertex numbers, in the order the document lists them
-  float u[4], v[4];         // per corner, as the map gives them
-  std::int32_t texture;     // the map's texture number, any value
+// The document's face (corners in the order it lists them, a UV per corner
+// as the map gives them, the map's texture number), and what BuildMesh found.
+struct MeshFace : MqoFace {
   std::int32_t block;       // the block it came from
   std::uint8_t side;        // which of the block's faces, 0..5
   Turn turn;                // the face as a whole

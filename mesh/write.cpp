@@ -50,63 +50,14 @@ const char* const kOutOfRangeName = "texture number outside 0-9";
 
 // ---- MQO: the document's header and materials, the mesh as its object.
 
-enum MqoSection { kMqoHead, kMqoMaterials, kMqoObject, kMqoVertices, kMqoFaceHead, kMqoFaces, kMqoTail };
-
 std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const Mesh& mesh = *doc.mesh;
-  char* p = out;
-  // Texture numbers outside 0..9 get an eleventh material, after the usual ten.
-  const int materials = cursor->section <= kMqoMaterials && mesh.groupFaceCount[kOutOfRangeGroup]
-                            ? kTextureNameCount + 1 : kTextureNameCount;
-  while (cursor->section >= 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity) {
-    std::uint32_t& i = cursor->index;
-    switch (cursor->section) {
-      case kMqoHead:
-        p = Put(Put(PutUnsigned(Put(p, kMqoDocumentHead), static_cast<std::uint32_t>(materials)), " {"), "\r\n");
-        cursor->section = kMqoMaterials, i = 0;
-        break;
-      case kMqoMaterials:
-        if (i < kTextureNameCount) {
-          const char* name = doc.data->textureNames[i];
-          p += FormatMqoMaterial(*name ? name : "empty", name, p);
-        } else {
-          p += FormatMqoMaterial(kOutOfRangeName, "", p);
-        }
-        if (++i == static_cast<std::uint32_t>(materials)) cursor->section = kMqoObject, i = 0;
-        break;
-      case kMqoObject:
-        p = Put(PutUnsigned(Put(p, kMqoObjectHead), mesh.vertexCount), " {\r\n");
-        cursor->section = kMqoVertices;
-        break;
-      case kMqoVertices:
-        if (i < mesh.vertexCount) {
-          const MeshVertex& v = mesh.vertices[i++];
-          std::uint32_t bits[3];
-          std::memcpy(bits, &v, sizeof bits);
-          p += FormatMqoVertex(bits[0], bits[1], bits[2], p);
-        } else {
-          cursor->section = kMqoFaceHead, i = 0;
-        }
-        break;
-      case kMqoFaceHead:
-        p = Put(PutUnsigned(Put(p, "\t}\r\n\tface "), mesh.faceCount), " {\r\n");
-        cursor->section = kMqoFaces;
-        break;
-      case kMqoFaces:
-        if (i < mesh.faceCount) {
-          const MeshFace& face = mesh.faces[i++];
-          p += FormatMqoFace(face.corner, MeshGroup(face.texture), face.u, face.v, p);
-        } else {
-          cursor->section = kMqoTail;
-        }
-        break;
-      default:
-        p = Put(p, "\t}\r\n}\r\n\r\nEof");
-        cursor->section = -1;
-        break;
-    }
-  }
-  return static_cast<std::size_t>(p - out);
+  const MqoSource source{doc.data, mesh.vertices, mesh.vertexCount, mesh.faces, sizeof(MeshFace), mesh.faceCount,
+                         mesh.groupFaceCount[kOutOfRangeGroup] > 0};
+  MqoCursor mqo{cursor->section, static_cast<int>(cursor->index)};
+  const std::size_t n = MqoSourceNext(source, &mqo, out, capacity);
+  cursor->section = n ? mqo.section : -1, cursor->index = static_cast<std::uint32_t>(mqo.index);
+  return n;
 }
 
 // ---- OBJ and MTL: LF line ends, one material per group in use.

@@ -154,18 +154,4 @@ TEST(MeshDocument, TheCommittedFilesInAnyChunks) {
   }
 }
 
-// Without options the mesh's document is the document itself.
-TEST(MeshDocument, WithoutOptionsTheDocument) {
-  std::vector<BlockRecord> blocks = {Cube(0, 0, 0, 3), Tile(2, 1), Box(7, 0, 0, 8, 1, 1, 9)};
-  blocks[1].u[0][2] = NAN;
-  const BlockData data{{"w", "f"}, 3, blocks.data()};
-  Mesh mesh;
-  ASSERT_EQ(BuildMesh(data, MeshFormat::Mqo, {}, &mesh), MeshResult::Ok);
-  std::string document(1 << 16, '\0');
-  MqoCursor cursor{};
-  document.resize(MqoDocumentNext(data, &cursor, document.data(), document.size()));
-  EXPECT_EQ(Write({&data, &mesh, MeshFormat::Mqo, nullptr}, kMqoMinChunk), document);
-  ReleaseMesh(&mesh);
-}
-
 }  // namespace
