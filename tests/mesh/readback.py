@@ -6,20 +6,10 @@ every face of the map; the optimized ones a subsequence of them (in order,
 grouped by texture), since hidden faces go. Usage: readback.py EXAMPLES"""
 import json, os, struct, sys
 
-examples = sys.argv[1]
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
-failures = 0
-
-
-def check(ok, what):
-    global failures
-    if not ok:
-        failures += 1
-        print("FAIL:", what)
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", x))[0]
+failures = []
+check = lambda ok, what: ok or failures.append(what) or print("FAIL:", what)
+f32 = lambda x: struct.unpack("<f", struct.pack("<f", x))[0]
 
 
 def read_map(path):
@@ -38,20 +28,10 @@ def read_map(path):
     return names, [(g, face) for g in sorted(groups) for face in groups[g]]
 
 
-def outward(points, centre):
-    normal = [0.0, 0.0, 0.0]
-    for a, b in zip(points, points[1:] + points[:1]):
-        for j in range(3):
-            k, l = (j + 1) % 3, (j + 2) % 3
-            normal[j] += (a[k] - b[k]) * (a[l] + b[l])
-    middle = [sum(p[j] for p in points) / len(points) for j in range(3)]
-    return sum(normal[j] * (middle[j] - centre[j]) for j in range(3)) > 0
-
-
-def obj_name(names, g):
-    if g == 10:
-        return "texture_number_outside_0-9"
-    return "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
+def outward(points, centre):  # the Newell normal along the way from the block's centre
+    normal = [sum((a[(j + 1) % 3] - b[(j + 1) % 3]) * (a[(j + 2) % 3] + b[(j + 2) % 3])
+                  for a, b in zip(points, points[1:] + points[:1])) for j in range(3)]
+    return sum(normal[j] * (sum(p[j] for p in points) / len(points) - centre[j]) for j in range(3)) > 0
 
 
 def match(written, expected, full, what):
@@ -64,33 +44,32 @@ def match(written, expected, full, what):
             check(not full, f"{what}: face {expected[at]} missing")
             at += 1
         check(at < len(expected), f"{what}: face {group} {corners} is not the map's next")
-        if at < len(expected):
-            for polygon in polygons:
-                check(outward(polygon, expected[at][1][1]), f"{what}: {polygon} faces into its block")
+        for polygon in polygons if at < len(expected) else []:
+            check(outward(polygon, expected[at][1][1]), f"{what}: {polygon} faces into its block")
         at += 1
     check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
 
 
 def read_obj(base, names):
+    obj_name = lambda g: "texture_number_outside_0-9" if g == 10 else \
+        "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
     lines = open(base + ".obj").read().split("\n")
     check(lines[:3] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map"], f"{base}.obj: head {lines[:3]}")
     v, vt, faces, group = [], [], [], None
-    by_name = {obj_name(names, g): g for g in range(11)}
-    for line in lines[3:]:
-        word, *rest = line.split(" ") if line else [""]
+    for word, *rest in (line.split(" ") for line in lines[3:] if line):
         if word == "v":
             v.append(tuple(f32(float(x)) for x in rest))
         elif word == "vt":
             vt.append((f32(float(rest[0])), f32(1 - f32(float(rest[1])))))
         elif word == "usemtl":
-            group = by_name[rest[0]]
+            group = next(g for g in range(11) if obj_name(g) == rest[0])
         elif word == "f":
             corners = [(v[int(c.split("/")[0]) - 1], vt[int(c.split("/")[1]) - 1]) for c in rest]
             faces.append((group, corners, [[p for p, _ in corners]]))
     mtl = open(base + ".mtl").read()
-    for g in sorted({face[0] for face in faces}):
+    for g in {face[0] for face in faces}:
         texture = f"map_Kd {names[g]}\n" if g < 10 and names[g] else ""
-        check(f"\nnewmtl {obj_name(names, g)}\nKd 1 1 1\n{texture}" in mtl, f"{base}.mtl: material {g}")
+        check(f"\nnewmtl {obj_name(g)}\nKd 1 1 1\n{texture}" in mtl, f"{base}.mtl: material {g}")
     return faces
 
 
@@ -98,15 +77,13 @@ def read_glb(base, names):
     data = open(base + ".glb", "rb").read()
     magic, version, total, json_length, json_type = struct.unpack_from("<4sIIII", data)
     check((magic, version, total, json_type) == (b"glTF", 2, len(data), 0x4E4F534A), f"{base}.glb: header")
-    doc = json.loads(data[20:20 + json_length])
-    binary = data[28 + json_length:]
+    doc, binary = json.loads(data[20:20 + json_length]), data[28 + json_length:]
     check(struct.unpack_from("<I", data, 20 + json_length)[0] == len(binary) == doc["buffers"][0]["byteLength"],
           f"{base}.glb: BIN length")
 
     def accessor(i):
         a = doc["accessors"][i]
-        view = doc["bufferViews"][a["bufferView"]]
-        size = {"VEC3": 3, "VEC2": 2, "SCALAR": 1}[a["type"]]
+        view, size = doc["bufferViews"][a["bufferView"]], {"VEC3": 3, "VEC2": 2, "SCALAR": 1}[a["type"]]
         code = {5126: "f", 5123: "H", 5125: "I"}[a["componentType"]]
         values = struct.unpack_from(f"<{a['count'] * size}{code}", binary, view["byteOffset"])
         check(view["byteLength"] == a["count"] * size * struct.calcsize(code), f"{base}.glb: accessor {i} length")
@@ -114,18 +91,15 @@ def read_glb(base, names):
 
     faces = []
     for prim in doc["meshes"][0]["primitives"]:
-        material = doc["materials"][prim["material"]]
-        group = 10 if material["name"] == "texture number outside 0-9" else \
-            next(g for g in range(10) if (names[g] or "empty") == material["name"])
+        name = doc["materials"][prim["material"]]["name"]
+        group = next(g for g in range(11) if ("texture number outside 0-9" if g == 10 else names[g] or "empty") == name)
         a, positions = accessor(prim["attributes"]["POSITION"])
         check(a["min"] == [min(p[j] for p in positions) for j in range(3)] and
               a["max"] == [max(p[j] for p in positions) for j in range(3)], f"{base}.glb: bounds of {group}")
         uvs = accessor(prim["attributes"]["TEXCOORD_0"])[1]
-        indices = [i[0] for i in accessor(prim["indices"])[1]]
-        corners = [(positions[i], uvs[i]) for i in indices]
+        corners = [(positions[i[0]], uvs[i[0]]) for i in accessor(prim["indices"])[1]]
         # Two triangles a face, (0 1 2) and (0 2 3) of its corners, each outward.
-        for t in range(0, len(corners), 6):
-            first, second = corners[t:t + 3], corners[t + 3:t + 6]
+        for first, second in ((corners[t:t + 3], corners[t + 3:t + 6]) for t in range(0, len(corners), 6)):
             quad = first + [c for c in second if c not in first]
             faces.append((group, quad, [[p for p, _ in first], [p for p, _ in second]]))
             check(len(quad) == 4 and first[0] == second[0], f"{base}.glb: triangles {first} {second}")
@@ -133,12 +107,11 @@ def read_glb(base, names):
 
 
 for name in ("cube", "stairs", "courtyard", "courtyard-optimized"):
-    base = os.path.join(examples, name)
-    names, expected = read_map(os.path.join(examples, name.split("-")[0] + ".bd1"))
-    full = not name.endswith("optimized")
-    match(read_obj(base, names), expected, full, base + ".obj")
-    glb = read_glb(base, names)
-    match(glb, expected, full, base + ".glb")
-    check(len(glb) == len(read_obj(base, names)), f"{base}: the OBJ and glb hold different faces")
+    base = os.path.join(sys.argv[1], name)
+    names, expected = read_map(os.path.join(sys.argv[1], name.split("-")[0] + ".bd1"))
+    obj, glb = read_obj(base, names), read_glb(base, names)
+    for faces, ext in ((obj, ".obj"), (glb, ".glb")):
+        match(faces, expected, not name.endswith("optimized"), base + ext)
+    check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
 print(f"mesh readback: {'0 passed, 1 failed' if failures else '1 passed, 0 failed'}")
-sys.exit(failures > 0)
+sys.exit(bool(failures))

@@ -1,7 +1,7 @@
+#include <algorithm>
 #include <cstring>
 
 #include "tests/support/bd1.h"
-#include "tests/support/mesh_fixtures.h"
 
 namespace {
 
@@ -80,28 +80,28 @@ Fixtures CommittedMaps() {
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
 }
 
-std::vector<MeshFixture> MeshFixtures() {
-  std::vector<MeshFixture> fixtures;
-  for (std::string name : {"cube", "stairs", "courtyard", "courtyard-optimized"}) {
-    const bool optimized = name.ends_with("-optimized");
-    const std::string map = "examples/" + name.substr(0, name.find('-')) + ".bd1", path = "examples/" + name;
-    const MeshOptions options{optimized, optimized};
-    for (MeshFormat format : {MeshFormat::Obj, MeshFormat::Mtl, MeshFormat::Glb}) {
-      const char* extension = format == MeshFormat::Obj ? ".obj" : format == MeshFormat::Mtl ? ".mtl" : ".glb";
-      fixtures.push_back({map, path + extension, format, options, format == MeshFormat::Obj ? name + ".mtl" : ""});
-    }
-  }
-  return fixtures;
+std::vector<std::string> MeshFixtures() {
+  std::vector<std::string> paths;
+  for (const char* name : {"cube", "stairs", "courtyard", "courtyard-optimized"})
+    for (const char* extension : {".obj", ".mtl", ".glb"}) paths.push_back(std::string("examples/") + name + extension);
+  return paths;
 }
 
-std::string WriteMeshFixture(const BlockData& data, const MeshFixture& fixture, std::size_t chunk) {
+std::string WriteMeshFixture(const std::string& source, const std::string& path, std::size_t chunk) {
+  // examples/NAME[-optimized].EXT: the map NAME.bd1, with --optimize or without.
+  const std::size_t dot = path.rfind('.'), dash = path.find('-');
+  const std::string map = ReadFileBytes(source + "/" + path.substr(0, std::min(dot, dash)) + ".bd1"), ext = path.substr(dot);
+  const MeshFormat format = ext == ".obj" ? MeshFormat::Obj : ext == ".mtl" ? MeshFormat::Mtl : MeshFormat::Glb;
+  const bool optimized = dash != std::string::npos;
+  const std::string mtl = path.substr(9, dot - 9) + ".mtl";  // without the folder
+  BlockData data;
   Mesh mesh;
-  if (BuildMesh(data, fixture.format, fixture.options, &mesh) != MeshResult::Ok) return "<out of memory>";
-  std::string bytes;
-  std::vector<char> buffer(chunk);
-  MeshCursor cursor{};
-  const MeshDocument doc{&data, &mesh, fixture.format, fixture.mtlFileName.c_str()};
-  while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), buffer.size())) bytes.append(buffer.data(), n);
-  ReleaseMesh(&mesh);
+  if (ReadBlockDataBytes(map.data(), map.size(), &data) != ReadResult::Ok) return "<no map>";
+  std::string bytes = "<out of memory>";
+  if (BuildMesh(data, format, {optimized, optimized}, &mesh) == MeshResult::Ok) {
+    bytes = WriteMesh({&data, &mesh, format, mtl.c_str()}, chunk);
+    ReleaseMesh(&mesh);
+  }
+  ReleaseBlockData(&data);
   return bytes;
 }

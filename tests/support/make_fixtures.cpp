@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "tests/support/bd1.h"
-#include "tests/support/mesh_fixtures.h"
 #include "tests/support/reference_document.h"
 
 int main(int argc, char** argv) {
@@ -21,13 +20,9 @@ int main(int argc, char** argv) {
       ok = WriteFileBytes(path + ".mqo", {doc.begin(), doc.end()}) && ok;
     }
   }
-  for (const MeshFixture& fixture : MeshFixtures()) {
-    BlockData data;
-    const std::string map = ReadFileBytes(std::string(argv[1]) + "/" + fixture.map);
-    ok = ReadBlockDataBytes(map.data(), map.size(), &data) == ReadResult::Ok && ok;
-    const std::string bytes = WriteMeshFixture(data, fixture, kMqoWriteChunk);
-    ok = WriteFileBytes(std::string(argv[1]) + "/" + fixture.path, {bytes.begin(), bytes.end()}) && ok;
-    ReleaseBlockData(&data);
+  for (const std::string& path : MeshFixtures()) {
+    const std::string bytes = WriteMeshFixture(argv[1], path, kMqoWriteChunk);
+    ok = WriteFileBytes(std::string(argv[1]) + "/" + path, {bytes.begin(), bytes.end()}) && ok;
   }
   return ok ? 0 : 1;
 }
