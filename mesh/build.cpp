@@ -7,6 +7,7 @@
 // (numbering the positions: two 20-byte records and a number a vertex). For
 // the largest map (32767 blocks) that is 14.2 MB of mesh and at most 11.8 MB
 // more, beside the block array's 10.4 MB.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -123,15 +124,40 @@ Keyed<W>* SortByKey(Keyed<W>* a, Keyed<W>* b, std::uint32_t n) {
   return a;
 }
 
+// Within a run of n items that may be equal (in item order), points each at
+// the first equal one. The run's distinct keys so far are kept in scratch
+// and compared pair by pair, as a run seldom holds more than one or two; a
+// run with many, as a map aimed at the hash would make, is sorted by its
+// whole keys instead, so that no input costs more than linear time. scratch
+// has room for n items.
+constexpr std::uint32_t kFewDistinct = 16;
+template <int W>
+void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t* first) {
+  auto same = [](const Keyed<W>& x, const Keyed<W>& y) { return std::memcmp(x.key, y.key, sizeof x.key) == 0; };
+  std::uint32_t distinct = 0;
+  for (std::uint32_t e = 0; n > 1 && e < n; ++e) {
+    std::uint32_t r = 0;
+    while (r < distinct && !same(scratch[r], run[e])) ++r;
+    if (r < distinct) {
+      first[run[e].item] = scratch[r].item;
+    } else if (distinct < kFewDistinct) {
+      scratch[distinct++] = run[e];
+    } else {
+      const Keyed<W>* sorted = SortByKey<W>(run, scratch, n);
+      for (std::uint32_t k = 1, start = 0; k < n; ++k)
+        if (same(sorted[k], sorted[start])) first[sorted[k].item] = sorted[start].item;
+        else start = k;
+      return;
+    }
+  }
+}
+
 // Finds, for each of n items, the first item equal to it: first[i] = the
 // smallest j whose key equals i's (i itself if none). key(i, words) gives an
 // item's W words, or false to leave it alone. The items are sorted by the top
 // 22 bits of their keys' hash, so equal keys meet in runs: nothing is looked
-// up at random, which costs a cache miss an item on large maps. A short run
-// is compared pair by pair; a long one, as a map aimed at the hash would
-// make, is sorted by its whole keys, so no input costs more than linear time.
-// 2 x (8 + 4W) bytes an item while it runs.
-constexpr std::uint32_t kShortRun = 16;
+// up at random, which costs a cache miss an item on large maps. 2 x (8 + 4W)
+// bytes an item while it runs.
 template <int W, typename KeyFn>
 bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
   auto* a = Allocate<Keyed<W>>(n);
@@ -147,25 +173,9 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
   }
   for (int shift = 10; m && shift < 32; shift += 11)
     if (SortDigit<W>(a, b, m, shift, [](const Keyed<W>& x) { return x.hash; })) std::swap(a, b);
-  auto same = [](const Keyed<W>& x, const Keyed<W>& y) { return std::memcmp(x.key, y.key, sizeof x.key) == 0; };
   for (std::uint32_t j = 0, k; j < m; j = k) {
     for (k = j + 1; k < m && a[k].hash >> 10 == a[j].hash >> 10;) ++k;
-    if (k - j > kShortRun) {
-      const Keyed<W>* sorted = SortByKey<W>(a + j, b + j, k - j);
-      for (std::uint32_t e = 1, run = 0; e < k - j; ++e)
-        if (same(sorted[e], sorted[run])) first[sorted[e].item] = sorted[run].item;
-        else run = e;
-      continue;
-    }
-    // The run's distinct keys so far go in b; a run seldom holds two.
-    Keyed<W>* distinct = b + j;
-    std::uint32_t count = 0;
-    for (std::uint32_t e = j; k - j > 1 && e < k; ++e) {
-      std::uint32_t r = 0;
-      while (r < count && !same(distinct[r], a[e])) ++r;
-      if (r == count) distinct[count++] = a[e];
-      else first[a[e].item] = distinct[r].item;
-    }
+    FirstInRun<W>(a + j, b + j, k - j, first);
   }
   std::free(a), std::free(b);
   return true;
@@ -334,22 +344,61 @@ void FindBounds(Mesh* mesh) {
   }
 }
 
+// FirstOfEqual for items that equal items put in the same bucket (a
+// corner's vertex): the items are counted into their buckets, in order, and
+// each bucket compared like a run of equal hashes. Less memory and fewer
+// passes than sorting by a hash: 4 bytes an item and a bucket.
+template <int W, typename BucketFn, typename KeyFn>
+bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketFn& bucket, const KeyFn& key,
+                           std::uint32_t* first) {
+  auto* end = static_cast<std::uint32_t*>(std::calloc(buckets + 1, sizeof(std::uint32_t)));
+  auto* order = Allocate<std::uint32_t>(n);
+  Keyed<W>* run = nullptr;
+  bool ok = end && order;
+  std::uint32_t largest = 0;
+  for (std::uint32_t i = 0; ok && i < n; ++i) ++end[bucket(i) + 1], first[i] = i;
+  for (std::uint32_t b = 0; ok && b < buckets; ++b) largest = std::max(largest, end[b + 1]), end[b + 1] += end[b];
+  for (std::uint32_t i = 0; ok && i < n; ++i) order[end[bucket(i)]++] = i;
+  ok = ok && (run = Allocate<Keyed<W>>(2 * std::size_t{largest})) != nullptr;
+  for (std::uint32_t b = 0, begin = 0; ok && b < buckets; begin = end[b++]) {
+    for (std::uint32_t j = begin; j < end[b]; ++j) key(run[j - begin].item = order[j], run[j - begin].key);
+    FirstInRun<W>(run, run + largest, end[b] - begin, first);
+  }
+  std::free(end), std::free(order), std::free(run);
+  return ok;
+}
+
 // One glTF vertex per group, mesh vertex and exact UV pair, numbered in each
 // group in order of first use.
-static_assert(8 * kMaxBlockCount <= 1 << 18 && kMeshGroups <= 1 << 14);
 bool NumberGltfVertices(Mesh* mesh) {
   const std::uint32_t corners = 4 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
+  auto vertex = [&](std::uint32_t c) { return mesh->faces[c / 4].corner[c % 4]; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
     const MeshFace& face = mesh->faces[c / 4];
-    const std::uint32_t group = static_cast<std::uint32_t>(MeshGroup(face.texture));
-    words[0] = group << 18 | face.corner[c % 4], words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
+    words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
+    words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
     return true;
   };
-  if (!number || !FirstOfEqual<3>(corners, key, number)) return false;
+  if (!number || !FirstOfEqualInBuckets<3>(corners, mesh->vertexCount, vertex, key, number)) return false;
   // A corner's first equal comes before it and is numbered by then.
   for (std::uint32_t c = 0; c < corners; ++c)
     number[c] = number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 4].texture)]++ : number[number[c]];
+  return true;
+}
+
+// With shared corners, the OBJ's texture coordinates are shared too: one per
+// exact UV pair, numbered in order of first use. Most maps use few pairs, so
+// the OBJ holds far fewer lines than one a corner.
+bool NumberTexcoords(Mesh* mesh) {
+  const std::uint32_t corners = 4 * mesh->faceCount;
+  std::uint32_t* number = mesh->texcoord = Allocate<std::uint32_t>(corners);
+  auto key = [&](std::uint32_t c, std::uint32_t* words) {
+    words[0] = Key(mesh->faces[c / 4].u[c % 4]), words[1] = Key(mesh->faces[c / 4].v[c % 4]);
+    return true;
+  };
+  if (!number || !FirstOfEqual<2>(corners, key, number)) return false;
+  for (std::uint32_t c = 0; c < corners; ++c) number[c] = number[c] == c ? mesh->texcoordCount++ : number[number[c]];
   return true;
 }
 
@@ -407,6 +456,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   if (ok && !document) ok = GroupFaces(mesh);
   if (ok) FindBounds(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
+  if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (!ok) {
     ReleaseMesh(mesh);
     return MeshResult::OutOfMemory;
@@ -418,5 +468,6 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->vertices);
   std::free(mesh->faces);
   std::free(mesh->gltfCorner);
+  std::free(mesh->texcoord);
   *mesh = Mesh{};
 }

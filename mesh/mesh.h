@@ -9,7 +9,8 @@
 //  - which way each face, and each of its two triangles, turns (Turn below);
 //  - with removeHiddenFaces, faces that face each other go (below);
 //  - with shareVertices, corners at the same position become one vertex (UVs
-//    stay with the face corner, so nothing is lost);
+//    stay with the face corner, so nothing is lost; in OBJ, equal UV pairs
+//    become one texture coordinate);
 //  - the grouping by texture, the bounds, and for glb the glTF vertices.
 // With either option, a vertex that no remaining face uses is dropped. MQO
 // without options is the document's own mesh: 8 vertices and 6 faces a block.
@@ -97,6 +98,11 @@ struct Mesh {
   // pair, numbered in order of first use; gltfVertexCount[g] in group g.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
+  // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
+  // k's texture coordinate, one per exact UV pair, in order of first use;
+  // texcoordCount of them. Otherwise null: one a corner.
+  std::uint32_t* texcoord;
+  std::uint32_t texcoordCount;
 };
 
 enum class MeshResult { Ok, OutOfMemory };

@@ -87,12 +87,12 @@ enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjFaces };
 
 // A face's corners as listed, or reversed: the OBJ numbers of its vertex and
 // texture coordinate, counter-clockwise seen from outside.
-char* PutObjFace(char* p, const MeshFace& face, std::uint32_t f, bool reversed) {
+char* PutObjFace(char* p, const Mesh& mesh, std::uint32_t f, bool reversed) {
   p = Put(p, "f");
   for (int k = 0; k < 4; ++k) {
-    const auto corner = static_cast<std::uint32_t>(reversed ? 3 - k : k);
-    p = PutUnsigned(Put(p, " "), face.corner[corner] + 1);
-    p = PutUnsigned(Put(p, "/"), 4 * f + corner + 1);
+    const std::uint32_t corner = 4 * f + static_cast<std::uint32_t>(reversed ? 3 - k : k);
+    p = PutUnsigned(Put(p, " "), mesh.faces[f].corner[corner % 4] + 1);
+    p = PutUnsigned(Put(p, "/"), (mesh.texcoord ? mesh.texcoord[corner] : corner) + 1);
   }
   return Put(p, "\n");
 }
@@ -120,16 +120,19 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           const MeshVertex& v = mesh.vertices[i++];
           p = Put(PutFloat(Put(PutFloat(Put(PutFloat(Put(p, "v "), v.x), " "), v.y), " "), v.z), "\n");
         } else {
-          cursor->section = kObjTexcoords, i = 0;
+          cursor->section = kObjTexcoords, i = 0, cursor->part = 0;
         }
         break;
       case kObjTexcoords:
-        // Four per face, in corner order; V counts up from the bottom here.
+        // One per corner, or per UV pair at its first use, in corner order;
+        // V counts up from the bottom here.
+        for (; i < 4 * mesh.faceCount && mesh.texcoord && mesh.texcoord[i] != cursor->part; ++i) {
+        }
         if (i < 4 * mesh.faceCount) {
           const MeshFace& face = mesh.faces[i / 4];
           p = PutFloat(Put(p, "vt "), face.u[i % 4]);
           p = Put(PutFloat(Put(p, " "), 1.0f - face.v[i % 4]), "\n");
-          ++i;
+          ++i, ++cursor->part;
         } else {
           cursor->section = kObjFaces, i = 0;
         }
@@ -144,8 +147,8 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         const int group = MeshGroup(face.texture);
         if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
           p = Put(PutObjName(Put(p, "usemtl "), doc, group), "\n");
-        if (face.turn != Turn::Reversed) p = PutObjFace(p, face, i, false);
-        if (face.turn != Turn::Listed) p = PutObjFace(p, face, i, true);
+        if (face.turn != Turn::Reversed) p = PutObjFace(p, mesh, i, false);
+        if (face.turn != Turn::Listed) p = PutObjFace(p, mesh, i, true);
         ++i;
         break;
     }
