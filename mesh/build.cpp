@@ -46,18 +46,22 @@ T* Allocate(std::size_t count) {
 
 // ---- Which way a polygon turns: the one formula for faces and triangles.
 
-// Its Newell normal, along the face's outward direction. Without area (the
-// normal is 0, or not a number) it turns no way; across nothing (the
-// direction is 0, or at right angles) it turns both ways.
-Turn TurnOf(const MeshVertex* v, const std::uint32_t* corner, const int* order, int n, const double (&outward)[3]) {
-  double normal[3] = {};
-  for (int i = 0; i < n; ++i) {
+// A triangle's normal (twice its area), by Newell's sum over its edges; a
+// face's is the sum of its two triangles'.
+void AddNormal(const MeshVertex* v, const std::uint32_t* corner, const int (&order)[3], double (&normal)[3]) {
+  for (int i = 0; i < 3; ++i) {
     const MeshVertex& a = v[corner[order[i]]];
-    const MeshVertex& b = v[corner[order[(i + 1) % n]]];
+    const MeshVertex& b = v[corner[order[(i + 1) % 3]]];
     normal[0] += (double{a.y} - b.y) * (double{a.z} + b.z);
     normal[1] += (double{a.z} - b.z) * (double{a.x} + b.x);
     normal[2] += (double{a.x} - b.x) * (double{a.y} + b.y);
   }
+}
+
+// The one formula for faces and triangles: the normal along the outward
+// direction. Without area (the normal is 0, or not a number) it turns no
+// way; across nothing (the direction is 0, or at right angles) both ways.
+Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
   const double dot = normal[0] * outward[0] + normal[1] * outward[1] + normal[2] * outward[2];
   if ((normal[0] == 0 && normal[1] == 0 && normal[2] == 0) || std::isnan(dot)) return Turn::None;
   return dot > 0 ? Turn::Listed : dot < 0 ? Turn::Reversed : Turn::Both;
@@ -76,9 +80,14 @@ void SetTurns(const MeshVertex* v, std::uint32_t base, int f, MeshFace* face) {
     outward[1] += double{own.y} - across.y;
     outward[2] += double{own.z} - across.z;
   }
-  static const int kQuad[4] = {0, 1, 2, 3}, kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
-  face->turn = TurnOf(v, face->corner, kQuad, 4, outward);
-  for (int t = 0; t < 2; ++t) face->triangle[t] = TurnOf(v, face->corner, kTriangles[t], 3, outward);
+  static const int kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
+  double normal[2][3] = {}, sum[3];
+  for (int t = 0; t < 2; ++t) {
+    AddNormal(v, face->corner, kTriangles[t], normal[t]);
+    face->triangle[t] = TurnOf(normal[t], outward);
+  }
+  for (int j = 0; j < 3; ++j) sum[j] = normal[0][j] + normal[1][j];
+  face->turn = TurnOf(sum, outward);
   // A crossed quad's halves cancel out; it still has area to draw.
   if (face->turn == Turn::None && (face->triangle[0] != Turn::None || face->triangle[1] != Turn::None))
     face->turn = Turn::Both;
@@ -325,22 +334,25 @@ bool GroupFaces(Mesh* mesh) {
   return true;
 }
 
+// Each group's corners' bounds, and all faces'. OBJ and glb hold no Inf or NaN.
 void FindBounds(Mesh* mesh) {
-  bool seen[kMeshGroups + 1] = {};
-  auto include = [&](int g, float (&low)[3], float (&high)[3], const MeshVertex& v) {
-    const float xyz[3] = {v.x, v.y, v.z};
-    for (int j = 0; j < 3; ++j) {
-      if (!seen[g] || xyz[j] < low[j]) low[j] = xyz[j];
-      if (!seen[g] || xyz[j] > high[j]) high[j] = xyz[j];
-    }
-    seen[g] = true;
-  };
+  float (*low)[3] = mesh->groupMin, (*high)[3] = mesh->groupMax;
+  for (int g = 0; g < kMeshGroups; ++g)
+    for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
   for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
     const int g = MeshGroup(mesh->faces[f].texture);
     for (std::uint32_t c : mesh->faces[f].corner) {
-      include(g, mesh->groupMin[g], mesh->groupMax[g], mesh->vertices[c]);
-      include(kMeshGroups, mesh->min, mesh->max, mesh->vertices[c]);
+      const float xyz[3] = {mesh->vertices[c].x, mesh->vertices[c].y, mesh->vertices[c].z};
+      for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
+  }
+  for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
+    for (int j = 0; j < 3 && mesh->groupFaceCount[g]; ++j) {
+      mesh->min[j] = seen ? std::min(mesh->min[j], low[g][j]) : low[g][j];
+      mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
+    }
+    seen |= mesh->groupFaceCount[g] != 0;
+    if (!mesh->groupFaceCount[g]) std::fill(low[g], low[g] + 3, 0.0f), std::fill(high[g], high[g] + 3, 0.0f);
   }
 }
 
@@ -454,7 +466,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
     mesh->groupIndexCount[MeshGroup(face.texture)] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
   }
   if (ok && !document) ok = GroupFaces(mesh);
-  if (ok) FindBounds(mesh);
+  if (ok && !document) FindBounds(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (!ok) {
