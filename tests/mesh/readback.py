@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Reads the committed OBJ, MTL and glb files beside the examples back on its
-own and compares them with their maps: every face's positions, UVs, winding
-and material, every glb accessor and bound. Without options the files hold
-every face of the map; the optimized ones a subsequence of them (in order,
-grouped by texture), since hidden faces go. Usage: readback.py EXAMPLES"""
-import json, os, struct, sys
+"""Reads the committed OBJ, MTL and glb files beside the examples and a fuzz
+seed of odd texture names back on its own and compares them with their maps:
+every face's positions, UVs, winding and material, every material's name and
+image, every glb accessor and bound. Without options the files hold every
+face of the map; the optimized ones a subsequence of them (in order, grouped
+by texture), since hidden faces go. Usage: readback.py SOURCE_DIR"""
+import json, os, struct, sys, urllib.parse
 
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
 failures = []
@@ -16,7 +17,7 @@ def read_map(path):
     """Names and, grouped by texture (file order within a group), each face:
     its four corners' (position, uv) as listed, and its block's centre."""
     data = open(path, "rb").read()
-    names = [data[31 * i:31 * i + 31].split(b"\0")[0].decode("latin-1") for i in range(10)]
+    names = [data[31 * i:31 * i + 31].split(b"\0")[0].decode("latin-1") for i in range(10)]  # bytes as they are
     groups = {}
     for b in range(struct.unpack_from("<h", data, 310)[0]):
         r = struct.unpack_from("<72f6i", data, 312 + 316 * b)
@@ -50,10 +51,12 @@ def match(written, expected, full, what):
     check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
 
 
-def read_obj(base, names):
-    obj_name = lambda g: "texture_number_outside_0-9" if g == 10 else \
+def read_obj(base, names, used):
+    plain = lambda g: "texture_number_outside_0-9" if g == 10 else \
         "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
-    lines = open(base + ".obj").read().split("\n")
+    # A name an earlier group in use has already is followed by _ and the number.
+    obj_name = lambda g: plain(g) + (f"_{g}" if any(plain(e) == plain(g) for e in used if e < g) else "")
+    lines = open(base + ".obj", encoding="latin-1").read().split("\n")
     check(lines[:3] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map"], f"{base}.obj: head {lines[:3]}")
     v, vt, faces, group = [], [], [], None
     for word, *rest in (line.split(" ") for line in lines[3:] if line):
@@ -66,14 +69,14 @@ def read_obj(base, names):
         elif word == "f":
             corners = [(v[int(c.split("/")[0]) - 1], vt[int(c.split("/")[1]) - 1]) for c in rest]
             faces.append((group, corners, [[p for p, _ in corners]]))
-    mtl = open(base + ".mtl").read()
+    mtl = open(base + ".mtl", encoding="latin-1").read()
     for g in {face[0] for face in faces}:
-        texture = f"map_Kd {names[g]}\n" if g < 10 and names[g] else ""
+        texture = f"map_Kd {names[g].replace(chr(13), '_').replace(chr(10), '_')}\n" if g < 10 and names[g] else ""
         check(f"\nnewmtl {obj_name(g)}\nKd 1 1 1\n{texture}" in mtl, f"{base}.mtl: material {g}")
     return faces
 
 
-def read_glb(base, names):
+def read_glb(base, names, used):
     data = open(base + ".glb", "rb").read()
     magic, version, total, json_length, json_type = struct.unpack_from("<4sIIII", data)
     check((magic, version, total, json_type) == (b"glTF", 2, len(data), 0x4E4F534A), f"{base}.glb: header")
@@ -89,10 +92,22 @@ def read_glb(base, names):
         check(view["byteLength"] == a["count"] * size * struct.calcsize(code), f"{base}.glb: accessor {i} length")
         return a, [values[k:k + size] for k in range(0, len(values), size)]
 
+    def utf8(name):  # JSON strings are UTF-8: a name that is not is taken as Latin-1
+        try:
+            return name.encode("latin-1").decode("utf-8")
+        except UnicodeDecodeError:
+            return name
+
     faces = []
-    for prim in doc["meshes"][0]["primitives"]:
-        name = doc["materials"][prim["material"]]["name"]
-        group = next(g for g in range(11) if ("texture number outside 0-9" if g == 10 else names[g] or "empty") == name)
+    for group, prim in zip(sorted(used), doc["meshes"][0]["primitives"], strict=True):  # one a group in use
+        material = doc["materials"][prim["material"]]
+        check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
+              f"{base}.glb: material {group} {material['name']}")
+        image = group < 10 and names[group].lower().endswith((".png", ".jpg", ".jpeg"))
+        texture = material["pbrMetallicRoughness"].get("baseColorTexture")
+        uri = texture and doc["images"][doc["textures"][texture["index"]]["source"]]["uri"]
+        check(uri == (urllib.parse.quote(names[group].replace("\\", "/").encode("latin-1"), safe="/") if image else None),
+              f"{base}.glb: image of {group}: {uri}")
         a, positions = accessor(prim["attributes"]["POSITION"])
         check(a["min"] == [min(p[j] for p in positions) for j in range(3)] and
               a["max"] == [max(p[j] for p in positions) for j in range(3)], f"{base}.glb: bounds of {group}")
@@ -106,10 +121,12 @@ def read_glb(base, names):
     return faces
 
 
-for name in ("cube", "stairs", "courtyard", "courtyard-optimized"):
+for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
+             "fuzz/seeds/names-edge"):
     base = os.path.join(sys.argv[1], name)
-    names, expected = read_map(os.path.join(sys.argv[1], name.split("-")[0] + ".bd1"))
-    obj, glb = read_obj(base, names), read_glb(base, names)
+    names, expected = read_map(os.path.join(sys.argv[1], name.replace("-optimized", "") + ".bd1"))
+    used = {g for g, _ in expected}
+    obj, glb = read_obj(base, names, used), read_glb(base, names, used)
     for faces, ext in ((obj, ".obj"), (glb, ".glb")):
         match(faces, expected, not name.endswith("optimized"), base + ext)
     check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
