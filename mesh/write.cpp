@@ -385,7 +385,7 @@ std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* 
 
 void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
   const Mesh& mesh = *doc.mesh;
-  *layout = GlbLayout{};
+  std::memset(layout, 0, sizeof *layout);  // 20 KB: no copy through the stack
   for (std::uint32_t g = 0, first = 0; g < kMeshGroups; first += mesh.groupFaceCount[g++]) {
     if (!mesh.groupFaceCount[g]) continue;
     GlbPrimitive& prim = layout->primitive[layout->count++];

@@ -115,7 +115,7 @@ BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
   if (BuildMesh(g_map, f, MeshOptions{.removeHiddenFaces = true, .shareVertices = true}, &g_mesh) != MeshResult::Ok)
     return MqoResultMessage(MqoResult::OutOfMemory);
   g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName};
-  g_meshCursor = MeshCursor{};
+  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 20 KB: no copy through the stack
   return nullptr;
 }
 
