@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -145,32 +146,69 @@ BENCHMARK_CAPTURE(Run, naive, WriteNaive)->Unit(benchmark::kMillisecond)->UseRea
 
 // The mesh of the largest map with both options, file to file like Convert:
 // read, build, write atomically in the conversion's pieces.
-bool ConvertMesh(MeshFormat format, Mesh* counts = nullptr) {
+bool ConvertMesh(MeshFormat format, const std::string& input, Mesh* counts = nullptr) {
   BlockData data;
-  if (ReadBlockDataFile(Input(kMaxBlockCount).c_str(), &data) != ReadResult::Ok) return false;
-  const bool glb = format == MeshFormat::Glb;
+  if (ReadBlockDataFile(input.c_str(), &data) != ReadResult::Ok) return false;
   Mesh mesh;
   OutputFile file;
   std::vector<char> chunk(kMqoWriteChunk);
-  bool ok = BuildMesh(data, {true, true, glb, glb}, &mesh) == MeshResult::Ok &&
-            OpenOutput((g_output + (glb ? ".glb" : ".mesh.mqo")).c_str(), &file).status == OutputStatus::Ok;
-  if (ok) {
-    MeshDocument doc{&data, &mesh, format, nullptr};
+  const char* extension = format == MeshFormat::Glb ? ".glb" : format == MeshFormat::Obj ? ".obj" : ".mesh.mqo";
+  bool ok = BuildMesh(data, format, {.removeHiddenFaces = true, .shareVertices = true}, &mesh) == MeshResult::Ok &&
+            OpenOutput((g_output + extension).c_str(), &file).status == OutputStatus::Ok;
+  const bool opened = ok;
+  for (MeshFormat part : {format, MeshFormat::Mtl}) {
+    MeshDocument doc{&data, &mesh, part, "out.mtl"};
     MeshCursor cursor{};
-    while (std::size_t n = MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size())) ok = ok && WriteOutput(&file, chunk.data(), n).status == OutputStatus::Ok;
-    ok ? (ok = CommitOutput(&file).status == OutputStatus::Ok) : (AbandonOutput(&file), false);
+    while (std::size_t n = ok ? MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size()) : 0)
+      ok = WriteOutput(&file, chunk.data(), n).status == OutputStatus::Ok;
+    if (format != MeshFormat::Obj) break;  // an OBJ's MTL goes with it (here into the same file)
   }
+  if (opened) ok = ok ? CommitOutput(&file).status == OutputStatus::Ok : (AbandonOutput(&file), false);
   if (counts && ok) counts->vertexCount = mesh.vertexCount, counts->faceCount = mesh.faceCount;
-  if (ok) ReleaseMesh(&mesh);
+  ReleaseMesh(&mesh);
   ReleaseBlockData(&data);
   return ok;
 }
-void MeshFile(benchmark::State& state, MeshFormat format) {
+void MeshFile(benchmark::State& state, MeshFormat format, bool colliding) {
+  const std::string input = colliding ? g_dir + "/colliding.bd1" : Input(kMaxBlockCount);
   for (auto _ : state)
-    if (!ConvertMesh(format)) state.SkipWithError("failed");
+    if (!ConvertMesh(format, input)) state.SkipWithError("failed");
 }
-BENCHMARK_CAPTURE(MeshFile, mqo, MeshFormat::Mqo)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(MeshFile, glb, MeshFormat::Glb)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(MeshFile, mqo, MeshFormat::Mqo, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(MeshFile, obj, MeshFormat::Obj, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(MeshFile, glb, MeshFormat::Glb, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(MeshFile, colliding_mqo, MeshFormat::Mqo, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A map aimed at the position hash: every corner's position is different,
+// and every one hashes alike. The hash (FNV-style words, each mixed by an
+// odd multiplier and a shift, then finished) can be undone word by word, so
+// for any x and y there is a z that lands on the chosen value. Sorting by
+// the hash alone would then compare every pair of positions.
+std::vector<BlockRecord> CollidingBlocks(int count) {
+  auto mix = [](std::uint32_t h, std::uint32_t w) {
+    h = (h ^ w) * 0x01000193u;
+    return h ^ (h >> 15);
+  };
+  std::uint32_t inverse = 1;  // of 0x01000193 modulo 2^32, by Newton's steps
+  for (int i = 0; i < 5; ++i) inverse *= 2 - 0x01000193u * inverse;
+  const std::uint32_t target = 0x2545f491u, unmixed = (target ^ (target >> 15) ^ (target >> 30)) * inverse;
+  std::vector<BlockRecord> blocks(static_cast<std::size_t>(count));
+  std::uint32_t k = 0;
+  for (BlockRecord& r : blocks) {
+    r = Box(0, 0, 0, 1, 1, 1, 0);
+    for (int c = 0; c < 8; ++c) {
+      float z;
+      do {  // positions on a 1/8 grid in x and y; a z that is finite
+        const float x = Eighths(static_cast<int>(k % 4000) + 1), y = Eighths(static_cast<int>(k++ / 4000));
+        const std::uint32_t bits = unmixed ^ mix(mix(0x811c9dc5u, std::bit_cast<std::uint32_t>(-x)), std::bit_cast<std::uint32_t>(y));
+        z = std::bit_cast<float>(bits);
+        r.vx[c] = x, r.vy[c] = y;
+      } while (!std::isfinite(z) || z == 0);
+      r.vz[c] = z;
+    }
+  }
+  return blocks;
+}
 
 // Keeps each benchmark's median for the summary.
 struct Collector : benchmark::ConsoleReporter {
@@ -194,7 +232,9 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
   for (auto [label, a, b] : {std::tuple{"conversion / floor", big, std::string("Run/floor")},
                              std::tuple{"naive / conversion", std::string("Run/naive"), big},
                              std::tuple{"mesh mqo, both options / conversion", std::string("MeshFile/mqo"), big},
-                             std::tuple{"glb, both options / conversion", std::string("MeshFile/glb"), big}})
+                             std::tuple{"obj, both options / conversion", std::string("MeshFile/obj"), big},
+                             std::tuple{"glb, both options / conversion", std::string("MeshFile/glb"), big},
+                             std::tuple{"colliding mqo / mesh mqo", std::string("MeshFile/colliding_mqo"), std::string("MeshFile/mqo")}})
     if (m.count(a) && m.count(b))
       std::printf("  %-34s %8.2f %8.2f\n", label, m[a].first / m[b].first, m[a].second / m[b].second);
   std::printf("\nper block (us) and per number (ns)      real      cpu\n");
@@ -210,12 +250,13 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
   std::size_t peak = HeapPeak() - before, array = kMaxBlockCount * sizeof(BlockRecord);
   std::printf("\npeak heap during one conversion of %d blocks: %zu bytes (%s); bound: block array %zu + 1 MiB = %zu\n",
               kMaxBlockCount, peak, result == MqoResult::Ok ? "ok" : "FAILED", array, array + (1u << 20));
-  for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Glb}) {
+  for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb}) {
     Mesh counts{};
     HeapResetPeak();
-    bool ok = ConvertMesh(format, &counts);
+    bool ok = ConvertMesh(format, Input(kMaxBlockCount), &counts);
     std::printf("peak heap, %s with both options: %zu bytes (%s); %u faces of %d, %u vertices of %d\n",
-                format == MeshFormat::Glb ? "glb" : "mesh mqo", HeapPeak() - before, ok ? "ok" : "FAILED",
+                format == MeshFormat::Glb ? "glb" : format == MeshFormat::Obj ? "obj" : "mesh mqo", HeapPeak() - before,
+                ok ? "ok" : "FAILED",
                 counts.faceCount, 6 * kMaxBlockCount, counts.vertexCount, 8 * kMaxBlockCount);
   }
 }
@@ -241,6 +282,7 @@ int main(int argc, char** argv) {
     WriteFileBytes(Input(n), BuildBd1({"wall.bmp", "floor.bmp", "ceiling.bmp", "brick_red.bmp", "stone01.bmp",
                                        "wood_dark.bmp", "metal_plate.bmp", "", "grass.bmp", "water.bmp"},
                                       {blocks.begin(), blocks.begin() + n}));
+  WriteFileBytes(g_dir + "/colliding.bd1", BuildBd1({}, CollidingBlocks(kMaxBlockCount)));
   // The floor writes exactly what the conversion writes.
   if (ConvertFile(Input(kMaxBlockCount).c_str(), g_output.c_str()) != MqoResult::Ok) return 1;
   g_document = ReadFileBytes(g_output);

@@ -26,6 +26,11 @@ struct BlockRecord {
 };
 static_assert(sizeof(BlockRecord) == 316, "a record is 79 words on disk");
 
+// Corner numbers of each face, a row a face: corners 0..3 are one side (face
+// 0), c + 4 lies across from c (face 1), faces 2..5 the four sides between.
+// The document lists each row in reverse.
+extern const std::int8_t FaceCornerTable[6][4];
+
 constexpr int kTextureNameCount = 10;
 constexpr int kTextureNameField = 31;
 constexpr std::size_t kBlockDataHeaderSize = 312;

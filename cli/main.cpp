@@ -114,22 +114,6 @@ struct Job {
   MeshFormat format;          // Obj also writes its Mtl beside it
 };
 
-// The two choices the user makes about the mesh; the format decides the rest.
-struct MeshChoice {
-  bool removeHiddenFaces, shareVertices;
-};
-
-MeshOptions MeshOptionsFor(MeshFormat format, MeshChoice choice) {
-  MeshOptions options{};
-  options.removeHiddenFaces = choice.removeHiddenFaces;
-  options.shareVertices = choice.shareVertices;
-  // OBJ and glTF cannot hold Inf or NaN; glTF shares a vertex only where its
-  // texture coordinates agree too.
-  options.dropNonFinite = format != MeshFormat::Mqo;
-  options.gltfVertices = format == MeshFormat::Glb;
-  return options;
-}
-
 // Counting a long batch's maps on a terminal: "blockmqo-cli: 12/300", from
 // the first second on, rewritten in place and wiped before any other line.
 struct Progress {
@@ -255,7 +239,7 @@ OutputResult WriteAll(const std::string& path, std::vector<char>& chunk, Next ne
   return result.status == OutputStatus::Ok ? CommitOutput(&file) : result;
 }
 
-bool Convert(const Job& job, MeshChoice choice, bool quiet, Progress* progress) {
+bool Convert(const Job& job, MeshOptions choice, bool quiet, Progress* progress) {
   const bool isMesh = job.format != MeshFormat::Mqo || choice.removeHiddenFaces || choice.shareVertices;
   BlockData data;
   SystemError cause = 0;
@@ -265,7 +249,7 @@ bool Convert(const Job& job, MeshChoice choice, bool quiet, Progress* progress) 
   MqoHazards hazards = CountMqoHazards(data);
   Mesh mesh{};
   std::vector<char> chunk;
-  bool built = !isMesh || BuildMesh(data, MeshOptionsFor(job.format, choice), &mesh) == MeshResult::Ok;
+  bool built = !isMesh || BuildMesh(data, job.format, choice, &mesh) == MeshResult::Ok;
   try {
     if (built) chunk.resize(kMqoWriteChunk);
   } catch (const std::bad_alloc&) {
@@ -478,7 +462,7 @@ int main(int argc, char** argv) {
                  "the output's extension, else mqo")
       ->option_text("FORMAT")
       ->check(CLI::IsMember({"mqo", "obj", "glb"}));
-  MeshChoice choice{};
+  MeshOptions choice{};
   bool optimize = false, quiet = false;
   app.add_flag("--remove-hidden-faces", choice.removeHiddenFaces,
                "drop each pair of faces of two blocks that lie on each other, facing each other");

@@ -1,11 +1,14 @@
-// BuildMesh: blocks to faces, then each option as one pass that sorts
-// hashes to find equal items.
+// BuildMesh: blocks to faces with their turns, then each option as one pass
+// that sorts keys to find equal items, then the grouping, the bounds and the
+// glTF vertices.
 //
-// Memory, for n blocks: the mesh itself, 432n bytes (8n vertices of 12 bytes,
-// 6n faces of 56), and beside it, while a pass runs, at most 360n bytes
-// (numbering the positions: two 20-byte records and a number a vertex). For
-// the largest map (32767 blocks) that is 14.2 MB of mesh and at most 11.8 MB
-// more, beside the block array's 10.4 MB.
+// Memory, for n blocks: the mesh itself, 456n bytes (8n vertices of 12 bytes,
+// 6n faces of 60), and beside it, while a pass runs, about 400n bytes (the
+// hidden faces: two 24-byte records and 13 bytes a face), or 860n for the
+// OBJ's texture coordinates (two 16-byte records a corner). For the largest
+// map (32767 blocks) that is 14.9 MB of mesh and 13 to 28 MB more, beside the
+// block array's 10.4 MB.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -37,52 +40,134 @@ bool BlockFinite(const BlockRecord& block) {
   return true;
 }
 
-std::uint32_t Mix(std::uint32_t h, std::uint32_t word) {
-  h = (h ^ word) * 0x01000193u;
-  return h ^ (h >> 15);
-}
-std::uint32_t Finish(std::uint32_t h) {
-  h ^= h >> 16, h *= 0x85ebca6bu, h ^= h >> 13, h *= 0xc2b2ae35u;
-  return h ^ (h >> 16);
-}
-
 template <typename T>
 T* Allocate(std::size_t count) {
   return static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
 }
 
-// Whether the triangle faces away from the block's centre: its normal, dotted
-// with the way from the centre to it, is positive. A face through the centre,
-// as in a flat block, does not.
-bool FacesOut(const MeshVertex* v, const std::uint32_t* corner, const int (&t)[3], const double (&centre)[3]) {
-  double a[3] = {v[corner[t[0]]].x, v[corner[t[0]]].y, v[corner[t[0]]].z};
-  double b[3] = {v[corner[t[1]]].x, v[corner[t[1]]].y, v[corner[t[1]]].z};
-  double c[3] = {v[corner[t[2]]].x, v[corner[t[2]]].y, v[corner[t[2]]].z};
-  double dot = 0;
-  for (int j = 0; j < 3; ++j) {
-    const int k = (j + 1) % 3, l = (j + 2) % 3;
-    const double normal = (b[k] - a[k]) * (c[l] - a[l]) - (b[l] - a[l]) * (c[k] - a[k]);
-    dot += normal * ((a[j] + b[j] + c[j]) / 3 - centre[j]);
+// ---- Which way a polygon turns: the one formula for faces and triangles.
+
+// A triangle's normal (twice its area), by Newell's sum over its edges; a
+// face's is the sum of its two triangles'.
+void AddNormal(const MeshVertex* v, const std::uint32_t* corner, const int (&order)[3], double (&normal)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    const MeshVertex& a = v[corner[order[i]]];
+    const MeshVertex& b = v[corner[order[(i + 1) % 3]]];
+    normal[0] += (double{a.y} - b.y) * (double{a.z} + b.z);
+    normal[1] += (double{a.z} - b.z) * (double{a.x} + b.x);
+    normal[2] += (double{a.x} - b.x) * (double{a.y} + b.y);
   }
-  return dot > 0;
 }
 
+// The one formula for faces and triangles: the normal along the outward
+// direction. Without area (the normal is 0, or not a number) it turns no
+// way; across nothing (the direction is 0, or at right angles) both ways.
+Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
+  const double dot = normal[0] * outward[0] + normal[1] * outward[1] + normal[2] * outward[2];
+  if ((normal[0] == 0 && normal[1] == 0 && normal[2] == 0) || std::isnan(dot)) return Turn::None;
+  return dot > 0 ? Turn::Listed : dot < 0 ? Turn::Reversed : Turn::Both;
+}
+
+// Face f's outward direction: from the corners across the block to its own.
+// Corner c faces c ^ kAcross[f] across the block, so the direction is exactly
+// 0 when each corner lies on its partner, as in a flat tile.
+const int kAcross[6] = {4, 4, 3, 1, 3, 1};
+void SetTurns(const MeshVertex* v, std::uint32_t base, int f, MeshFace* face) {
+  double outward[3] = {};
+  for (int k = 0; k < 4; ++k) {
+    const MeshVertex& own = v[base + static_cast<std::uint32_t>(FaceCornerTable[f][k])];
+    const MeshVertex& across = v[base + static_cast<std::uint32_t>(FaceCornerTable[f][k] ^ kAcross[f])];
+    outward[0] += double{own.x} - across.x;
+    outward[1] += double{own.y} - across.y;
+    outward[2] += double{own.z} - across.z;
+  }
+  static const int kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
+  double normal[2][3] = {}, sum[3];
+  for (int t = 0; t < 2; ++t) {
+    AddNormal(v, face->corner, kTriangles[t], normal[t]);
+    face->triangle[t] = TurnOf(normal[t], outward);
+  }
+  for (int j = 0; j < 3; ++j) sum[j] = normal[0][j] + normal[1][j];
+  face->turn = TurnOf(sum, outward);
+  // A crossed quad's halves cancel out; it still has area to draw.
+  if (face->turn == Turn::None && (face->triangle[0] != Turn::None || face->triangle[1] != Turn::None))
+    face->turn = Turn::Both;
+}
+
+// ---- Finding equal items, linear on every input.
+
+std::uint32_t Mix(std::uint32_t h, std::uint32_t word) {
+  h = (h ^ word) * 0x01000193u;
+  return h ^ (h >> 15);
+}
 std::uint32_t Hash(const std::uint32_t* words, int n) {
   std::uint32_t h = 0x811c9dc5u;
   for (int i = 0; i < n; ++i) h = Mix(h, words[i]);
-  return Finish(h);
+  h ^= h >> 16, h *= 0x85ebca6bu, h ^= h >> 13, h *= 0xc2b2ae35u;
+  return h ^ (h >> 16);
 }
 
-// Finds, for each of n items, the first item equal to it: first[i] = the
-// smallest j whose key equals i's (i itself if none). key(i, words) gives an
-// item's W words, or false to leave it alone. The keys are sorted, with their
-// hashes and items, by a stable radix sort on the hash, so equal keys meet in
-// runs and compare side by side: nothing is looked up at random, which costs
-// a cache miss an item on large maps. 2 x (8 + 4W) bytes an item while it runs.
 template <int W>
 struct Keyed {
   std::uint32_t hash, item, key[W];
 };
+
+// Stable radix sort by 11 bits at a time of word(x): a into b, or nothing
+// (returning false) when every item has the same digit.
+template <int W, typename WordFn>
+bool SortDigit(const Keyed<W>* a, Keyed<W>* b, std::uint32_t n, int shift, const WordFn& word) {
+  std::uint32_t start[2049] = {};
+  for (std::uint32_t j = 0; j < n; ++j) ++start[(word(a[j]) >> shift & 2047) + 1];
+  if (start[(word(a[0]) >> shift & 2047) + 1] == n) return false;
+  for (int d = 0; d < 2048; ++d) start[d + 1] += start[d];
+  for (std::uint32_t j = 0; j < n; ++j) b[start[word(a[j]) >> shift & 2047]++] = a[j];
+  return true;
+}
+
+// Sorts n > 0 items by their whole keys, exactly, and returns where they are
+// (a or b). Equal keys stay in item order.
+template <int W>
+Keyed<W>* SortByKey(Keyed<W>* a, Keyed<W>* b, std::uint32_t n) {
+  for (int w = W; w-- > 0;)
+    for (int shift = 0; shift < 32; shift += 11)
+      if (SortDigit<W>(a, b, n, shift, [w](const Keyed<W>& x) { return x.key[w]; })) std::swap(a, b);
+  return a;
+}
+
+// Within a run of n items that may be equal (in item order), points each at
+// the first equal one. The run's distinct keys so far are kept in scratch
+// and compared pair by pair, as a run seldom holds more than one or two; a
+// run with many, as a map aimed at the hash would make, is sorted by its
+// whole keys instead, so that no input costs more than linear time. scratch
+// has room for n items.
+constexpr std::uint32_t kFewDistinct = 16;
+template <int W>
+void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t* first) {
+  auto same = [](const Keyed<W>& x, const Keyed<W>& y) { return std::memcmp(x.key, y.key, sizeof x.key) == 0; };
+  std::uint32_t distinct = 0;
+  for (std::uint32_t e = 0; n > 1 && e < n; ++e) {
+    std::uint32_t r = 0;
+    while (r < distinct && !same(scratch[r], run[e])) ++r;
+    if (r < distinct) {
+      first[run[e].item] = scratch[r].item;
+    } else if (distinct < kFewDistinct) {
+      scratch[distinct++] = run[e];
+    } else {
+      const Keyed<W>* sorted = SortByKey<W>(run, scratch, n);
+      for (std::uint32_t k = 1, start = 0; k < n; ++k)
+        if (same(sorted[k], sorted[start])) first[sorted[k].item] = sorted[start].item;
+        else start = k;
+      return;
+    }
+  }
+}
+
+// Finds, for each of n items, the first item equal to it: first[i] = the
+// smallest j whose key equals i's (i itself if none). key(i, words) gives an
+// item's W words, or false to leave it alone. The items are sorted by the top
+// 22 bits of their keys' hash, so equal keys meet in runs: nothing is looked
+// up at random, which costs a cache miss an item on large maps. 2 x (8 + 4W)
+// bytes an item while it runs.
 template <int W, typename KeyFn>
 bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
   auto* a = Allocate<Keyed<W>>(n);
@@ -96,32 +181,17 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
     first[i] = i;
     if (key(i, a[m].key)) a[m].hash = Hash(a[m].key, W), a[m++].item = i;
   }
-  // By the hash's top 22 bits only: equal keys still meet, among a few
-  // others whose full hashes or keys tell them apart.
-  for (int shift = 10; shift < 32; shift += 11) {
-    std::uint32_t start[2049] = {};
-    for (std::uint32_t j = 0; j < m; ++j) ++start[(a[j].hash >> shift & 2047) + 1];
-    for (int d = 0; d < 2048; ++d) start[d + 1] += start[d];
-    for (std::uint32_t j = 0; j < m; ++j) b[start[a[j].hash >> shift & 2047]++] = a[j];
-    std::swap(a, b);
-  }
-  auto same = [](const Keyed<W>& x, const Keyed<W>& y) {
-    return x.hash == y.hash && std::memcmp(x.key, y.key, sizeof x.key) == 0;
-  };
+  for (int shift = 10; m && shift < 32; shift += 11)
+    if (SortDigit<W>(a, b, m, shift, [](const Keyed<W>& x) { return x.hash; })) std::swap(a, b);
   for (std::uint32_t j = 0, k; j < m; j = k) {
     for (k = j + 1; k < m && a[k].hash >> 10 == a[j].hash >> 10;) ++k;
-    // The run's distinct keys so far go in b; a run seldom holds two.
-    std::uint32_t distinct = 0;
-    for (std::uint32_t e = j; k - j > 1 && e < k; ++e) {
-      std::uint32_t r = 0;
-      while (r < distinct && !same(b[r], a[e])) ++r;
-      if (r == distinct) b[distinct++] = a[e];
-      else first[a[e].item] = b[r].item;
-    }
+    FirstInRun<W>(a + j, b + j, k - j, first);
   }
   std::free(a), std::free(b);
   return true;
 }
+
+// ---- The options.
 
 // Positions as numbers: at[v] is the first vertex at v's position, with
 // kShared set where another vertex has that position too, or kNonFinite
@@ -141,13 +211,14 @@ bool NumberPositions(const Mesh& mesh, std::uint32_t* at) {
   return true;
 }
 
-enum Facing : std::uint8_t { kForward, kReversed, kNoFacing, kRemoved };
+enum Facing : std::uint8_t { kForward, kBackward, kNoFacing, kRemoved };
 
 // A face's four positions in a canonical cyclic order (of the four starting
-// corners and two directions, the smallest sequence), and which way that
-// turns; kNoFacing for a corner that is non-finite or alone at its position,
-// or a face whose order reversed is itself (no area and no side to hide).
+// corners and two directions, the smallest sequence), and whether its outward
+// side is the side that order turns to. kNoFacing for a face that turns one
+// way only, or has a corner that is non-finite or alone at its position.
 Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q) {
+  if (face.turn != Turn::Listed && face.turn != Turn::Reversed) return kNoFacing;
   std::uint32_t p[4];
   for (int k = 0; k < 4; ++k) {
     // A face with a corner no other vertex shares cannot lie on another.
@@ -161,16 +232,16 @@ Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q
     }
     return 0;
   };
-  int forward = 0, reversed = 0;
+  int forward = 0, backward = 0;
   for (int s = 1; s < 4; ++s) {
     if (compare(s, 1, forward, 1) < 0) forward = s;
-    if (compare(s, -1, reversed, -1) < 0) reversed = s;
+    if (compare(s, -1, backward, -1) < 0) backward = s;
   }
-  const int order = compare(forward, 1, reversed, -1);
+  const int order = compare(forward, 1, backward, -1);
   if (order == 0) return kNoFacing;
-  const int start = order < 0 ? forward : reversed, step = order < 0 ? 1 : -1;
+  const int start = order < 0 ? forward : backward, step = order < 0 ? 1 : -1;
   for (int i = 0; i < 4; ++i) q[i] = p[(start + step * i + 8) % 4];
-  return order < 0 ? kForward : kReversed;
+  return (order < 0) == (face.turn == Turn::Listed) ? kForward : kBackward;
 }
 
 // Faces on the same points are chained in file order; in each chain the
@@ -194,24 +265,24 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
     next[f] = head[first[f]];
     head[first[f]] = f + 1;
   }
-  auto* reversed = first;  // no longer needed as such
+  auto* backward = first;  // no longer needed as such
   for (std::uint32_t r = 0; ok && r < n; ++r) {
     std::uint32_t chain = head[r];
     if (!chain || !next[chain - 1]) continue;  // not the first of two or more
-    std::uint32_t reversedCount = 0;
+    std::uint32_t backwardCount = 0;
     for (std::uint32_t f = chain; f; f = next[f - 1])
-      if (facing[f - 1] == kReversed) reversed[reversedCount++] = f - 1;
-    std::uint32_t done = 0;  // reversed faces before it are all paired
-    for (std::uint32_t f = chain; f && done < reversedCount; f = next[f - 1]) {
+      if (facing[f - 1] == kBackward) backward[backwardCount++] = f - 1;
+    std::uint32_t done = 0;  // backward faces before it are all paired
+    for (std::uint32_t f = chain; f && done < backwardCount; f = next[f - 1]) {
       if (facing[f - 1] != kForward) continue;
-      for (std::uint32_t k = done; k < reversedCount; ++k) {
-        std::uint32_t g = reversed[k];
-        if (facing[g] == kReversed && mesh->faces[g].block != mesh->faces[f - 1].block) {
+      for (std::uint32_t k = done; k < backwardCount; ++k) {
+        std::uint32_t g = backward[k];
+        if (facing[g] == kBackward && mesh->faces[g].block != mesh->faces[f - 1].block) {
           facing[g] = facing[f - 1] = kRemoved;
           break;
         }
       }
-      while (done < reversedCount && facing[reversed[done]] == kRemoved) ++done;
+      while (done < backwardCount && facing[backward[done]] == kRemoved) ++done;
     }
   }
   if (ok) {
@@ -249,100 +320,116 @@ bool DropUnusedVertices(Mesh* mesh) {
   return true;
 }
 
-// One glTF vertex per group, mesh vertex and exact UV pair.
-void CornerKey(const MeshFace& face, int k, std::uint32_t* words) {
-  words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
-  words[1] = face.corner[k], words[2] = Key(face.u[k]), words[3] = Key(face.v[k]);
-}
-// Equal corners share their vertex: the corners are sorted by vertex (one
-// counting pass), and each compared with the distinct ones of its vertex so
-// far. Returns false, having changed nothing that matters, when memory runs
-// out or a vertex has more than kMaxDistinct distinct corners (a pathological
-// map: then FirstOfEqual's sort takes over, to stay linear).
-constexpr std::uint32_t kMaxDistinct = 64;
-void Include(Mesh* mesh, int group, const MeshVertex& v, bool* seen) {
-  const float xyz[3] = {v.x, v.y, v.z};
-  for (int j = 0; j < 3; ++j) {
-    float& low = mesh->gltfMin[group][j];
-    float& high = mesh->gltfMax[group][j];
-    if (!seen[group] || xyz[j] < low) low = xyz[j];
-    if (!seen[group] || xyz[j] > high) high = xyz[j];
-  }
-  seen[group] = true;
+// ---- Grouping, bounds and glTF vertices.
+
+// Puts the faces in group order, file order within a group, in place.
+bool GroupFaces(Mesh* mesh) {
+  std::uint32_t next[kMeshGroups] = {};
+  for (int g = 1; g < kMeshGroups; ++g) next[g] = next[g - 1] + mesh->groupFaceCount[g - 1];
+  auto* to = Allocate<std::uint32_t>(mesh->faceCount);
+  if (!to) return false;
+  for (std::uint32_t f = 0; f < mesh->faceCount; ++f) to[f] = next[MeshGroup(mesh->faces[f].texture)]++;
+  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
+    while (to[f] != f) std::swap(mesh->faces[f], mesh->faces[to[f]]), std::swap(to[f], to[to[f]]);
+  std::free(to);
+  return true;
 }
 
-// Also finds each group's bounds, going through the vertices in order.
-bool FirstCornerByVertex(Mesh* meshOut, std::uint32_t* first) {
-  const Mesh& mesh = *meshOut;
-  bool seen[kMeshGroups] = {};
-  const std::uint32_t corners = 4 * mesh.faceCount;
-  auto* end = static_cast<std::uint32_t*>(std::calloc(mesh.vertexCount + 1, sizeof(std::uint32_t)));
-  auto* order = Allocate<std::uint32_t>(corners);
-  bool ok = end && order;
-  for (std::uint32_t c = 0; ok && c < corners; ++c) ++end[mesh.faces[c / 4].corner[c % 4] + 1];
-  for (std::uint32_t v = 0; ok && v < mesh.vertexCount; ++v) end[v + 1] += end[v];
-  for (std::uint32_t c = 0; ok && c < corners; ++c) order[end[mesh.faces[c / 4].corner[c % 4]]++] = c;
-  for (std::uint32_t v = 0, begin = 0; ok && v < mesh.vertexCount; begin = end[v++]) {
-    std::uint32_t distinct[kMaxDistinct][4], count = 0;
-    for (std::uint32_t j = begin; ok && j < end[v]; ++j) {
-      std::uint32_t key[4], r = 0;
-      CornerKey(mesh.faces[order[j] / 4], static_cast<int>(order[j] % 4), key);
-      key[1] = order[j];  // the vertex is the same: keep the corner instead
-      while (r < count && (distinct[r][0] != key[0] || distinct[r][2] != key[2] || distinct[r][3] != key[3])) ++r;
-      if (r < count) first[order[j]] = distinct[r][1];
-      else if ((ok = count < kMaxDistinct)) {
-        std::memcpy(distinct[count++], key, sizeof key);
-        first[order[j]] = order[j];
-        Include(meshOut, static_cast<int>(key[0]), mesh.vertices[v], seen);
-      }
+// Each group's corners' bounds, and all faces'. OBJ and glb hold no Inf or NaN.
+void FindBounds(Mesh* mesh) {
+  float (*low)[3] = mesh->groupMin, (*high)[3] = mesh->groupMax;
+  for (int g = 0; g < kMeshGroups; ++g)
+    for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
+  for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
+    const int g = MeshGroup(mesh->faces[f].texture);
+    for (std::uint32_t c : mesh->faces[f].corner) {
+      const float xyz[3] = {mesh->vertices[c].x, mesh->vertices[c].y, mesh->vertices[c].z};
+      for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
   }
-  std::free(end), std::free(order);
+  for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
+    for (int j = 0; j < 3 && mesh->groupFaceCount[g]; ++j) {
+      mesh->min[j] = seen ? std::min(mesh->min[j], low[g][j]) : low[g][j];
+      mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
+    }
+    seen |= mesh->groupFaceCount[g] != 0;
+    if (!mesh->groupFaceCount[g]) std::fill(low[g], low[g] + 3, 0.0f), std::fill(high[g], high[g] + 3, 0.0f);
+  }
+}
+
+// FirstOfEqual for items that equal items put in the same bucket (a
+// corner's vertex): the items are counted into their buckets, in order, and
+// each bucket compared like a run of equal hashes. Less memory and fewer
+// passes than sorting by a hash: 4 bytes an item and a bucket.
+template <int W, typename BucketFn, typename KeyFn>
+bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketFn& bucket, const KeyFn& key,
+                           std::uint32_t* first) {
+  auto* end = static_cast<std::uint32_t*>(std::calloc(buckets + 1, sizeof(std::uint32_t)));
+  auto* order = Allocate<std::uint32_t>(n);
+  Keyed<W>* run = nullptr;
+  bool ok = end && order;
+  std::uint32_t largest = 0;
+  for (std::uint32_t i = 0; ok && i < n; ++i) ++end[bucket(i) + 1], first[i] = i;
+  for (std::uint32_t b = 0; ok && b < buckets; ++b) largest = std::max(largest, end[b + 1]), end[b + 1] += end[b];
+  for (std::uint32_t i = 0; ok && i < n; ++i) order[end[bucket(i)]++] = i;
+  ok = ok && (run = Allocate<Keyed<W>>(2 * std::size_t{largest})) != nullptr;
+  for (std::uint32_t b = 0, begin = 0; ok && b < buckets; begin = end[b++]) {
+    for (std::uint32_t j = begin; j < end[b]; ++j) key(run[j - begin].item = order[j], run[j - begin].key);
+    FirstInRun<W>(run, run + largest, end[b] - begin, first);
+  }
+  std::free(end), std::free(order), std::free(run);
   return ok;
 }
 
+// One glTF vertex per group, mesh vertex and exact UV pair, numbered in each
+// group in order of first use.
 bool NumberGltfVertices(Mesh* mesh) {
   const std::uint32_t corners = 4 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
+  auto vertex = [&](std::uint32_t c) { return mesh->faces[c / 4].corner[c % 4]; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
-    CornerKey(mesh->faces[c / 4], static_cast<int>(c % 4), words);
+    const MeshFace& face = mesh->faces[c / 4];
+    words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
+    words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
     return true;
   };
-  bool ok = number && FirstCornerByVertex(mesh, number);
-  if (number && !ok) {
-    ok = FirstOfEqual<4>(corners, key, number);
-    bool seen[kMeshGroups] = {};
-    for (std::uint32_t c = 0; ok && c < corners; ++c)
-      Include(mesh, MeshGroup(mesh->faces[c / 4].texture), mesh->vertices[mesh->faces[c / 4].corner[c % 4]], seen);
-  }
+  if (!number || !FirstOfEqualInBuckets<3>(corners, mesh->vertexCount, vertex, key, number)) return false;
   // A corner's first equal comes before it and is numbered by then.
-  for (std::uint32_t c = 0; ok && c < corners; ++c)
-    number[c] = number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 4].texture)]++
-                               : number[number[c]];
-  return ok;
+  for (std::uint32_t c = 0; c < corners; ++c)
+    number[c] = number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 4].texture)]++ : number[number[c]];
+  return true;
+}
+
+// With shared corners, the OBJ's texture coordinates are shared too: one per
+// exact UV pair, numbered in order of first use. Most maps use few pairs, so
+// the OBJ holds far fewer lines than one a corner.
+bool NumberTexcoords(Mesh* mesh) {
+  const std::uint32_t corners = 4 * mesh->faceCount;
+  std::uint32_t* number = mesh->texcoord = Allocate<std::uint32_t>(corners);
+  auto key = [&](std::uint32_t c, std::uint32_t* words) {
+    words[0] = Key(mesh->faces[c / 4].u[c % 4]), words[1] = Key(mesh->faces[c / 4].v[c % 4]);
+    return true;
+  };
+  if (!number || !FirstOfEqual<2>(corners, key, number)) return false;
+  for (std::uint32_t c = 0; c < corners; ++c) number[c] = number[c] == c ? mesh->texcoordCount++ : number[number[c]];
+  return true;
 }
 
 }  // namespace
 
-MeshResult BuildMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
+MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
   *mesh = Mesh{};
+  const bool document = format == MeshFormat::Mqo;
   const int count = data.count > 0 ? data.count : 0;
-  // For glTF the faces come grouped by texture, in file order within a group,
-  // so that each primitive is one run of them.
-  std::uint32_t kept = 0, next[kMeshGroups + 1] = {};
-  for (int b = 0; b < count; ++b) {
-    if (options.dropNonFinite && !BlockFinite(data.blocks[b])) continue;
-    ++kept;
-    for (std::int32_t texture : data.blocks[b].textureIndex) ++next[MeshGroup(texture) + 1];
-  }
-  for (int g = 0; g < kMeshGroups; ++g) next[g + 1] += next[g];
+  std::uint32_t kept = 0;
+  for (int b = 0; b < count; ++b) kept += document || BlockFinite(data.blocks[b]);
   mesh->droppedBlocks = count - static_cast<int>(kept);
   mesh->vertices = Allocate<MeshVertex>(8 * kept);
   mesh->faces = Allocate<MeshFace>(6 * kept);
   bool ok = mesh->vertices && mesh->faces;
   for (int b = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (options.dropNonFinite && !BlockFinite(block)) continue;
+    if (!document && !BlockFinite(block)) continue;
     const std::uint32_t base = mesh->vertexCount;
     for (int c = 0; c < 8; ++c) {
       MeshVertex& v = mesh->vertices[mesh->vertexCount++];
@@ -353,24 +440,17 @@ MeshResult BuildMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
       std::memcpy(&v.y, &block.vy[c], sizeof v.y);
       std::memcpy(&v.z, &block.vz[c], sizeof v.z);
     }
-    double centre[3] = {};
-    for (std::uint32_t c = base; options.gltfVertices && c < base + 8; ++c)
-      centre[0] += mesh->vertices[c].x / 8.0, centre[1] += mesh->vertices[c].y / 8.0,
-          centre[2] += mesh->vertices[c].z / 8.0;
     for (int f = 0; f < 6; ++f) {
-      const int group = options.gltfVertices ? MeshGroup(block.textureIndex[f]) : 0;
-      MeshFace& face = mesh->faces[options.gltfVertices ? next[group]++ : mesh->faceCount];
-      ++mesh->faceCount;
-      for (int k = 0; k < 4; ++k)
-        face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+      MeshFace& face = mesh->faces[mesh->faceCount];
+      for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
       std::memcpy(face.u, block.u[f], sizeof face.u);
       std::memcpy(face.v, block.v[f], sizeof face.v);
       face.texture = block.textureIndex[f];
       face.block = b;
-      face.outward = 0;
-      static const int kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
-      for (int t = 0; options.gltfVertices && t < 2; ++t)
-        face.outward |= static_cast<std::uint8_t>(FacesOut(mesh->vertices, face.corner, kTriangles[t], centre) << t);
+      face.side = static_cast<std::uint8_t>(f);
+      SetTurns(mesh->vertices, base, f, &face);
+      // OBJ and glTF would draw nothing of a face without area.
+      mesh->faceCount += document || face.turn != Turn::None;
     }
   }
   if (ok && (options.removeHiddenFaces || options.shareVertices)) {
@@ -380,9 +460,16 @@ MeshResult BuildMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
     if (ok && options.shareVertices) ShareVertices(mesh, at);
     std::free(at);
   }
-  if (ok && (options.removeHiddenFaces || options.shareVertices)) ok = DropUnusedVertices(mesh);
-  if (ok && options.gltfVertices) ok = NumberGltfVertices(mesh);
-  for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) ++mesh->groupFaceCount[MeshGroup(mesh->faces[f].texture)];
+  if (ok && (options.removeHiddenFaces || options.shareVertices || !document)) ok = DropUnusedVertices(mesh);
+  for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) {
+    const MeshFace& face = mesh->faces[f];
+    ++mesh->groupFaceCount[MeshGroup(face.texture)];
+    mesh->groupIndexCount[MeshGroup(face.texture)] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
+  }
+  if (ok && !document) ok = GroupFaces(mesh);
+  if (ok && !document) FindBounds(mesh);
+  if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
+  if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (!ok) {
     ReleaseMesh(mesh);
     return MeshResult::OutOfMemory;
@@ -394,5 +481,6 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->vertices);
   std::free(mesh->faces);
   std::free(mesh->gltfCorner);
+  std::free(mesh->texcoord);
   *mesh = Mesh{};
 }

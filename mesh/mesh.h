@@ -1,16 +1,30 @@
 // One mesh from a map, for tools that read OBJ and glTF, and an MQO document
 // that holds it.
 //
-// BuildMesh turns every block into its six four-sided faces, in the
-// document's coordinates (first axis negated) and corner order, each with its
-// texture number and a UV per corner. Two options, each on its own:
-//  - removeHiddenFaces: two faces of different blocks on the same four corner
-//    points (exact float values, -0 equal to +0, any corner order) that face
-//    opposite ways are both removed; nothing else is;
-//  - shareVertices: corners at the same position become one vertex (UVs stay
-//    with the face corner, so nothing is lost).
-// With either option, a vertex that no remaining face uses is dropped. Without
-// either, the mesh is the document's own: 8 vertices and 6 faces a block.
+// BuildMesh decides every fact of the mesh once, for the format it is built
+// for, and the writers only write them out:
+//  - every block becomes its six four-sided faces, in the document's
+//    coordinates (first axis negated) and corner order, each with its texture
+//    number and a UV per corner;
+//  - which way each face, and each of its two triangles, turns (Turn below);
+//  - with removeHiddenFaces, faces that face each other go (below);
+//  - with shareVertices, corners at the same position become one vertex (UVs
+//    stay with the face corner, so nothing is lost; in OBJ, equal UV pairs
+//    become one texture coordinate);
+//  - the grouping by texture, the bounds, and for glb the glTF vertices.
+// With either option, a vertex that no remaining face uses is dropped. MQO
+// without options is the document's own mesh: 8 vertices and 6 faces a block.
+//
+// The format decides the rest. OBJ and glTF cannot hold Inf or NaN: blocks
+// with any non-finite corner or texture coordinate are left out and counted;
+// faces without area are left out; their faces come grouped by texture, in
+// file order within a group. The MQO keeps every face, in file order.
+//
+// Hidden faces: two faces of different blocks on the same four corner points
+// (exact float values, -0 equal to +0, any starting corner) whose outward
+// directions are opposite face each other, and both go. With more on the same
+// points, they are paired off in file order. A face with an Inf or NaN
+// corner, without area, or that turns no way (a flat tile) is never hidden.
 //
 // The writers are formatters in the document writer's shape: start with a
 // zeroed cursor, call until 0 comes back; each call fills at most `capacity`
@@ -23,15 +37,17 @@
 #include "blockdata/blockdata.h"
 #include "mqo/mqo.h"
 
+enum class MeshFormat {
+  Mqo,  // the document's header and materials, the object holds the mesh
+  Obj,  // Wavefront OBJ, four-sided faces, V flipped; names its MTL
+  Mtl,  // the OBJ's materials, one per texture number in use
+  Glb,  // glTF 2.0 binary: one mesh, a primitive per texture number in use
+};
+
+// The two a user chooses.
 struct MeshOptions {
   bool removeHiddenFaces;
   bool shareVertices;
-  // OBJ and glTF cannot hold Inf or NaN: blocks with any non-finite corner
-  // coordinate or texture coordinate are left out and counted.
-  bool dropNonFinite;
-  // For the glb writer: number the glTF vertices of each primitive, one per
-  // mesh vertex and UV pair. Without it every face corner is its own vertex.
-  bool gltfVertices;
 };
 
 // Faces are grouped by texture: numbers 0..9 are groups 0..9, every other
@@ -42,18 +58,28 @@ inline int MeshGroup(std::int32_t texture) {
   return texture >= 0 && texture < kOutOfRangeGroup ? texture : kOutOfRangeGroup;
 }
 
-struct MeshVertex {
-  float x, y, z;  // document coordinates: x is the map's first axis negated
+// Which way a polygon, its corners taken in the order listed, turns seen from
+// outside its block: the sign of its (Newell) normal along its outward
+// direction, the way from the opposite face's corners to its own.
+enum class Turn : std::uint8_t {
+  None,      // no area: nothing to draw
+  Listed,    // counter-clockwise as listed
+  Reversed,  // counter-clockwise with the corners reversed
+  Both,      // no depth behind it (a flat tile): seen from both sides
 };
+// How many times a polygon of this turn is written: once, twice or not.
+inline int Sides(Turn turn) { return turn == Turn::Both ? 2 : turn == Turn::None ? 0 : 1; }
 
-struct MeshFace {
-  std::uint32_t corner[4];  // vertex numbers, in the order the document lists them
-  float u[4], v[4];         // per corner, as the map gives them
-  std::int32_t texture;     // the map's texture number, any value
+// Document coordinates: x is the map's first axis negated.
+using MeshVertex = MqoVertex;
+
+// The document's face (corners in the order it lists them, a UV per corner
+// as the map gives them, the map's texture number), and what BuildMesh found.
+struct MeshFace : MqoFace {
   std::int32_t block;       // the block it came from
-  // With gltfVertices: bit t set when triangle t, corners (0 1 2) or (0 2 3)
-  // as listed, faces out of its block; otherwise the triangle is reversed.
-  std::uint8_t outward;
+  std::uint8_t side;        // which of the block's faces, 0..5
+  Turn turn;                // the face as a whole
+  Turn triangle[2];         // corners (0 1 2) and (0 2 3) as listed
 };
 
 struct Mesh {
@@ -61,41 +87,62 @@ struct Mesh {
   std::uint32_t vertexCount;
   MeshFace* faces;
   std::uint32_t faceCount;
-  int droppedBlocks;  // left out by dropNonFinite
-  std::uint32_t groupFaceCount[kMeshGroups];  // faces in each texture group
-  // With gltfVertices: for face f's corner k, gltfCorner[4f + k] is its vertex
-  // number within its group's primitive, numbered in order of first use;
-  // gltfVertexCount[g] vertices in group g. Otherwise null.
+  int droppedBlocks;  // left out as non-finite (OBJ, glb)
+  std::uint32_t groupFaceCount[kMeshGroups];   // faces in each texture group
+  std::uint32_t groupIndexCount[kMeshGroups];  // triangle corners written for glb
+  // The corners of each group's faces, and of all faces (0 when there are none).
+  float groupMin[kMeshGroups][3], groupMax[kMeshGroups][3];
+  float min[3], max[3];
+  // Glb only: for face f's corner k, gltfCorner[4f + k] is its vertex number
+  // within its group's primitive: one per mesh vertex, texture and exact UV
+  // pair, numbered in order of first use; gltfVertexCount[g] in group g.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
-  float gltfMin[kMeshGroups][3], gltfMax[kMeshGroups][3];  // each group's corners' bounds
+  // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
+  // k's texture coordinate, one per exact UV pair, in order of first use;
+  // texcoordCount of them. Otherwise null: one a corner.
+  std::uint32_t* texcoord;
+  std::uint32_t texcoordCount;
 };
 
 enum class MeshResult { Ok, OutOfMemory };
 
 // On success the caller owns the mesh and frees it with ReleaseMesh; on
-// failure nothing is held.
-MeshResult BuildMesh(const BlockData& data, MeshOptions options, Mesh* mesh);
+// failure nothing is held. Mtl builds the mesh as Obj does.
+MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh);
 void ReleaseMesh(Mesh* mesh);
-
-enum class MeshFormat {
-  Mqo,  // the document's header and materials, the object holds the mesh
-  Obj,  // Wavefront OBJ, four-sided faces, V flipped; names its MTL
-  Mtl,  // the OBJ's materials, one per texture number in use
-  Glb,  // glTF 2.0 binary: one mesh, a primitive per texture number in use
-};
 
 struct MeshDocument {
   const BlockData* data;    // texture names
-  const Mesh* mesh;
+  const Mesh* mesh;         // built for this format (Obj for Mtl)
   MeshFormat format;
   const char* mtlFileName;  // Obj only: the name its mtllib line gives
+};
+
+// The glb writer's own, made once when it starts: each primitive's place in
+// the BIN chunk, and the whole JSON chunk.
+struct GlbPrimitive {
+  int group;
+  std::uint32_t first, end;  // its faces
+  std::uint32_t vertices, indices;
+  bool wide;                 // 32-bit indices
+  int image;                 // its image's number, or -1
+  std::uint32_t offset[3];   // positions, texture coordinates, indices
+  std::uint32_t length[3];
+};
+constexpr std::size_t kGlbJsonMax = 20480;
+struct GlbLayout {
+  int count, images;
+  GlbPrimitive primitive[kMeshGroups];
+  std::uint32_t binLength, jsonLength;
+  char json[kGlbJsonMax];
 };
 
 struct MeshCursor {
   int section;
   std::uint32_t index;
   std::uint32_t part;  // a writer's own position within a section
+  GlbLayout glb;
 };
 
 std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* out,
@@ -103,7 +150,7 @@ std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* 
 
 // What the mesh's formats lose, as front ends warn of it (like
 // FormatMqoWarning: at most kMqoWarningMax bytes, 0 when there is nothing):
-// blocks left out by dropNonFinite, and texture names in use that glb cannot
+// blocks left out as non-finite, and texture names in use that glb cannot
 // reference as images.
 enum class MeshWarning { BlocksLeftOut, TexturesNotImages };
 constexpr int kMeshWarningKinds = 2;

@@ -8,8 +8,10 @@
 // small maps' detail.
 #include <charconv>
 #include <cstring>
+#include <initializer_list>
 
 #include "mesh/mesh.h"
+#include "mqo/mqo.h"
 #include "numtext/numtext.h"
 
 namespace {
@@ -46,94 +48,16 @@ bool IsImageName(const char* name) {
 
 const char* const kOutOfRangeName = "texture number outside 0-9";
 
-// Whether the polygon, with its corners in this order, turns counter-clockwise
-// seen from outside its block: its (Newell) normal points away from the
-// block's centre. A face through the centre, as in a flat block, does not.
-struct Point {
-  double x[3];
-};
-Point BlockCentre(const MeshDocument& doc, const MeshFace& face) {
-  const BlockRecord& block = doc.data->blocks[face.block];
-  Point centre{};
-  for (int c = 0; c < 8; ++c) {
-    centre.x[0] -= block.vx[c] / 8.0, centre.x[1] += block.vy[c] / 8.0, centre.x[2] += block.vz[c] / 8.0;
-  }
-  return centre;
-}
-bool TurnsOutward(const MeshDocument& doc, const MeshFace& face, const Point& centre, const int* order, int n) {
-  double normal[3] = {}, middle[3] = {};
-  for (int i = 0; i < n; ++i) {
-    const MeshVertex& a = doc.mesh->vertices[face.corner[order[i]]];
-    const MeshVertex& b = doc.mesh->vertices[face.corner[order[(i + 1) % n]]];
-    normal[0] += (double{a.y} - b.y) * (double{a.z} + b.z);
-    normal[1] += (double{a.z} - b.z) * (double{a.x} + b.x);
-    normal[2] += (double{a.x} - b.x) * (double{a.y} + b.y);
-    middle[0] += a.x / double(n), middle[1] += a.y / double(n), middle[2] += a.z / double(n);
-  }
-  double dot = 0;
-  for (int j = 0; j < 3; ++j) dot += normal[j] * (middle[j] - centre.x[j]);
-  return dot > 0;
-}
-
 // ---- MQO: the document's header and materials, the mesh as its object.
-
-enum MqoSection { kMqoHead, kMqoMaterials, kMqoObject, kMqoVertices, kMqoFaceHead, kMqoFaces, kMqoTail };
 
 std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const Mesh& mesh = *doc.mesh;
-  char* p = out;
-  // Texture numbers outside 0..9 get an eleventh material, after the usual ten.
-  const int materials = cursor->section <= kMqoMaterials && mesh.groupFaceCount[kOutOfRangeGroup]
-                            ? kTextureNameCount + 1 : kTextureNameCount;
-  while (cursor->section >= 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity) {
-    std::uint32_t& i = cursor->index;
-    switch (cursor->section) {
-      case kMqoHead:
-        p = Put(Put(PutUnsigned(Put(p, kMqoDocumentHead), static_cast<std::uint32_t>(materials)), " {"), "\r\n");
-        cursor->section = kMqoMaterials, i = 0;
-        break;
-      case kMqoMaterials:
-        if (i < kTextureNameCount) {
-          const char* name = doc.data->textureNames[i];
-          p += FormatMqoMaterial(*name ? name : "empty", name, p);
-        } else {
-          p += FormatMqoMaterial(kOutOfRangeName, "", p);
-        }
-        if (++i == static_cast<std::uint32_t>(materials)) cursor->section = kMqoObject, i = 0;
-        break;
-      case kMqoObject:
-        p = Put(PutUnsigned(Put(p, kMqoObjectHead), mesh.vertexCount), " {\r\n");
-        cursor->section = kMqoVertices;
-        break;
-      case kMqoVertices:
-        if (i < mesh.vertexCount) {
-          const MeshVertex& v = mesh.vertices[i++];
-          std::uint32_t bits[3];
-          std::memcpy(bits, &v, sizeof bits);
-          p += FormatMqoVertex(bits[0], bits[1], bits[2], p);
-        } else {
-          cursor->section = kMqoFaceHead, i = 0;
-        }
-        break;
-      case kMqoFaceHead:
-        p = Put(PutUnsigned(Put(p, "\t}\r\n\tface "), mesh.faceCount), " {\r\n");
-        cursor->section = kMqoFaces;
-        break;
-      case kMqoFaces:
-        if (i < mesh.faceCount) {
-          const MeshFace& face = mesh.faces[i++];
-          p += FormatMqoFace(face.corner, MeshGroup(face.texture), face.u, face.v, p);
-        } else {
-          cursor->section = kMqoTail;
-        }
-        break;
-      default:
-        p = Put(p, "\t}\r\n}\r\n\r\nEof");
-        cursor->section = -1;
-        break;
-    }
-  }
-  return static_cast<std::size_t>(p - out);
+  const MqoSource source{doc.data, mesh.vertices, mesh.vertexCount, mesh.faces, sizeof(MeshFace), mesh.faceCount,
+                         mesh.groupFaceCount[kOutOfRangeGroup] > 0};
+  MqoCursor mqo{cursor->section, static_cast<int>(cursor->index)};
+  const std::size_t n = MqoSourceNext(source, &mqo, out, capacity);
+  cursor->section = n ? mqo.section : -1, cursor->index = static_cast<std::uint32_t>(mqo.index);
+  return n;
 }
 
 // ---- OBJ and MTL: LF line ends, one material per group in use.
@@ -159,11 +83,22 @@ char* PutObjName(char* p, const MeshDocument& doc, int group) {
   return end;
 }
 
-enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjGroup, kObjFaces };
+enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjFaces };
+
+// A face's corners as listed, or reversed: the OBJ numbers of its vertex and
+// texture coordinate, counter-clockwise seen from outside.
+char* PutObjFace(char* p, const Mesh& mesh, std::uint32_t f, bool reversed) {
+  p = Put(p, "f");
+  for (int k = 0; k < 4; ++k) {
+    const std::uint32_t corner = 4 * f + static_cast<std::uint32_t>(reversed ? 3 - k : k);
+    p = PutUnsigned(Put(p, " "), mesh.faces[f].corner[corner % 4] + 1);
+    p = PutUnsigned(Put(p, "/"), (mesh.texcoord ? mesh.texcoord[corner] : corner) + 1);
+  }
+  return Put(p, "\n");
+}
 
 std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const Mesh& mesh = *doc.mesh;
-  const std::uint32_t* groups = mesh.groupFaceCount;
   char* p = out;
   while (cursor->section >= 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity) {
     std::uint32_t& i = cursor->index;
@@ -185,42 +120,36 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           const MeshVertex& v = mesh.vertices[i++];
           p = Put(PutFloat(Put(PutFloat(Put(PutFloat(Put(p, "v "), v.x), " "), v.y), " "), v.z), "\n");
         } else {
-          cursor->section = kObjTexcoords, i = 0;
+          cursor->section = kObjTexcoords, i = 0, cursor->part = 0;
         }
         break;
       case kObjTexcoords:
-        // Four per face, in corner order; V counts up from the bottom here.
+        // One per corner, or per UV pair at its first use, in corner order;
+        // V counts up from the bottom here.
+        for (; i < 4 * mesh.faceCount && mesh.texcoord && mesh.texcoord[i] != cursor->part; ++i) {
+        }
         if (i < 4 * mesh.faceCount) {
           const MeshFace& face = mesh.faces[i / 4];
           p = PutFloat(Put(p, "vt "), face.u[i % 4]);
           p = Put(PutFloat(Put(p, " "), 1.0f - face.v[i % 4]), "\n");
-          ++i;
+          ++i, ++cursor->part;
         } else {
-          cursor->section = kObjGroup, cursor->part = 0;
+          cursor->section = kObjFaces, i = 0;
         }
-        break;
-      case kObjGroup:
-        // A group at a time, so that each material is named once.
-        if (groups[cursor->part])
-          p = Put(PutObjName(Put(p, "usemtl "), doc, static_cast<int>(cursor->part)), "\n");
-        cursor->section = kObjFaces, i = 0;
         break;
       default:
         if (i == mesh.faceCount) {
-          cursor->section = ++cursor->part == kMeshGroups ? -1 : kObjGroup;
-        } else if (const MeshFace& face = mesh.faces[i]; MeshGroup(face.texture) != static_cast<int>(cursor->part)) {
-          ++i;
-        } else {
-          static const int kListed[4] = {0, 1, 2, 3}, kReversed[4] = {3, 2, 1, 0};
-          const int* order = TurnsOutward(doc, face, BlockCentre(doc, face), kListed, 4) ? kListed : kReversed;
-          p = Put(p, "f");
-          for (int k = 0; k < 4; ++k) {
-            p = PutUnsigned(Put(p, " "), face.corner[order[k]] + 1);
-            p = PutUnsigned(Put(p, "/"), 4 * i + static_cast<std::uint32_t>(order[k]) + 1);
-          }
-          p = Put(p, "\n");
-          ++i;
+          cursor->section = -1;
+          break;
         }
+        // The faces come grouped: each group names its material once.
+        const MeshFace& face = mesh.faces[i];
+        const int group = MeshGroup(face.texture);
+        if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
+          p = Put(PutObjName(Put(p, "usemtl "), doc, group), "\n");
+        if (face.turn != Turn::Reversed) p = PutObjFace(p, mesh, i, false);
+        if (face.turn != Turn::Listed) p = PutObjFace(p, mesh, i, true);
+        ++i;
         break;
     }
   }
@@ -247,50 +176,9 @@ std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 }
 
 // ---- glTF 2.0 binary: a JSON chunk, then a BIN chunk holding, for each
-// primitive, its positions, texture coordinates and indices.
-
-struct Primitive {
-  int group;
-  std::uint32_t faces, vertices;
-  std::uint32_t first, end;  // where its faces lie: one run when glTF vertices are numbered
-  bool wide;                 // 32-bit indices
-  int image;                 // its image's number, or -1
-  std::uint32_t offset[3];   // positions, texture coordinates, indices
-  std::uint32_t length[3];
-};
-struct Layout {
-  int count, images;
-  Primitive primitive[kMeshGroups];
-  std::uint32_t binLength;
-};
-
-Layout MakeLayout(const MeshDocument& doc) {
-  const std::uint32_t* groups = doc.mesh->groupFaceCount;
-  Layout layout{};
-  std::uint32_t run = 0;
-  for (int g = 0; g < kMeshGroups; ++g) {
-    if (!groups[g]) continue;
-    Primitive& prim = layout.primitive[layout.count++];
-    prim.group = g;
-    prim.faces = groups[g];
-    const bool grouped = doc.mesh->gltfCorner != nullptr;
-    prim.first = grouped ? run : 0;
-    prim.end = grouped ? run + prim.faces : doc.mesh->faceCount;
-    run += prim.faces;
-    prim.vertices = doc.mesh->gltfCorner ? doc.mesh->gltfVertexCount[g] : 4 * prim.faces;
-    // 65535 is the restart value, which no index may take.
-    prim.wide = prim.vertices > 65535;
-    prim.image = g < kTextureNameCount && IsImageName(doc.data->textureNames[g]) ? layout.images++ : -1;
-    prim.length[0] = 12 * prim.vertices;
-    prim.length[1] = 8 * prim.vertices;
-    prim.length[2] = (prim.wide ? 4 : 2) * 6 * prim.faces;
-    for (int s = 0; s < 3; ++s) {
-      prim.offset[s] = layout.binLength;
-      layout.binLength += (prim.length[s] + 3) & ~3u;
-    }
-  }
-  return layout;
-}
+// primitive, its positions, texture coordinates and indices. The layout and
+// the whole JSON are made once, when the writer starts; only the BIN chunk
+// streams.
 
 // JSON strings must be UTF-8: a name that is not is taken as Latin-1.
 bool IsUtf8(const unsigned char* s) {
@@ -343,87 +231,182 @@ char* PutUri(char* p, const char* name) {
   return p;
 }
 
-// Piece i of the JSON, in order: the head, each primitive, each material, the
-// textures, each image, three accessors and three buffer views a primitive,
-// the tail. Returns its length; 0 for a piece that is empty.
-int JsonPieces(const Layout& layout) { return 3 + 9 * layout.count; }
-std::size_t JsonPiece(const MeshDocument& doc, const Layout& layout, int i, char* out) {
-  const int n = layout.count;
-  char* p = out;
-  if (i == 0) {
-    p = Put(p, "{\"asset\":{\"generator\":\"blockmqo\",\"version\":\"2.0\"},\"scene\":0,"
-               "\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{\"name\":\"map\"");
-    p = Put(p, n ? ",\"mesh\":0}],\"meshes\":[{\"name\":\"map\",\"primitives\":[" : "}]");
-  } else if ((i -= 1) < n) {
-    p = Put(p, i ? ",{\"attributes\":{\"POSITION\":" : "{\"attributes\":{\"POSITION\":");
-    p = PutUnsigned(p, 3u * static_cast<std::uint32_t>(i));
-    p = PutUnsigned(Put(p, ",\"TEXCOORD_0\":"), 3u * static_cast<std::uint32_t>(i) + 1);
-    p = PutUnsigned(Put(p, "},\"indices\":"), 3u * static_cast<std::uint32_t>(i) + 2);
-    p = PutUnsigned(Put(p, ",\"material\":"), static_cast<std::uint32_t>(i));
-    p = Put(p, i == n - 1 ? ",\"mode\":4}]}]" : ",\"mode\":4}");
-  } else if ((i -= n) < n) {
-    const Primitive& prim = layout.primitive[i];
-    const char* name = prim.group < kTextureNameCount ? doc.data->textureNames[prim.group] : kOutOfRangeName;
-    p = PutJsonString(Put(p, i ? ",{\"name\":" : ",\"materials\":[{\"name\":"), *name ? name : "empty");
-    // Blocks are not metal; the default (fully metallic) shows them black.
-    p = Put(p, ",\"pbrMetallicRoughness\":{\"metallicFactor\":0");
-    if (prim.image >= 0)
-      p = Put(PutUnsigned(Put(p, ",\"baseColorTexture\":{\"index\":"), static_cast<std::uint32_t>(prim.image)), "}");
-    p = Put(p, i == n - 1 ? "}}]" : "}}");
-  } else if ((i -= n) == 0) {
-    for (int t = 0; t < layout.images; ++t)
-      p = Put(PutUnsigned(Put(p, t ? ",{\"source\":" : ",\"textures\":[{\"source\":"), static_cast<std::uint32_t>(t)),
-              t == layout.images - 1 ? "}]" : "}");
-  } else if ((i -= 1) < n) {
-    const Primitive& prim = layout.primitive[i];
-    if (prim.image >= 0) {
-      p = PutUri(Put(p, prim.image ? ",{\"uri\":" : ",\"images\":[{\"uri\":"), doc.data->textureNames[prim.group]);
-      p = Put(p, prim.image == layout.images - 1 ? "}]" : "}");
-    }
-  } else if ((i -= n) < 3 * n) {
-    const Primitive& prim = layout.primitive[i / 3];
-    p = Put(p, i ? ",{\"bufferView\":" : ",\"accessors\":[{\"bufferView\":");
-    p = PutUnsigned(p, static_cast<std::uint32_t>(i));
-    p = Put(p, i % 3 == 2 ? (prim.wide ? ",\"componentType\":5125" : ",\"componentType\":5123")
-                          : ",\"componentType\":5126");
-    p = PutUnsigned(Put(p, ",\"count\":"), i % 3 == 2 ? 6 * prim.faces : prim.vertices);
-    p = Put(p, i % 3 == 0 ? ",\"type\":\"VEC3\"" : i % 3 == 1 ? ",\"type\":\"VEC2\"" : ",\"type\":\"SCALAR\"");
-    if (i % 3 == 0) {  // positions must state their bounds
-      float low[3] = {}, high[3] = {};
-      bool first = true;
-      if (doc.mesh->gltfCorner) {  // found as the vertices were numbered
-        std::memcpy(low, doc.mesh->gltfMin[prim.group], sizeof low);
-        std::memcpy(high, doc.mesh->gltfMax[prim.group], sizeof high);
-      }
-      for (std::uint32_t f = prim.first; !doc.mesh->gltfCorner && f < prim.end; ++f) {
-        const MeshFace& face = doc.mesh->faces[f];
-        if (MeshGroup(face.texture) != prim.group) continue;
-        for (std::uint32_t c : face.corner) {
-          const float* xyz = &doc.mesh->vertices[c].x;
-          for (int j = 0; j < 3; ++j) {
-            if (first || xyz[j] < low[j]) low[j] = xyz[j];
-            if (first || xyz[j] > high[j]) high[j] = xyz[j];
-          }
-          first = false;
-        }
-      }
-      for (int j = 0; j < 6; ++j)
-        p = PutFloat(Put(p, j == 0 ? ",\"min\":[" : j == 3 ? "],\"max\":[" : ","), j < 3 ? low[j] : high[j - 3]);
-      p = Put(p, "]");
-    }
-    p = Put(p, i == 3 * n - 1 ? "}]" : "}");
-  } else if ((i -= 3 * n) < 3 * n) {
-    const Primitive& prim = layout.primitive[i / 3];
-    p = Put(p, i ? ",{\"buffer\":0,\"byteOffset\":" : ",\"bufferViews\":[{\"buffer\":0,\"byteOffset\":");
-    p = PutUnsigned(p, prim.offset[i % 3]);
-    p = PutUnsigned(Put(p, ",\"byteLength\":"), prim.length[i % 3]);
-    p = Put(p, i % 3 == 2 ? ",\"target\":34963" : ",\"target\":34962");
-    p = Put(p, i == 3 * n - 1 ? "}]" : "}");
-  } else {
-    if (n) p = Put(PutUnsigned(Put(p, ",\"buffers\":[{\"byteLength\":"), layout.binLength), "}]");
-    p = Put(p, "}");
+// The JSON writer: a context that places the commas, and one function per
+// kind of object. The JSON has at most 11 primitives and every name is at
+// most 31 bytes, so it fits kGlbJsonMax (about 1.4 KB a primitive at most).
+struct Json {
+  char* p;
+  bool empty;  // nothing yet in the innermost object or array
+};
+void Member(Json& j, const char* name) {
+  if (!j.empty) *j.p++ = ',';
+  j.empty = false;
+  if (name) j.p = Put(Put(Put(j.p, "\""), name), "\":");
+}
+void Open(Json& j, const char* name, char bracket) {
+  Member(j, name);
+  *j.p++ = bracket;
+  j.empty = true;
+}
+void Close(Json& j, char bracket) {
+  *j.p++ = bracket;
+  j.empty = false;
+}
+void Number(Json& j, const char* name, std::uint32_t value) { Member(j, name), j.p = PutUnsigned(j.p, value); }
+void Text(Json& j, const char* name, const char* text) { Member(j, name), j.p = PutJsonString(j.p, text); }
+
+void Material(Json& j, const MeshDocument& doc, const GlbPrimitive& prim) {
+  const char* name = prim.group < kTextureNameCount ? doc.data->textureNames[prim.group] : kOutOfRangeName;
+  Open(j, nullptr, '{');
+  Text(j, "name", *name ? name : "empty");
+  // Blocks are not metal; the default (fully metallic) shows them black.
+  Open(j, "pbrMetallicRoughness", '{');
+  Number(j, "metallicFactor", 0);
+  if (prim.image >= 0) {
+    Open(j, "baseColorTexture", '{');
+    Number(j, "index", static_cast<std::uint32_t>(prim.image));
+    Close(j, '}');
   }
-  return static_cast<std::size_t>(p - out);
+  Close(j, '}');
+  Close(j, '}');
+}
+
+void Primitive(Json& j, int p) {
+  const auto first = 3 * static_cast<std::uint32_t>(p);  // its three accessors
+  Open(j, nullptr, '{');
+  Open(j, "attributes", '{');
+  Number(j, "POSITION", first);
+  Number(j, "TEXCOORD_0", first + 1);
+  Close(j, '}');
+  Number(j, "indices", first + 2);
+  Number(j, "material", static_cast<std::uint32_t>(p));
+  Number(j, "mode", 4);  // triangles
+  Close(j, '}');
+}
+
+enum Stream { kPositions, kTexcoords, kIndices };
+
+void Accessor(Json& j, const Mesh& mesh, const GlbPrimitive& prim, int p, Stream stream) {
+  static const char* const kType[3] = {"VEC3", "VEC2", "SCALAR"};
+  Open(j, nullptr, '{');
+  Number(j, "bufferView", 3 * static_cast<std::uint32_t>(p) + stream);
+  Number(j, "componentType", stream != kIndices ? 5126 : prim.wide ? 5125 : 5123);
+  Number(j, "count", stream == kIndices ? prim.indices : prim.vertices);
+  Text(j, "type", kType[stream]);
+  if (stream == kPositions) {  // positions must state their bounds
+    for (const float* bound : {mesh.groupMin[prim.group], mesh.groupMax[prim.group]}) {
+      Open(j, bound == mesh.groupMin[prim.group] ? "min" : "max", '[');
+      for (int k = 0; k < 3; ++k) Member(j, nullptr), j.p = PutFloat(j.p, bound[k]);
+      Close(j, ']');
+    }
+  }
+  Close(j, '}');
+}
+
+void BufferView(Json& j, const GlbPrimitive& prim, Stream stream) {
+  Open(j, nullptr, '{');
+  Number(j, "buffer", 0);
+  Number(j, "byteOffset", prim.offset[stream]);
+  Number(j, "byteLength", prim.length[stream]);
+  Number(j, "target", stream == kIndices ? 34963 : 34962);
+  Close(j, '}');
+}
+
+std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* out) {
+  Json j{out, true};
+  const int n = layout.count;
+  Open(j, nullptr, '{');
+  Open(j, "asset", '{');
+  Text(j, "generator", "blockmqo");
+  Text(j, "version", "2.0");
+  Close(j, '}');
+  Number(j, "scene", 0);
+  Open(j, "scenes", '[');
+  Open(j, nullptr, '{');
+  Open(j, "nodes", '[');
+  Number(j, nullptr, 0);
+  Close(j, ']');
+  Close(j, '}');
+  Close(j, ']');
+  Open(j, "nodes", '[');
+  Open(j, nullptr, '{');
+  Text(j, "name", "map");
+  if (n) Number(j, "mesh", 0);
+  Close(j, '}');
+  Close(j, ']');
+  if (n) {  // glTF allows no empty arrays
+    Open(j, "meshes", '[');
+    Open(j, nullptr, '{');
+    Text(j, "name", "map");
+    Open(j, "primitives", '[');
+    for (int p = 0; p < n; ++p) Primitive(j, p);
+    Close(j, ']');
+    Close(j, '}');
+    Close(j, ']');
+    Open(j, "materials", '[');
+    for (int p = 0; p < n; ++p) Material(j, doc, layout.primitive[p]);
+    Close(j, ']');
+  }
+  if (layout.images) {
+    Open(j, "textures", '[');
+    for (int t = 0; t < layout.images; ++t) {
+      Open(j, nullptr, '{');
+      Number(j, "source", static_cast<std::uint32_t>(t));
+      Close(j, '}');
+    }
+    Close(j, ']');
+    Open(j, "images", '[');
+    for (int p = 0; p < n; ++p) {
+      if (layout.primitive[p].image < 0) continue;
+      Open(j, nullptr, '{');
+      Member(j, "uri"), j.p = PutUri(j.p, doc.data->textureNames[layout.primitive[p].group]);
+      Close(j, '}');
+    }
+    Close(j, ']');
+  }
+  if (n) {
+    Open(j, "accessors", '[');
+    for (int p = 0; p < n; ++p)
+      for (Stream s : {kPositions, kTexcoords, kIndices}) Accessor(j, *doc.mesh, layout.primitive[p], p, s);
+    Close(j, ']');
+    Open(j, "bufferViews", '[');
+    for (int p = 0; p < n; ++p)
+      for (Stream s : {kPositions, kTexcoords, kIndices}) BufferView(j, layout.primitive[p], s);
+    Close(j, ']');
+    Open(j, "buffers", '[');
+    Open(j, nullptr, '{');
+    Number(j, "byteLength", layout.binLength);
+    Close(j, '}');
+    Close(j, ']');
+  }
+  Close(j, '}');
+  return static_cast<std::uint32_t>(j.p - out);
+}
+
+void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
+  const Mesh& mesh = *doc.mesh;
+  std::memset(layout, 0, sizeof *layout);  // 20 KB: no copy through the stack
+  for (std::uint32_t g = 0, first = 0; g < kMeshGroups; first += mesh.groupFaceCount[g++]) {
+    if (!mesh.groupFaceCount[g]) continue;
+    GlbPrimitive& prim = layout->primitive[layout->count++];
+    prim.group = static_cast<int>(g);
+    prim.first = first;
+    prim.end = first + mesh.groupFaceCount[g];
+    prim.vertices = mesh.gltfVertexCount[g];
+    prim.indices = mesh.groupIndexCount[g];
+    // 65535 is the restart value, which no index may take.
+    prim.wide = prim.vertices > 65535;
+    prim.image = g < kTextureNameCount && IsImageName(doc.data->textureNames[g]) ? layout->images++ : -1;
+    prim.length[kPositions] = 12 * prim.vertices;
+    prim.length[kTexcoords] = 8 * prim.vertices;
+    prim.length[kIndices] = (prim.wide ? 4 : 2) * prim.indices;
+    for (int s = 0; s < 3; ++s) {
+      prim.offset[s] = layout->binLength;
+      layout->binLength += (prim.length[s] + 3) & ~3u;
+    }
+  }
+  layout->jsonLength = WriteJson(doc, *layout, layout->json);
+  while (layout->jsonLength % 4) layout->json[layout->jsonLength++] = ' ';
 }
 
 char* PutWord(char* p, std::uint32_t value) {  // little-endian
@@ -431,77 +414,62 @@ char* PutWord(char* p, std::uint32_t value) {  // little-endian
   return p;
 }
 
-// The six indices of a face: two triangles, each turned to face out of its
-// block.
-void FaceIndices(const MeshDocument& doc, std::uint32_t f, std::uint32_t ordinal, std::uint32_t (&out)[6]) {
-  const MeshFace& face = doc.mesh->faces[f];
+// A face's triangles, each written the way(s) it turns.
+char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f, bool wide) {
+  const MeshFace& face = mesh.faces[f];
   static const int kTriangles[2][2][3] = {{{0, 1, 2}, {0, 2, 1}}, {{0, 2, 3}, {0, 3, 2}}};
   for (int t = 0; t < 2; ++t) {
-    // BuildMesh found the way out when it numbered the glTF vertices.
-    const bool outward = doc.mesh->gltfCorner ? face.outward >> t & 1
-                                          : TurnsOutward(doc, face, BlockCentre(doc, face), kTriangles[t][0], 3);
-    const int* order = kTriangles[t][outward ? 0 : 1];
-    for (int k = 0; k < 3; ++k)
-      out[3 * t + k] = doc.mesh->gltfCorner ? doc.mesh->gltfCorner[4 * f + static_cast<std::uint32_t>(order[k])]
-                                            : 4 * ordinal + static_cast<std::uint32_t>(order[k]);
+    for (int way = 0; way < 2; ++way) {
+      if (face.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && face.triangle[t] != Turn::Both) continue;
+      for (int k : kTriangles[t][way]) {
+        const std::uint32_t v = mesh.gltfCorner[4 * f + static_cast<std::uint32_t>(k)];
+        if (wide) p = PutWord(p, v);
+        else *p++ = static_cast<char>(v), *p++ = static_cast<char>(v >> 8);
+      }
+    }
   }
+  return p;
 }
 
 enum GlbSection { kGlbHead, kGlbJson, kGlbBinHead, kGlbStreams };
 
 std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const Mesh& mesh = *doc.mesh;
-  const Layout layout = MakeLayout(doc);
+  GlbLayout& layout = cursor->glb;
   char* p = out;
   auto room = [&](std::size_t n) { return static_cast<std::size_t>(p - out) + n <= capacity; };
   while (cursor->section >= 0 && room(kMaxItem)) {
     std::uint32_t& i = cursor->index;
     if (cursor->section == kGlbHead) {
-      std::uint32_t json = 0;
-      char piece[kMaxItem];
-      for (int k = 0; k < JsonPieces(layout); ++k)
-        json += static_cast<std::uint32_t>(JsonPiece(doc, layout, k, piece));
-      json = (json + 3) & ~3u;
-      const std::uint32_t total = 12 + 8 + json + (layout.count ? 8 + layout.binLength : 0);
+      MakeLayout(doc, &layout);
+      const std::uint32_t total = 12 + 8 + layout.jsonLength + (layout.count ? 8 + layout.binLength : 0);
       p = PutWord(PutWord(PutWord(p, 0x46546c67u), 2), total);  // "glTF", version 2
-      p = PutWord(PutWord(p, json), 0x4e4f534au);                // "JSON"
-      cursor->section = kGlbJson, i = 0, cursor->part = 0;
+      p = PutWord(PutWord(p, layout.jsonLength), 0x4e4f534au);   // "JSON"
+      cursor->section = kGlbJson, i = 0;
     } else if (cursor->section == kGlbJson) {
-      if (i < static_cast<std::uint32_t>(JsonPieces(layout))) {
-        std::size_t n = JsonPiece(doc, layout, static_cast<int>(i++), p);
-        p += n;
-        cursor->part += static_cast<std::uint32_t>(n);  // JSON bytes so far
-      } else {
-        cursor->section = kGlbBinHead;
-      }
+      std::size_t n = layout.jsonLength - i;
+      if (!room(n)) n = capacity - static_cast<std::size_t>(p - out);
+      std::memcpy(p, layout.json + i, n);
+      p += n, i += static_cast<std::uint32_t>(n);
+      if (i == layout.jsonLength) cursor->section = kGlbBinHead;
     } else if (cursor->section == kGlbBinHead) {
-      for (; cursor->part % 4; ++cursor->part) *p++ = ' ';
       if (layout.count) p = PutWord(PutWord(p, layout.binLength), 0x004e4942u);  // "BIN"
       cursor->section = layout.count ? kGlbStreams : -1, i = 0, cursor->part = 0;
     } else {
-      const int stream = (cursor->section - kGlbStreams) % 3;
-      const Primitive& prim = layout.primitive[(cursor->section - kGlbStreams) / 3];
+      const auto stream = static_cast<Stream>((cursor->section - kGlbStreams) % 3);
+      const GlbPrimitive& prim = layout.primitive[(cursor->section - kGlbStreams) / 3];
       if (i < prim.first) i = prim.first;
       for (; i < prim.end && room(64); ++i) {
         const MeshFace& face = mesh.faces[i];
-        if (MeshGroup(face.texture) != prim.group) continue;
-        if (stream == 2) {
-          std::uint32_t index[6];
-          FaceIndices(doc, i, cursor->part++, index);
-          for (std::uint32_t v : index) {
-            if (prim.wide) {
-              p = PutWord(p, v);
-            } else {
-              *p++ = static_cast<char>(v), *p++ = static_cast<char>(v >> 8);
-            }
-          }
+        if (stream == kIndices) {
+          p = PutIndices(p, mesh, i, prim.wide);
           continue;
         }
         for (int k = 0; k < 4; ++k) {
-          // With glTF vertices numbered, each goes out at its first use.
-          if (mesh.gltfCorner && mesh.gltfCorner[4 * i + static_cast<std::uint32_t>(k)] != cursor->part) continue;
+          // Each glTF vertex goes out at its first use.
+          if (mesh.gltfCorner[4 * i + static_cast<std::uint32_t>(k)] != cursor->part) continue;
           ++cursor->part;
-          if (stream == 0) {
+          if (stream == kPositions) {
             std::memcpy(p, &mesh.vertices[face.corner[k]], 12);
             p += 12;
           } else {

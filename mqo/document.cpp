@@ -4,21 +4,17 @@
 #include "mqo/mqo.h"
 #include "numtext/numtext.h"
 
-const std::int8_t FaceCornerTable[6][4] = {
-    {0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3},
-};
-
-const char kMqoDocumentHead[] = "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial ";
-const char kMqoObjectHead[] =
-    "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"
-    "\tfacet 0\r\n\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex ";
-
 // Longest line the writer can produce, with room to spare: a face line with
 // eight 39-digit texture coordinates is about 440 bytes, a material line with
 // two 31-byte names made all of line feeds about 230.
 static_assert(kMqoMaxLine <= kMqoMinChunk);
 
 namespace {
+
+const char kDocumentHead[] = "Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\nMaterial ";
+const char kObjectHead[] =
+    "}\r\n\r\nObject \"map\" {\r\n\tvisible 15\r\n\tlocking 0\r\n\tshading 1\r\n"
+    "\tfacet 0\r\n\tcolor 0.898 0.498 0.698\r\n\tcolor_type 0\r\n\tvertex ";
 
 enum Section { kHead, kMaterials, kObject, kVertices, kFaceHead, kFaces, kTail, kDone };
 
@@ -61,102 +57,105 @@ char* PutFixed(char* p, std::uint32_t bits, int decimals) {
   return p + FormatFixedFloatBits(bits, decimals, p);
 }
 
-char* PutMaterial(char* p, const char* name) {
-  return p + FormatMqoMaterial(*name ? name : "empty", name, p);
-}
-
-char* PutVertex(char* p, const BlockRecord& block, int corner) {
-  // The first axis is mirrored; flipping the sign bit keeps NaN payloads.
-  return p + FormatMqoVertex(FloatBits(block.vx[corner]) ^ 0x80000000u, FloatBits(block.vy[corner]),
-                             FloatBits(block.vz[corner]), p);
-}
-
-char* PutFace(char* p, const BlockRecord& block, int blockNumber, int face) {
-  const std::int8_t* corners = FaceCornerTable[face];
-  const auto base = static_cast<std::uint32_t>(8 * blockNumber);
-  const std::uint32_t listed[4] = {base + static_cast<std::uint32_t>(corners[3]),
-                                   base + static_cast<std::uint32_t>(corners[2]),
-                                   base + static_cast<std::uint32_t>(corners[1]),
-                                   base + static_cast<std::uint32_t>(corners[0])};
-  return p + FormatMqoFace(listed, block.textureIndex[face], block.u[face], block.v[face], p);
-}
-
-}  // namespace
-
-std::size_t FormatMqoMaterial(const char* shownName, const char* textureName, char* out) {
-  char* p = Put(out, "\t\"");
+char* PutMaterial(char* p, const char* shownName, const char* textureName) {
+  p = Put(p, "\t\"");
   p = PutName(p, shownName);
   p = Put(p,
           "\" shader(3) col(1.000 1.000 1.000 1.000) dif(0.900) amb(0.400) emi(0.100) "
           "spc(0.000) power(5.00) tex(\"");
   p = PutName(p, textureName);
-  return static_cast<std::size_t>(Put(p, "\")\r\n") - out);
+  return Put(p, "\")\r\n");
 }
 
-std::size_t FormatMqoVertex(std::uint32_t x, std::uint32_t y, std::uint32_t z, char* out) {
-  char* p = Put(out, "\t\t");
-  p = PutFixed(p, x, 4);
-  *p++ = ' ';
-  p = PutFixed(p, y, 4);
-  *p++ = ' ';
-  p = PutFixed(p, z, 4);
-  return static_cast<std::size_t>(Put(p, "\r\n") - out);
+// Vertex i: the block source's corner i % 8 of block i / 8, the first axis
+// mirrored (flipping the sign bit keeps NaN payloads); or the one given.
+char* PutVertex(char* p, const MqoSource& source, std::uint32_t i) {
+  std::uint32_t bits[3];
+  if (source.faces) {
+    std::memcpy(bits, &source.vertices[i], sizeof bits);
+  } else {
+    const BlockRecord& block = source.data->blocks[i / 8];
+    bits[0] = FloatBits(block.vx[i % 8]) ^ 0x80000000u;
+    bits[1] = FloatBits(block.vy[i % 8]), bits[2] = FloatBits(block.vz[i % 8]);
+  }
+  p = Put(p, "\t\t");
+  for (int j = 0; j < 3; ++j) {
+    p = PutFixed(p, bits[j], 4);
+    if (j < 2) *p++ = ' ';
+  }
+  return Put(p, "\r\n");
 }
 
-std::size_t FormatMqoFace(const std::uint32_t corner[4], std::int32_t material, const float u[4],
-                          const float v[4], char* out) {
-  char* p = Put(out, "\t\t4 V(");
-  for (int i = 0; i < 4; ++i) {
-    p = PutUnsigned(p, corner[i]);
-    *p++ = i < 3 ? ' ' : ')';
+// Face i: the block source's face i % 6 of block i / 6, its table row in
+// reverse; or the one given.
+char* PutFace(char* p, const MqoSource& source, std::uint32_t i) {
+  MqoFace face;
+  if (source.faces) {
+    std::memcpy(&face, reinterpret_cast<const unsigned char*>(source.faces) + i * source.faceStride, sizeof face);
+    if (source.outOfRangeMaterial && (face.texture < 0 || face.texture >= kTextureNameCount))
+      face.texture = kTextureNameCount;
+  } else {
+    const BlockRecord& block = source.data->blocks[i / 6];
+    const std::uint32_t f = i % 6, base = i / 6 * 8;
+    for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+    std::memcpy(face.u, block.u[f], sizeof face.u);
+    std::memcpy(face.v, block.v[f], sizeof face.v);
+    face.texture = block.textureIndex[f];
+  }
+  p = Put(p, "\t\t4 V(");
+  for (int k = 0; k < 4; ++k) {
+    p = PutUnsigned(p, face.corner[k]);
+    *p++ = k < 3 ? ' ' : ')';
   }
   p = Put(p, " M(");
-  p = PutInt(p, material);
+  p = PutInt(p, face.texture);
   p = Put(p, ") UV(");
   for (int slot = 0; slot < 4; ++slot) {
-    p = PutFixed(p, FloatBits(u[slot]), 5);
+    p = PutFixed(p, FloatBits(face.u[slot]), 5);
     *p++ = ' ';
-    p = PutFixed(p, FloatBits(v[slot]), 5);
+    p = PutFixed(p, FloatBits(face.v[slot]), 5);
     *p++ = slot < 3 ? ' ' : ')';
   }
-  return static_cast<std::size_t>(Put(p, "\r\n") - out);
+  return Put(p, "\r\n");
 }
 
-std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
-                            std::size_t capacity) {
+}  // namespace
+
+std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out, std::size_t capacity) {
   char* p = out;
-  const int count = data.count > 0 ? data.count : 0;
+  const bool blocks = !source.faces;
+  const std::uint32_t count = blocks && source.data->count > 0 ? static_cast<std::uint32_t>(source.data->count) : 0;
+  const std::uint32_t vertices = blocks ? 8 * count : source.vertexCount, faces = blocks ? 6 * count : source.faceCount;
+  const int materials = kTextureNameCount + source.outOfRangeMaterial;
   while (cursor->section != kDone &&
          static_cast<std::size_t>(p - out) + kMqoMaxLine <= capacity) {
-    int& i = cursor->index;
+    auto i = static_cast<std::uint32_t>(cursor->index);
     switch (cursor->section) {
       case kHead:
-        p = Put(Put(p, kMqoDocumentHead), "10 {\r\n");
+        p = Put(PutUnsigned(Put(p, kDocumentHead), static_cast<std::uint32_t>(materials)), " {\r\n");
         cursor->section = kMaterials;
         break;
-      case kMaterials:
-        p = PutMaterial(p, data.textureNames[i]);
-        if (++i == kTextureNameCount) cursor->section = kObject, i = 0;
+      case kMaterials: {
+        const char* name = i < kTextureNameCount ? source.data->textureNames[i] : "";
+        p = PutMaterial(p, i < kTextureNameCount ? (*name ? name : "empty") : "texture number outside 0-9", name);
+        if (static_cast<int>(++i) == materials) cursor->section = kObject, i = 0;
         break;
+      }
       case kObject:
-        p = Put(p, kMqoObjectHead);
-        p = PutUnsigned(p, 8u * static_cast<std::uint32_t>(count));
-        p = Put(p, " {\r\n");
-        cursor->section = count ? kVertices : kFaceHead;
+        p = Put(PutUnsigned(Put(p, kObjectHead), vertices), " {\r\n");
+        cursor->section = vertices ? kVertices : kFaceHead;
         break;
       case kVertices:
-        p = PutVertex(p, data.blocks[i / 8], i % 8);
-        if (++i == 8 * count) cursor->section = kFaceHead, i = 0;
+        p = PutVertex(p, source, i);
+        if (++i == vertices) cursor->section = kFaceHead, i = 0;
         break;
       case kFaceHead:
-        p = Put(p, "\t}\r\n\tface ");
-        p = PutUnsigned(p, 6u * static_cast<std::uint32_t>(count));
-        p = Put(p, " {\r\n");
-        cursor->section = count ? kFaces : kTail;
+        p = Put(PutUnsigned(Put(p, "\t}\r\n\tface "), faces), " {\r\n");
+        cursor->section = faces ? kFaces : kTail;
         break;
       case kFaces:
-        p = PutFace(p, data.blocks[i / 6], i / 6, i % 6);
-        if (++i == 6 * count) cursor->section = kTail, i = 0;
+        p = PutFace(p, source, i);
+        if (++i == faces) cursor->section = kTail, i = 0;
         break;
       case kTail:
         p = Put(p, "\t}\r\n}\r\n\r\nEof");
@@ -166,6 +165,12 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
         cursor->section = kDone;
         break;
     }
+    cursor->index = static_cast<int>(i);
   }
   return static_cast<std::size_t>(p - out);
+}
+
+std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
+                            std::size_t capacity) {
+  return MqoSourceNext(MqoSource{&data, nullptr, 0, nullptr, 0, 0, false}, cursor, out, capacity);
 }

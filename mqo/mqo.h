@@ -18,9 +18,6 @@
 
 #include "blockdata/blockdata.h"
 
-// Corner numbers of each face; the document lists them in reverse.
-extern const std::int8_t FaceCornerTable[6][4];
-
 enum class MqoResult {
   Ok,
   InputOpenFailed,   // "Failed: open file (bd)"
@@ -95,15 +92,31 @@ constexpr std::size_t kMqoWriteChunk = 512 * 1024;
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);
 
-// The document's pieces, for other writers of documents (the mesh's). Each
-// line formatter writes one whole line, CR LF included, of at most
-// kMqoMaxLine bytes, and returns its length.
+// What a document holds, for the one writer of documents. The map's own (the
+// block source: `faces` null) is 8 vertices and 6 faces a block, computed
+// from the blocks as they are written, texture numbers as they are. Otherwise
+// the vertices given (document coordinates) and the faces, one every
+// `faceStride` bytes; with `outOfRangeMaterial`, an eleventh material,
+// "texture number outside 0-9", follows the ten, and faces whose texture
+// number is outside 0..9 use it.
+struct MqoVertex {
+  float x, y, z;
+};
+struct MqoFace {
+  std::uint32_t corner[4];  // vertex numbers, as the document lists them
+  float u[4], v[4];         // per corner
+  std::int32_t texture;
+};
+struct MqoSource {
+  const BlockData* data;  // texture names; the blocks too for the block source
+  const MqoVertex* vertices;
+  std::uint32_t vertexCount;
+  const MqoFace* faces;
+  std::size_t faceStride;
+  std::uint32_t faceCount;
+  bool outOfRangeMaterial;
+};
+std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out, std::size_t capacity);
+
+// The longest line the writer writes.
 constexpr std::size_t kMqoMaxLine = 512;
-extern const char kMqoDocumentHead[];  // the header lines, up to "Material "
-extern const char kMqoObjectHead[];    // from the materials' "}" to "\tvertex "
-std::size_t FormatMqoMaterial(const char* shownName, const char* textureName, char* out);
-// The coordinates' bits, the first already mirrored.
-std::size_t FormatMqoVertex(std::uint32_t x, std::uint32_t y, std::uint32_t z, char* out);
-// The corners as listed, each with its texture coordinates.
-std::size_t FormatMqoFace(const std::uint32_t corner[4], std::int32_t material, const float u[4],
-                          const float v[4], char* out);

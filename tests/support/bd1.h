@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blockdata/blockdata.h"
+#include "mesh/mesh.h"
 
 using TextureNames = std::array<std::string, kTextureNameCount>;
 
@@ -32,3 +33,19 @@ std::string ReadFileBytes(const std::string& path);  // "" when missing
 // make_fixtures rewrites them all.
 using Fixtures = std::vector<std::pair<std::string, std::vector<unsigned char>>>;
 Fixtures CommittedMaps();
+
+// The committed OBJ, MTL and glb files beside the examples, which
+// make_fixtures rewrites from the writers and tests/mesh/readback.py reads
+// back against their maps; WriteMeshFixture gives the bytes the writers
+// write for it, in pieces of `chunk`, from its map in the source folder.
+std::vector<std::string> MeshFixtures();
+std::string WriteMeshFixture(const std::string& source, const std::string& path, std::size_t chunk);
+
+// A mesh file's bytes, in pieces of `chunk`.
+inline std::string WriteMesh(const MeshDocument& doc, std::size_t chunk) {
+  std::string bytes;
+  std::vector<char> buffer(chunk);
+  MeshCursor cursor{};
+  while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), chunk)) bytes.append(buffer.data(), n);
+  return bytes;
+}

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "tests/support/bd1.h"
@@ -46,6 +47,24 @@ BlockRecord OddValues() {
   return r;
 }
 
+// Two boxes whose faces use every texture name, and numbers outside 0-9.
+std::vector<BlockRecord> NamesEdge() {
+  std::vector<BlockRecord> blocks = {Box(0, 0, 0, 1, 1, 1, 0), Box(2, 0, 0, 3, 1, 1, 0)};
+  const std::int32_t textures[2][6] = {{0, 1, 2, 3, 4, 5}, {6, 7, 8, 9, -1, 12}};
+  for (int b = 0; b < 2; ++b) std::memcpy(blocks[b].textureIndex, textures[b], sizeof textures[b]);
+  return blocks;
+}
+
+// What hidden-face removal must judge by where blocks lie: a sandwich of a
+// cube, a flat tile and a cube; two identical flat tiles; a block listed
+// mirrored on a cube; three and four faces on one place.
+std::vector<BlockRecord> MeshCrafted() {
+  auto cube = [](float x, float y, int texture) { return Box(x, y, 0, x + 1, y + 1, 1, texture); };
+  return {cube(0, 0, 5), Box(0, 1, 0, 1, 1, 1, 0), cube(0, 1, 5), Box(3, 0, 0, 4, 0, 1, 1), Box(3, 0, 0, 4, 0, 1, 1),
+          cube(6, 0, 0), Box(7, 0, 0, 6, 2, 1, 2), Box(7, -1, 0, 6, 0, 1, 2), cube(9, 0, 0), cube(10, 0, 1),
+          cube(10, 0, 1), cube(9, 0, 0)};
+}
+
 }  // namespace
 
 Fixtures CommittedMaps() {
@@ -61,9 +80,38 @@ Fixtures CommittedMaps() {
           {"fuzz/seeds/empty-map", BuildBd1({}, {})}, {"fuzz/seeds/worked-example", WorkedExample()},
           {"fuzz/seeds/two-boxes-trailing", trailing}, {"fuzz/seeds/short-header", shortHeader},
           {"fuzz/seeds/names-edge", BuildBd1({"empty", std::string(30, 'x'), std::string(31, 'y'), "cr\r\nlf\n\"q\"\x1a",
-                                              "\x01\x82\xa0\xe9", std::string("\0after-nul", 10)},
-                                             {Box(0, 0, 0, 1, 1, 1, -1)})},
+                                              "\x01\x82\xa0\xe9", std::string("\0after-nul", 10), "a b.PNG",
+                                              "\xc3\xbc\\x.jpg", "\xe9t\xe9\x7f.jpeg", "a_b.PNG"},
+                                             NamesEdge())},
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()})},
+          {"fuzz/seeds/mesh-crafted", BuildBd1({"a.png", "b.jpg"}, MeshCrafted())},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
+}
+
+std::vector<std::string> MeshFixtures() {
+  std::vector<std::string> paths;
+  for (const char* name : {"examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
+                           "fuzz/seeds/names-edge"})
+    for (const char* extension : {".obj", ".mtl", ".glb"}) paths.push_back(name + std::string(extension));
+  return paths;
+}
+
+std::string WriteMeshFixture(const std::string& source, const std::string& path, std::size_t chunk) {
+  // FOLDER/NAME[-optimized].EXT: the map NAME.bd1, with --optimize or without.
+  const std::size_t dot = path.rfind('.'), slash = path.rfind('/'), dash = path.find("-optimized");
+  const std::string map = ReadFileBytes(source + "/" + path.substr(0, std::min(dot, dash)) + ".bd1"), ext = path.substr(dot);
+  const MeshFormat format = ext == ".obj" ? MeshFormat::Obj : ext == ".mtl" ? MeshFormat::Mtl : MeshFormat::Glb;
+  const bool optimized = dash != std::string::npos;
+  const std::string mtl = path.substr(slash + 1, dot - slash - 1) + ".mtl";  // without the folder
+  BlockData data;
+  Mesh mesh;
+  if (ReadBlockDataBytes(map.data(), map.size(), &data) != ReadResult::Ok) return "<no map>";
+  std::string bytes = "<out of memory>";
+  if (BuildMesh(data, format, {optimized, optimized}, &mesh) == MeshResult::Ok) {
+    bytes = WriteMesh({&data, &mesh, format, mtl.c_str()}, chunk);
+    ReleaseMesh(&mesh);
+  }
+  ReleaseBlockData(&data);
+  return bytes;
 }

@@ -1,5 +1,6 @@
 // Rewrites the committed maps, and the examples' documents from the reference
-// writer: make_fixtures SOURCE_DIR.
+// writer, and the examples' OBJ, MTL and glb files from the mesh writers:
+// make_fixtures SOURCE_DIR.
 #include <cstdio>
 
 #include "tests/support/bd1.h"
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
       const std::string doc = ReferenceDocument(bytes.data());
       ok = WriteFileBytes(path + ".mqo", {doc.begin(), doc.end()}) && ok;
     }
+  }
+  for (const std::string& path : MeshFixtures()) {
+    const std::string bytes = WriteMeshFixture(argv[1], path, kMqoWriteChunk);
+    ok = WriteFileBytes(std::string(argv[1]) + "/" + path, {bytes.begin(), bytes.end()}) && ok;
   }
   return ok ? 0 : 1;
 }

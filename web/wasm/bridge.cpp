@@ -4,7 +4,6 @@
 // the mesh laid out for drawing, the counts behind the warnings, or another
 // format's file; then it closes the map. Nothing here touches a file system,
 // so the module needs no WASI calls.
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -113,14 +112,10 @@ BRIDGE_EXPORT(bm_chunk) const char* bm_chunk() { return g_chunk; }
 BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
   ReleaseMesh(&g_mesh);
   auto f = static_cast<MeshFormat>(format);
-  MeshOptions options{};
-  options.removeHiddenFaces = options.shareVertices = true;
-  options.dropNonFinite = f != MeshFormat::Mqo;
-  options.gltfVertices = f == MeshFormat::Glb;
-  if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok)
+  if (BuildMesh(g_map, f, MeshOptions{.removeHiddenFaces = true, .shareVertices = true}, &g_mesh) != MeshResult::Ok)
     return MqoResultMessage(MqoResult::OutOfMemory);
   g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName};
-  g_meshCursor = MeshCursor{};
+  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 20 KB: no copy through the stack
   return nullptr;
 }
 
@@ -146,48 +141,37 @@ BRIDGE_EXPORT(bm_mesh_next) std::size_t bm_mesh_next() {
   return MeshDocumentNext(g_meshDoc, &g_meshCursor, g_chunk, kMqoWriteChunk);
 }
 
-// The map's mesh laid out for drawing, one allocation: a header of 2 + 11
-// uint32 (faces drawn, blocks left out, faces per class: texture 0..9, then
-// any other), six floats (the corners' least x, y, z, then their greatest),
-// then for each face in class order its four corners' positions (float x, y,
-// z), then their texture coordinates (float u, v). Face f's corners are
-// drawn as 4f..4f+3. Returns 0 when out of memory.
+// The map's mesh laid out for drawing, as the OBJ holds it, one allocation: a
+// header of 2 + 11 uint32 (faces drawn, blocks left out, faces per class:
+// texture 0..9, then any other), six floats (the corners' least x, y, z, then
+// their greatest), then for each face in class order its four corners'
+// positions (float x, y, z), then their texture coordinates (float u, v).
+// Face f's corners are drawn as 4f..4f+3. Returns 0 when out of memory.
 BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
   std::free(g_view);
   g_view = nullptr;
   ReleaseMesh(&g_mesh);
-  MeshOptions options{};
-  options.dropNonFinite = true;  // three.js cannot bound or draw Inf and NaN
-  if (BuildMesh(g_map, options, &g_mesh) != MeshResult::Ok) return nullptr;
+  // three.js cannot bound or draw Inf and NaN; BuildMesh groups the faces.
+  if (BuildMesh(g_map, MeshFormat::Obj, MeshOptions{}, &g_mesh) != MeshResult::Ok) return nullptr;
   const std::uint32_t n = g_mesh.faceCount;
   const std::size_t header = 2 + kMeshGroups + 6;
   g_view = std::malloc(4 * (header + std::size_t{n} * (12 + 8)));
   if (!g_view) return nullptr;
   auto* head = static_cast<std::uint32_t*>(g_view);
-  auto* bounds = reinterpret_cast<float*>(head + 2 + kMeshGroups);
-  auto* position = reinterpret_cast<float*>(head + header);
+  float* position = reinterpret_cast<float*>(head + header);
   float* uv = position + std::size_t{n} * 12;
   head[0] = n;
   head[1] = static_cast<std::uint32_t>(g_mesh.droppedBlocks);
-  std::uint32_t* perClass = head + 2;
-  std::memcpy(perClass, g_mesh.groupFaceCount, sizeof g_mesh.groupFaceCount);
-  std::uint32_t next[kMeshGroups];
-  for (std::uint32_t c = 0, start = 0; c < kMeshGroups; start += perClass[c++]) next[c] = start;
-  float low[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, high[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+  std::memcpy(head + 2, g_mesh.groupFaceCount, sizeof g_mesh.groupFaceCount);
+  std::memcpy(head + 2 + kMeshGroups, g_mesh.min, sizeof g_mesh.min);
+  std::memcpy(head + 2 + kMeshGroups + 3, g_mesh.max, sizeof g_mesh.max);
   for (std::uint32_t f = 0; f < n; ++f) {
     const MeshFace& face = g_mesh.faces[f];
-    const std::uint32_t slot = next[MeshGroup(face.texture)]++;
-    float* xyz = position + 12 * std::size_t{slot};
-    float* st = uv + 8 * std::size_t{slot};
-    for (int k = 0; k < 4; ++k, xyz += 3, st += 2) {
-      const MeshVertex& p = g_mesh.vertices[face.corner[k]];
-      xyz[0] = p.x, xyz[1] = p.y, xyz[2] = p.z;
-      st[0] = face.u[k], st[1] = face.v[k];
-      for (int i = 0; i < 3; ++i) low[i] = std::fmin(low[i], xyz[i]), high[i] = std::fmax(high[i], xyz[i]);
+    for (int k = 0; k < 4; ++k, position += 3, uv += 2) {
+      std::memcpy(position, &g_mesh.vertices[face.corner[k]], 12);
+      uv[0] = face.u[k], uv[1] = face.v[k];
     }
   }
-  std::memcpy(bounds, low, sizeof low);
-  std::memcpy(bounds + 3, high, sizeof high);
   ReleaseMesh(&g_mesh);
   return head;
 }

@@ -1,0 +1,186 @@
+// Fuzz target: any bytes as a block data file. Both readers give the verdict
+// the layout alone implies and hold nothing after a failure; an accepted map's
+// document, written in pieces of a size varied with the input, each into a
+// buffer of exactly that size (an overrun is AddressSanitizer's to catch),
+// equals the reference document composed from the bytes. Then the map goes
+// through BuildMesh with every option pair for every format, and through
+// every writer in pieces of the same size. What must hold of any map: at most
+// 6 faces a block, every index in range, the glb's stated lengths equal to
+// its bytes and its JSON well formed, the OBJ's indices in range, and, for
+// maps of up to 64 blocks, the faces removed are those a plain quadratic
+// reference removes.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/bd1.h"
+#include "tests/support/reference_document.h"
+
+namespace {
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::abort();
+}
+
+void CheckGlb(const std::string& glb) {
+  auto word = [&](std::size_t at) {
+    std::uint32_t w = 0;
+    if (at + 4 <= glb.size()) std::memcpy(&w, glb.data() + at, 4);
+    return w;
+  };
+  const std::uint32_t json = word(12);
+  Check(word(0) == 0x46546c67u && word(8) == glb.size() && json % 4 == 0 && 20 + json <= glb.size(), "glb lengths");
+  Check(nlohmann::json::accept(glb.substr(20, json)), "glb JSON");
+  Check(glb.size() == 20 + json || word(20 + json) + 28 + json == glb.size(), "glb BIN length");
+}
+
+void CheckObj(const std::string& obj) {
+  std::uint32_t v = 0, vt = 0;
+  for (std::size_t at = 0, end; at < obj.size(); at = end + 1) {
+    Check((end = obj.find('\n', at)) != std::string::npos, "OBJ ends its lines");
+    const std::string line = obj.substr(at, end - at);
+    v += line.starts_with("v "), vt += line.starts_with("vt ");
+    unsigned long a, b;
+    for (std::size_t space = 1; line.starts_with("f ") && space != std::string::npos; space = line.find(' ', space + 1))
+      Check(std::sscanf(line.c_str() + space, " %lu/%lu", &a, &b) == 2 && a >= 1 && a <= v && b >= 1 && b <= vt,
+            "OBJ index in range");
+  }
+}
+
+// The plain reference: a face (6b + f) is removed when, going through the
+// faces in file order, one facing one way meets the first unremoved face of
+// another block on the same points facing the other way. Positions compare
+// by exact value; "the same points" and "one way" follow the smallest of the
+// face's eight cyclic orders of position numbers, each the first vertex at
+// that position. Faces that turn one way only, or have a non-finite corner,
+// or a corner no other vertex shares, take no part. The turns are the
+// mesh's: the plain mesh of every block, faces in file order.
+std::vector<bool> Removed(const Mesh& plain, const std::vector<bool>& kept) {
+  const std::uint32_t n = plain.faceCount, vertices = plain.vertexCount;
+  auto key = [&](std::uint32_t v, int j) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &plain.vertices[v].x + j, 4);
+    return bits << 1 ? bits : 0u;  // -0 is +0
+  };
+  std::vector<std::uint32_t> position(vertices);
+  std::vector<bool> usable(vertices);
+  for (std::uint32_t v = 0; v < vertices; ++v) {
+    position[v] = v;
+    for (std::uint32_t u = vertices; u-- > 0;)
+      if (u != v && kept[u / 8] && key(u, 0) == key(v, 0) && key(u, 1) == key(v, 1) && key(u, 2) == key(v, 2))
+        usable[v] = true, position[v] = std::min(u, position[v]);
+    for (int j = 0; j < 3; ++j) usable[v] = usable[v] && (key(v, j) & 0x7f800000u) != 0x7f800000u;
+  }
+  std::vector<std::vector<std::uint32_t>> points(n);
+  std::vector<int> facing(n);  // +1, -1, or 0 for none
+  for (std::uint32_t f = 0; f < n; ++f) {
+    const MeshFace& face = plain.faces[f];
+    bool ok = kept[f / 6] && (face.turn == Turn::Listed || face.turn == Turn::Reversed);
+    for (std::uint32_t c : face.corner) ok = ok && usable[c];
+    for (int way = 1; ok && way >= -1; way -= 2) {
+      for (int start = 0; start < 4; ++start) {
+        std::vector<std::uint32_t> seq;
+        for (int k = 0; k < 4; ++k) seq.push_back(position[face.corner[(start + way * k + 8) % 4]]);
+        if (points[f].empty() || seq < points[f]) points[f] = seq, facing[f] = way;
+        else if (seq == points[f] && way != facing[f]) facing[f] = 0;  // the same both ways round
+      }
+    }
+    if (face.turn == Turn::Reversed) facing[f] = -facing[f];
+  }
+  std::vector<bool> removed(n);
+  for (std::uint32_t f = 0; f < n; ++f)
+    for (std::uint32_t g = 0; g < n && facing[f] == 1 && !removed[f]; ++g)
+      if (facing[g] == -1 && !removed[g] && g / 6 != f / 6 && points[g] == points[f]) removed[f] = removed[g] = true;
+  return removed;
+}
+
+bool Finite(const BlockRecord& block) {
+  float values[72];
+  std::memcpy(values, &block, sizeof values);
+  return std::all_of(values, values + 72, [](float x) { return std::isfinite(x); });
+}
+
+void CheckMesh(const BlockData& data, std::size_t capacity) {
+  Mesh plain;
+  Check(BuildMesh(data, MeshFormat::Mqo, {}, &plain) == MeshResult::Ok, "plain mesh");
+  const bool small = data.count <= 64;
+  std::vector<bool> removed[2];  // by the reference: for MQO, and for OBJ and glb (finite blocks only)
+  for (int b = 0; b < 2 && small; ++b) {
+    std::vector<bool> kept(static_cast<std::size_t>(data.count));
+    for (int i = 0; i < data.count; ++i) kept[static_cast<std::size_t>(i)] = b == 0 || Finite(data.blocks[i]);
+    removed[b] = Removed(plain, kept);
+  }
+  for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb}) {
+    for (int o = 0; o < 4; ++o) {
+      const MeshOptions options{(o & 1) != 0, (o & 2) != 0};
+      Mesh mesh;
+      Check(BuildMesh(data, format, options, &mesh) == MeshResult::Ok, "mesh");
+      Check(mesh.faceCount <= 6u * static_cast<std::uint32_t>(data.count), "at most 6 faces a block");
+      for (std::uint32_t f = 0; f < mesh.faceCount; ++f) {
+        const MeshFace& face = mesh.faces[f];
+        for (int k = 0; k < 4; ++k) {
+          Check(face.corner[k] < mesh.vertexCount, "corner in range");
+          Check(!mesh.gltfCorner || mesh.gltfCorner[4 * f + static_cast<std::uint32_t>(k)] <
+                                        mesh.gltfVertexCount[MeshGroup(face.texture)], "glTF corner in range");
+        }
+      }
+      if (small) {
+        const bool document = format == MeshFormat::Mqo;
+        std::vector<bool> want(6 * static_cast<std::size_t>(data.count));
+        for (std::uint32_t f = 0; f < want.size(); ++f)
+          want[f] = (document || (Finite(data.blocks[f / 6]) && plain.faces[f].turn != Turn::None)) &&
+                    !(options.removeHiddenFaces && removed[!document][f]);
+        std::vector<bool> have(want.size());
+        for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
+          have[6 * static_cast<std::size_t>(mesh.faces[f].block) + mesh.faces[f].side] = true;
+        Check(have == want, "the faces the reference keeps");
+      }
+      if (format == MeshFormat::Glb) CheckGlb(WriteMesh({&data, &mesh, format, nullptr}, capacity));
+      if (format == MeshFormat::Obj) {
+        CheckObj(WriteMesh({&data, &mesh, format, "map.mtl"}, capacity));
+        Check(WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr}, capacity).starts_with("# blockmqo\n"), "MTL");
+      }
+      if (format == MeshFormat::Mqo) Check(WriteMesh({&data, &mesh, format, nullptr}, capacity).ends_with("Eof"), "MQO");
+      ReleaseMesh(&mesh);
+    }
+  }
+  ReleaseMesh(&plain);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  // The file reader reads the same bytes through a memory file.
+  static const int fd = memfd_create("bd1", 0);
+  Check(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, bytes, size, 0) == static_cast<ssize_t>(size),
+        "memory file");
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+
+  const ReadResult expected = ExpectedVerdict(bytes, size);
+  BlockData read[2];
+  Check(ReadBlockDataFile(path, &read[0]) == expected, "file reader verdict");
+  Check(ReadBlockDataBytes(bytes, size, &read[1]) == expected, "bytes reader verdict");
+  const std::string reference = expected == ReadResult::Ok ? ReferenceDocument(bytes) : "";
+  const std::size_t capacity = kMqoMinChunk + (size * 131 + (size ? bytes[size - 1] : 0)) % 2048;
+  for (BlockData& data : read) {
+    if (expected == ReadResult::Ok) {
+      Check(WrittenDocument(data, capacity) == reference, "document differs from the reference");
+      if (&data == read) CheckMesh(data, capacity);
+    } else {
+      Check(data.count == 0 && data.blocks == nullptr && data.textureNames[0][0] == '\0', "held after a failure");
+    }
+    ReleaseBlockData(&data);
+  }
+  return 0;
+}

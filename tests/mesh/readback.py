@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Reads the committed OBJ, MTL and glb files beside the examples and a fuzz
+seed of odd texture names back on its own and compares them with their maps:
+every face's positions, UVs, winding and material, every material's name and
+image, every glb accessor and bound. Without options the files hold every
+face of the map; the optimized ones a subsequence of them (in order, grouped
+by texture), since hidden faces go. Usage: readback.py SOURCE_DIR"""
+import json, os, struct, sys, urllib.parse
+
+CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
+failures = []
+check = lambda ok, what: ok or failures.append(what) or print("FAIL:", what)
+f32 = lambda x: struct.unpack("<f", struct.pack("<f", x))[0]
+
+
+def read_map(path):
+    """Names and, grouped by texture (file order within a group), each face:
+    its four corners' (position, uv) as listed, and its block's centre."""
+    data = open(path, "rb").read()
+    names = [data[31 * i:31 * i + 31].split(b"\0")[0].decode("latin-1") for i in range(10)]  # bytes as they are
+    groups = {}
+    for b in range(struct.unpack_from("<h", data, 310)[0]):
+        r = struct.unpack_from("<72f6i", data, 312 + 316 * b)
+        points = [(-r[c], r[8 + c], r[16 + c]) for c in range(8)]
+        centre = [sum(p[j] for p in points) / 8 for j in range(3)]
+        for f in range(6):
+            corners = [(points[CORNERS[f][3 - k]], (r[24 + 4 * f + k], r[48 + 4 * f + k])) for k in range(4)]
+            groups.setdefault(r[72 + f] if 0 <= r[72 + f] <= 9 else 10, []).append((corners, centre))
+    return names, [(g, face) for g in sorted(groups) for face in groups[g]]
+
+
+def outward(points, centre):  # the Newell normal along the way from the block's centre
+    normal = [sum((a[(j + 1) % 3] - b[(j + 1) % 3]) * (a[(j + 2) % 3] + b[(j + 2) % 3])
+                  for a, b in zip(points, points[1:] + points[:1])) for j in range(3)]
+    return sum(normal[j] * (sum(p[j] for p in points) / len(points) - centre[j]) for j in range(3)) > 0
+
+
+def match(written, expected, full, what):
+    """written: [(group, [(position, uv)], polygons)]; each must be the next
+    expected face of its group, with the same corners, each of its polygons
+    (lists of positions) turning out of the face's block."""
+    at = 0
+    for group, corners, polygons in written:
+        while at < len(expected) and not (expected[at][0] == group and sorted(expected[at][1][0]) == sorted(corners)):
+            check(not full, f"{what}: face {expected[at]} missing")
+            at += 1
+        check(at < len(expected), f"{what}: face {group} {corners} is not the map's next")
+        for polygon in polygons if at < len(expected) else []:
+            check(outward(polygon, expected[at][1][1]), f"{what}: {polygon} faces into its block")
+        at += 1
+    check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
+
+
+def read_obj(base, names, used):
+    plain = lambda g: "texture_number_outside_0-9" if g == 10 else \
+        "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
+    # A name an earlier group in use has already is followed by _ and the number.
+    obj_name = lambda g: plain(g) + (f"_{g}" if any(plain(e) == plain(g) for e in used if e < g) else "")
+    lines = open(base + ".obj", encoding="latin-1").read().split("\n")
+    check(lines[:3] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map"], f"{base}.obj: head {lines[:3]}")
+    v, vt, faces, group = [], [], [], None
+    for word, *rest in (line.split(" ") for line in lines[3:] if line):
+        if word == "v":
+            v.append(tuple(f32(float(x)) for x in rest))
+        elif word == "vt":
+            vt.append((f32(float(rest[0])), f32(1 - f32(float(rest[1])))))
+        elif word == "usemtl":
+            group = next(g for g in range(11) if obj_name(g) == rest[0])
+        elif word == "f":
+            corners = [(v[int(c.split("/")[0]) - 1], vt[int(c.split("/")[1]) - 1]) for c in rest]
+            faces.append((group, corners, [[p for p, _ in corners]]))
+    mtl = open(base + ".mtl", encoding="latin-1").read()
+    for g in {face[0] for face in faces}:
+        texture = f"map_Kd {names[g].replace(chr(13), '_').replace(chr(10), '_')}\n" if g < 10 and names[g] else ""
+        check(f"\nnewmtl {obj_name(g)}\nKd 1 1 1\n{texture}" in mtl, f"{base}.mtl: material {g}")
+    return faces
+
+
+def read_glb(base, names, used):
+    data = open(base + ".glb", "rb").read()
+    magic, version, total, json_length, json_type = struct.unpack_from("<4sIIII", data)
+    check((magic, version, total, json_type) == (b"glTF", 2, len(data), 0x4E4F534A), f"{base}.glb: header")
+    doc, binary = json.loads(data[20:20 + json_length]), data[28 + json_length:]
+    check(struct.unpack_from("<I", data, 20 + json_length)[0] == len(binary) == doc["buffers"][0]["byteLength"],
+          f"{base}.glb: BIN length")
+
+    def accessor(i):
+        a = doc["accessors"][i]
+        view, size = doc["bufferViews"][a["bufferView"]], {"VEC3": 3, "VEC2": 2, "SCALAR": 1}[a["type"]]
+        code = {5126: "f", 5123: "H", 5125: "I"}[a["componentType"]]
+        values = struct.unpack_from(f"<{a['count'] * size}{code}", binary, view["byteOffset"])
+        check(view["byteLength"] == a["count"] * size * struct.calcsize(code), f"{base}.glb: accessor {i} length")
+        return a, [values[k:k + size] for k in range(0, len(values), size)]
+
+    def utf8(name):  # JSON strings are UTF-8: a name that is not is taken as Latin-1
+        try:
+            return name.encode("latin-1").decode("utf-8")
+        except UnicodeDecodeError:
+            return name
+
+    faces = []
+    for group, prim in zip(sorted(used), doc["meshes"][0]["primitives"], strict=True):  # one a group in use
+        material = doc["materials"][prim["material"]]
+        check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
+              f"{base}.glb: material {group} {material['name']}")
+        image = group < 10 and names[group].lower().endswith((".png", ".jpg", ".jpeg"))
+        texture = material["pbrMetallicRoughness"].get("baseColorTexture")
+        uri = texture and doc["images"][doc["textures"][texture["index"]]["source"]]["uri"]
+        check(uri == (urllib.parse.quote(names[group].replace("\\", "/").encode("latin-1"), safe="/") if image else None),
+              f"{base}.glb: image of {group}: {uri}")
+        a, positions = accessor(prim["attributes"]["POSITION"])
+        check(a["min"] == [min(p[j] for p in positions) for j in range(3)] and
+              a["max"] == [max(p[j] for p in positions) for j in range(3)], f"{base}.glb: bounds of {group}")
+        uvs = accessor(prim["attributes"]["TEXCOORD_0"])[1]
+        corners = [(positions[i[0]], uvs[i[0]]) for i in accessor(prim["indices"])[1]]
+        # Two triangles a face, (0 1 2) and (0 2 3) of its corners, each outward.
+        for first, second in ((corners[t:t + 3], corners[t + 3:t + 6]) for t in range(0, len(corners), 6)):
+            quad = first + [c for c in second if c not in first]
+            faces.append((group, quad, [[p for p, _ in first], [p for p, _ in second]]))
+            check(len(quad) == 4 and first[0] == second[0], f"{base}.glb: triangles {first} {second}")
+    return faces
+
+
+for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
+             "fuzz/seeds/names-edge"):
+    base = os.path.join(sys.argv[1], name)
+    names, expected = read_map(os.path.join(sys.argv[1], name.replace("-optimized", "") + ".bd1"))
+    used = {g for g, _ in expected}
+    obj, glb = read_obj(base, names, used), read_glb(base, names, used)
+    for faces, ext in ((obj, ".obj"), (glb, ".glb")):
+        match(faces, expected, not name.endswith("optimized"), base + ext)
+    check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
+print(f"mesh readback: {'0 passed, 1 failed' if failures else '1 passed, 0 failed'}")
+sys.exit(bool(failures))
