@@ -114,8 +114,8 @@ BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
   auto f = static_cast<MeshFormat>(format);
   if (BuildMesh(g_map, f, MeshOptions{.removeHiddenFaces = true, .shareVertices = true}, &g_mesh) != MeshResult::Ok)
     return MqoResultMessage(MqoResult::OutOfMemory);
-  g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName};
-  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 20 KB: no copy through the stack
+  g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName, nullptr};
+  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 24 KB: no copy through the stack
   return nullptr;
 }
 
@@ -123,11 +123,11 @@ BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
 // file begun by bm_mesh_begin, like bm_warning. (The optimised document's
 // warnings are the document's, and an MTL holds no blocks to warn of.)
 BRIDGE_EXPORT(bm_mesh_warning) const char* bm_mesh_warning(int i) {
-  static char line[kMqoWarningMax + 1];
+  static char line[kMeshWarningMax + 1];
   if (i < 0 || i >= kMeshWarningKinds || g_meshDoc.format == MeshFormat::Mqo ||
       g_meshDoc.format == MeshFormat::Mtl)
     return nullptr;
-  std::size_t n = FormatMeshWarning(g_map, g_mesh, g_meshDoc.format, static_cast<MeshWarning>(i), line);
+  std::size_t n = FormatMeshWarning(g_meshDoc, static_cast<MeshWarning>(i), line);
   line[n] = '\0';
   return n ? line : nullptr;
 }
