@@ -141,12 +141,15 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
           const double a[3] = {double{v[1]->x} - v[0]->x, double{v[1]->y} - v[0]->y, double{v[1]->z} - v[0]->z};
           const double b[3] = {double{v[2]->x} - v[0]->x, double{v[2]->y} - v[0]->y, double{v[2]->z} - v[0]->z};
           const double cross[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+          // Up to rounding: the build sums edges (Newell), here two edges cross;
+          // a sliver far smaller than its coordinates turns either way.
+          double scale = 0;
+          for (const MeshVertex* p : v) scale += double{p->x} * p->x + double{p->y} * p->y + double{p->z} * p->z;
           for (int way = 0; way < 2; ++way) {
             if (face.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && face.triangle[t] != Turn::Both) continue;
             double dot = 0;
             for (int j = 0; j < 3; ++j) dot += (way ? -cross[j] : cross[j]) * SideNormal(face, SideShown(face, t, way), j);
-            // (Up to rounding: the build sums edges, here two edges cross.)
-            Check(dot >= -1e-6 * std::hypot(cross[0], cross[1], cross[2]), "a triangle's normal on the side it shows");
+            Check(dot >= -1e-12 * scale, "a triangle's normal on the side it shows");
           }
         }
       }

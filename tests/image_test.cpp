@@ -128,7 +128,7 @@ TEST(Image, TextureNamesFindTheirFiles) {
 // holds the BMP, PNG and TGA beside it as PNGs of the same pixels, in texture
 // order.
 TEST(Image, TheTexturedGlbHoldsTheFilesPixels) {
-  const std::string folder = BLOCKMQO_SOURCE_DIR "/tests/mesh/textured/", glb = ReadFileBytes(folder + "stairs.glb");
+  const std::string folder = BLOCKMQO_SOURCE_DIR "/tests/mesh/textured/", glb = ReadFileBytes(folder + "steps.glb");
   ASSERT_GT(glb.size(), 28u);
   std::uint32_t jsonLength;
   std::memcpy(&jsonLength, glb.data() + 12, 4);

@@ -150,7 +150,7 @@ def read_glb(base, names, used):
 
 
 for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
-             "fuzz/seeds/names-edge", "tests/mesh/textured/stairs"):
+             "fuzz/seeds/names-edge", "tests/mesh/textured/steps"):
     base = os.path.join(sys.argv[1], name)
     names, expected = read_map(os.path.join(sys.argv[1], name.replace("-optimized", "") + ".bd1"))
     used = {g for g, _ in expected}

@@ -87,12 +87,12 @@ Fixtures CommittedMaps() {
                                              NamesEdge())},
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()})},
           {"fuzz/seeds/mesh-crafted", BuildBd1({"a.png", "b.jpg"}, MeshCrafted())},
-          {"tests/mesh/textured/stairs", BuildBd1({"C:\\maps\\Stone.BMP", "moss.png", "tex/wood.tga"}, Stairs())},
+          {"tests/mesh/textured/steps", BuildBd1({"C:\\maps\\Stone.BMP", "moss.png", "tex/wood.tga"}, Stairs())},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
 }
 
-// The textured stairs' images, one of each kind: an 8-bit BMP, a PNG with
+// The textured steps' images, one of each kind: an 8-bit BMP, a PNG with
 // alpha and a run-length TGA, 8x8 patterns of their own.
 std::vector<std::pair<std::string, ImageBytes>> CommittedTextures() {
   auto pattern = [](int seed) {
@@ -115,7 +115,7 @@ std::vector<std::pair<std::string, ImageBytes>> CommittedTextures() {
 std::vector<std::string> MeshFixtures() {
   std::vector<std::string> paths;
   for (const char* name : {"examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
-                           "fuzz/seeds/names-edge", "tests/mesh/textured/stairs"})
+                           "fuzz/seeds/names-edge", "tests/mesh/textured/steps"})
     for (const char* extension : {".obj", ".mtl", ".glb"}) paths.push_back(name + std::string(extension));
   return paths;
 }
