@@ -234,14 +234,19 @@ async function convertFiles(files) {
 }
 
 // The images whose names match the map's texture names (the name's last
-// part, any case), decoded: an ImageBitmap or null per texture number.
+// part, any case), decoded: an ImageBitmap or null per texture number. What
+// the browser cannot decode (TGA) the converter does.
 const wanted = (name) => name.split(/[\\/]/).pop().toLowerCase();
+async function decoded(file) {
+  const { width, height, data } = await ask({ file, format: 'pixels' });
+  return data ? createImageBitmap(new ImageData(data, width, height)) : null;
+}
 async function loadTextures(names, images) {
   const bitmaps = [];
   for (const [i, name] of names.entries()) {
     const file = wanted(name) && images.findLast((f) => f.name.toLowerCase() === wanted(name));
     try {
-      bitmaps[i] = file ? await createImageBitmap(file) : null;
+      bitmaps[i] = file ? await createImageBitmap(file).catch(() => decoded(file)) : null;
     } catch {
       bitmaps[i] = null;
     }

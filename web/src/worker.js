@@ -137,6 +137,20 @@ async function attach(images = [], format) {
   }
 }
 
+// An image's pixels, for the view when the browser cannot decode the file.
+function pixels(bytes) {
+  const input = bytes && core.bm_input(bytes.byteLength);
+  if (input) new Uint8Array(core.memory.buffer, input, bytes.byteLength).set(new Uint8Array(bytes));
+  const rgba = input && core.bm_pixels(bytes.byteLength);
+  try {
+    if (!rgba) return { error: 'not an image the converter reads' };
+    const width = core.bm_pixels_width(), height = core.bm_pixels_height();
+    return { width, height, data: new Uint8ClampedArray(core.memory.buffer.slice(rgba, rgba + 4 * width * height)) };
+  } finally {
+    core.bm_close();
+  }
+}
+
 // The mesh as three.js draws it: see bm_view in the bridge. Positions and
 // texture coordinates share one buffer, copied out of the module at once.
 function view() {
@@ -248,7 +262,8 @@ self.onmessage = (event) => { served = served.then(() => serve(event.data)); };
 async function serve(request) {
   let result;
   try {
-    result = request.format === 'zip' ? await zipAll(request) : await convert(request, await read(request.file));
+    result = request.format === 'zip' ? await zipAll(request)
+      : request.format === 'pixels' ? pixels(await read(request.file)) : await convert(request, await read(request.file));
   } catch (error) {
     // The module itself failed (out of memory while growing, a trap): the
     // worker's state is unknown, so say so plainly.

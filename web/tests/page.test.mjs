@@ -122,6 +122,7 @@ test('each map gives blockmqo-cli\'s files byte for byte (images given with them
     await page.getByRole('heading', { name, exact: true }).waitFor();
     assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[0][name] || [], name);
     shown[name] = await page.locator('#summary dd').allTextContents();
+    if (name === 'steps.bd1') assert.equal(await page.locator('#summary p.tex').count(), 0, 'its BMP, PNG and TGA are not all on the view');
     entries.push(...FORMATS.map(([ext, , cliExt = ext]) => [base + ext, readFileSync(join(work, ext, base + cliExt))]));
   }
   // The crafted name changes nothing in the view.

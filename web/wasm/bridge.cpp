@@ -44,6 +44,7 @@ ImageName g_files[256];
 int g_fileCount;
 GltfImage g_loaded[kTextureNameCount];
 MeshImage g_images[kTextureNameCount];
+ImagePixels g_pixels;  // see bm_pixels
 
 void ReleaseAll() {
   ReleaseBlockData(&g_map);
@@ -55,6 +56,7 @@ void ReleaseAll() {
   g_fileCount = 0;
   for (GltfImage& image : g_loaded) ReleaseGltfImage(&image);
   std::memset(g_images, 0, sizeof g_images);
+  ReleaseImagePixels(&g_pixels);
 }
 
 }  // namespace
@@ -191,6 +193,19 @@ BRIDGE_EXPORT(bm_image) int bm_image(int t, std::size_t size, int same) {
   g_input = nullptr;
   return static_cast<int>(result);
 }
+
+// The pixels of the image file given to bm_input, for the view where the
+// browser cannot decode the file itself (TGA): 8-bit RGBA rows from the top,
+// bm_pixels_width() by bm_pixels_height(), until bm_close; 0 when refused.
+BRIDGE_EXPORT(bm_pixels) unsigned char* bm_pixels(std::size_t size) {
+  ReleaseAll();
+  const ImageResult result = g_input ? DecodeImage(g_input, size, &g_pixels) : ImageResult::OutOfMemory;
+  std::free(g_input);
+  g_input = nullptr;
+  return result == ImageResult::Ok ? g_pixels.rgba : nullptr;
+}
+BRIDGE_EXPORT(bm_pixels_width) int bm_pixels_width() { return g_pixels.width; }
+BRIDGE_EXPORT(bm_pixels_height) int bm_pixels_height() { return g_pixels.height; }
 
 // Where the page writes, NUL-terminated, the name of the MTL file that an OBJ
 // names in its mtllib line, before bm_mesh_begin.
