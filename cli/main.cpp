@@ -279,13 +279,29 @@ struct Textures {
   }
 };
 
+// A file found in `folder`, as the MTL beside an OBJ in `objFolder` names
+// it: by its name alone when the two folders are written alike (the usual
+// case: the map's folder), else by its path from there. std::filesystem
+// takes narrow names as UTF-8 on Windows; a name it cannot convert keeps the
+// path as found.
+std::string PathFromFolder(const std::string& file, const std::string& folder, const std::string& objFolder) {
+  std::string name = file.substr(folder.size());
+  while (!name.empty() && IsSeparator(name.front())) name.erase(0, 1);
+  if (FolderOf(folder + "/x") == FolderOf(objFolder + "/x")) return name;
+  try {
+    namespace fs = std::filesystem;
+    const fs::path from = fs::absolute(objFolder).lexically_normal(), to = fs::absolute(file).lexically_normal();
+    const fs::path relative = to.lexically_relative(from);
+    return (relative.empty() ? to : relative).generic_string();
+  } catch (const std::exception&) {
+    return file;
+  }
+}
+
 void FindTextures(const BlockData& data, const Mesh& mesh, const Job& job, const std::vector<std::string>& folders,
                   Textures* textures) {
   std::vector<const char*> where;
   for (const std::string& folder : folders) where.push_back(folder.c_str());
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path outputFolder = fs::absolute(job.output == "-" ? "." : FolderOf(job.output), error).lexically_normal();
   std::string found[kTextureNameCount];
   for (int t = 0; t < kTextureNameCount; ++t) {
     const ImageName name{data.textureNames[t], std::char_traits<char>::length(data.textureNames[t])};
@@ -297,9 +313,11 @@ void FindTextures(const BlockData& data, const Mesh& mesh, const Job& job, const
     found[t] = path;
     MeshImage& image = textures->image[t];
     if (job.format == MeshFormat::Obj) {
-      const fs::path file = fs::absolute(path, error).lexically_normal();
-      const fs::path relative = file.lexically_relative(outputFolder);
-      textures->path[t] = (relative.empty() ? file : relative).generic_string();
+      std::size_t in = 0;  // the folder it was found in: the first whose file it is
+      while (in + 1 < folders.size() &&
+             !(found[t].starts_with(folders[in]) && BaseName(found[t]).size() + folders[in].size() + 1 >= found[t].size()))
+        ++in;
+      textures->path[t] = PathFromFolder(found[t], folders[in], job.output == "-" ? "." : FolderOf(job.output));
       image.path = textures->path[t].c_str();
       continue;
     }
