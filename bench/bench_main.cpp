@@ -157,7 +157,7 @@ bool ConvertMesh(MeshFormat format, const std::string& input, Mesh* counts = nul
             OpenOutput((g_output + extension).c_str(), &file).status == OutputStatus::Ok;
   const bool opened = ok;
   for (MeshFormat part : {format, MeshFormat::Mtl}) {
-    MeshDocument doc{&data, &mesh, part, "out.mtl"};
+    MeshDocument doc{&data, &mesh, part, "out.mtl", nullptr};
     MeshCursor cursor{};
     while (std::size_t n = ok ? MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size()) : 0)
       ok = WriteOutput(&file, chunk.data(), n).status == OutputStatus::Ok;

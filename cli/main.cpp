@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ int _dowildcard = -1;
 #include <unistd.h>
 #endif
 
+#include "image/image.h"
 #include "mesh/mesh.h"
 #include "mqo/mqo.h"
 #include "mqo/output_file.h"
@@ -103,6 +105,12 @@ std::string DocumentName(const std::string& input, MeshFormat format) {
 // NAME.obj's materials go to NAME.mtl, which the OBJ names without its folder.
 std::string MtlName(const std::string& obj) {
   return (EndsWithNoCase(obj, ".obj") ? obj.substr(0, obj.size() - 4) : obj) + ".mtl";
+}
+
+// The folder part of a path, "." for none.
+std::string FolderOf(const std::string& path) {
+  const std::string folder = path.substr(0, path.size() - BaseName(path).size());
+  return folder.empty() ? "." : folder;
 }
 
 std::string Shown(const std::string& path, bool output) {
@@ -239,7 +247,94 @@ OutputResult WriteAll(const std::string& path, std::vector<char>& chunk, Next ne
   return result.status == OutputStatus::Ok ? CommitOutput(&file) : result;
 }
 
-bool Convert(const Job& job, MeshOptions choice, bool quiet, Progress* progress) {
+// A whole file's bytes, or false.
+bool ReadWholeFile(const char* path, std::vector<unsigned char>* bytes) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return false;
+  unsigned char buffer[65536];
+  bool ok = true;
+  try {
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file)) bytes->insert(bytes->end(), buffer, buffer + n);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  ok = ok && !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// The map's textures in use, found in the folders: for the MTL, each file's
+// path from the OBJ's folder; for the glb, each file made a PNG or JPEG (a
+// file refused, like one not found, has no bytes). Each file is read once.
+struct Textures {
+  MeshImage image[kTextureNameCount] = {};
+  std::string path[kTextureNameCount];
+  GltfImage loaded[kTextureNameCount] = {};
+
+  Textures() = default;
+  Textures(const Textures&) = delete;
+  Textures& operator=(const Textures&) = delete;
+  ~Textures() {
+    for (GltfImage& file : loaded) ReleaseGltfImage(&file);
+  }
+};
+
+// A file found in `folder`, as the MTL beside an OBJ in `objFolder` names
+// it: by its name alone when the two folders are written alike (the usual
+// case: the map's folder), else by its path from there. std::filesystem
+// takes narrow names as UTF-8 on Windows; a name it cannot convert keeps the
+// path as found.
+std::string PathFromFolder(const std::string& file, const std::string& folder, const std::string& objFolder) {
+  std::string name = file.substr(folder.size());
+  while (!name.empty() && IsSeparator(name.front())) name.erase(0, 1);
+  if (FolderOf(folder + "/x") == FolderOf(objFolder + "/x")) return name;
+  try {
+    namespace fs = std::filesystem;
+    const fs::path from = fs::absolute(objFolder).lexically_normal(), to = fs::absolute(file).lexically_normal();
+    const fs::path relative = to.lexically_relative(from);
+    return (relative.empty() ? to : relative).generic_string();
+  } catch (const std::exception&) {
+    return file;
+  }
+}
+
+void FindTextures(const BlockData& data, const Mesh& mesh, const Job& job, const std::vector<std::string>& folders,
+                  Textures* textures) {
+  std::vector<const char*> where;
+  for (const std::string& folder : folders) where.push_back(folder.c_str());
+  std::string found[kTextureNameCount];
+  for (int t = 0; t < kTextureNameCount; ++t) {
+    const ImageName name{data.textureNames[t], std::char_traits<char>::length(data.textureNames[t])};
+    char path[4096];
+    if (!mesh.groupFaceCount[t] ||
+        FindTextureFile(name, where.data(), static_cast<int>(where.size()), path, sizeof path) !=
+            TextureFileResult::Found)
+      continue;
+    found[t] = path;
+    MeshImage& image = textures->image[t];
+    if (job.format == MeshFormat::Obj) {
+      std::size_t in = 0;  // the folder it was found in: the first whose file it is
+      while (in + 1 < folders.size() &&
+             !(found[t].starts_with(folders[in]) && BaseName(found[t]).size() + folders[in].size() + 1 >= found[t].size()))
+        ++in;
+      textures->path[t] = PathFromFolder(found[t], folders[in], job.output == "-" ? "." : FolderOf(job.output));
+      image.path = textures->path[t].c_str();
+      continue;
+    }
+    int same = 0;
+    while (same < t && found[same] != found[t]) ++same;
+    if (same == t) {
+      std::vector<unsigned char> bytes;
+      if (ReadWholeFile(path, &bytes) && MakeGltfImage(bytes.data(), bytes.size(), &textures->loaded[t]) != ImageResult::Ok)
+        textures->loaded[t] = GltfImage{};
+    }
+    const GltfImage& loaded = textures->loaded[same];
+    image = MeshImage{loaded.bytes, loaded.size, loaded.mimeType, nullptr};
+  }
+}
+
+bool Convert(const Job& job, MeshOptions choice, const std::vector<std::string>& textureFolders, bool quiet,
+             Progress* progress) {
   const bool isMesh = job.format != MeshFormat::Mqo || choice.removeHiddenFaces || choice.shareVertices;
   BlockData data;
   SystemError cause = 0;
@@ -260,9 +355,16 @@ bool Convert(const Job& job, MeshOptions choice, bool quiet, Progress* progress)
     ReleaseBlockData(&data);
     return FailRead(progress, job.input, ReadResult::OutOfMemory, 0);
   }
+  Textures textures;
+  if (job.format != MeshFormat::Mqo) {
+    // The map's own folder, unless the user names others.
+    std::vector<std::string> folders = textureFolders;
+    if (folders.empty() && job.input != "-") folders.push_back(FolderOf(job.input));
+    FindTextures(data, mesh, job, folders, &textures);
+  }
   // Writes one of the mesh's files, a piece at a time.
   auto meshFile = [&](MeshFormat format, const char* mtl) {
-    return [doc = MeshDocument{&data, &mesh, format, mtl}, cursor = MeshCursor{}](
+    return [doc = MeshDocument{&data, &mesh, format, mtl, textures.image}, cursor = MeshCursor{}](
                char* out, std::size_t capacity) mutable { return MeshDocumentNext(doc, &cursor, out, capacity); };
   };
   std::string failed = job.output;
@@ -298,7 +400,7 @@ bool Convert(const Job& job, MeshOptions choice, bool quiet, Progress* progress)
     result = WriteAll(job.output, chunk, meshFile(job.format, nullptr));
   }
   if (!quiet && result.status == OutputStatus::Ok) {
-    char text[kMqoWarningMax];
+    char text[kMeshWarningMax];
     if (job.format == MeshFormat::Mqo) {
       // The mesh's document gives such faces a material of their own.
       if (isMesh) hazards.texturesOutOfRange = 0;
@@ -306,7 +408,9 @@ bool Convert(const Job& job, MeshOptions choice, bool quiet, Progress* progress)
         Warn(progress, text, FormatMqoWarning(hazards, static_cast<MqoWarning>(kind), text), job.input);
     }
     for (int kind = 0; kind < kMeshWarningKinds && job.format != MeshFormat::Mqo; ++kind)
-      Warn(progress, text, FormatMeshWarning(data, mesh, job.format, static_cast<MeshWarning>(kind), text),
+      Warn(progress, text,
+           FormatMeshWarning(MeshDocument{&data, &mesh, job.format, nullptr, textures.image},
+                             static_cast<MeshWarning>(kind), text),
            job.input);
   }
   ReleaseMesh(&mesh);
@@ -317,7 +421,7 @@ bool Convert(const Job& job, MeshOptions choice, bool quiet, Progress* progress)
 }
 
 struct Request {
-  std::vector<std::string> files;
+  std::vector<std::string> files, textures;
   std::string output, directory, format;  // empty when not given
 };
 
@@ -462,6 +566,13 @@ int main(int argc, char** argv) {
                  "the output's extension, else mqo")
       ->option_text("FORMAT")
       ->check(CLI::IsMember({"mqo", "obj", "glb"}));
+  app.add_option("--textures", request.textures,
+                 "look for the map's texture images in DIR (may be given more than once, the first\n"
+                 "holding one wins); by default the map's own folder. A glb holds the images,\n"
+                 "an OBJ's materials name them")
+      ->option_text("DIR")
+      ->check(CLI::ExistingDirectory)
+      ->allow_extra_args(false);
   MeshOptions choice{};
   bool optimize = false, quiet = false;
   app.add_flag("--remove-hidden-faces", choice.removeHiddenFaces,
@@ -506,7 +617,7 @@ int main(int argc, char** argv) {
                     std::chrono::steady_clock::now(), {}};
   int status = 0;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    if (!Convert(jobs[i], choice, quiet, &progress)) status = 1;
+    if (!Convert(jobs[i], choice, request.textures, quiet, &progress)) status = 1;
     ShowProgress(&progress, i + 1);
   }
   ClearProgress(&progress);

@@ -128,10 +128,29 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
       Check(mesh.faceCount <= 6u * static_cast<std::uint32_t>(data.count), "at most 6 faces a block");
       for (std::uint32_t f = 0; f < mesh.faceCount; ++f) {
         const MeshFace& face = mesh.faces[f];
-        for (int k = 0; k < 4; ++k) {
-          Check(face.corner[k] < mesh.vertexCount, "corner in range");
-          Check(!mesh.gltfCorner || mesh.gltfCorner[4 * f + static_cast<std::uint32_t>(k)] <
-                                        mesh.gltfVertexCount[MeshGroup(face.texture)], "glTF corner in range");
+        for (int k = 0; k < 4; ++k) Check(face.corner[k] < mesh.vertexCount, "corner in range");
+        for (std::uint32_t c = 8 * f; mesh.gltfCorner && c < 8 * f + 8; ++c)
+          Check(mesh.gltfCorner[c] < mesh.gltfVertexCount[MeshGroup(face.texture)] || mesh.gltfCorner[c] == ~0u,
+                "glTF corner in range");
+        if (format == MeshFormat::Mqo) continue;
+        Check(std::fabs(std::hypot(face.normal[0], face.normal[1], face.normal[2]) - 1) < 1e-6, "unit normal");
+        // Each triangle drawn shows the side its winding turns to.
+        for (int t = 0; t < 2; ++t) {
+          const MeshVertex* v[3];
+          for (int i = 0; i < 3; ++i) v[i] = &mesh.vertices[face.corner[i ? i + t : 0]];
+          const double a[3] = {double{v[1]->x} - v[0]->x, double{v[1]->y} - v[0]->y, double{v[1]->z} - v[0]->z};
+          const double b[3] = {double{v[2]->x} - v[0]->x, double{v[2]->y} - v[0]->y, double{v[2]->z} - v[0]->z};
+          const double cross[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+          // Up to rounding: the build sums edges (Newell), here two edges cross;
+          // a sliver far smaller than its coordinates turns either way.
+          double scale = 0;
+          for (const MeshVertex* p : v) scale += double{p->x} * p->x + double{p->y} * p->y + double{p->z} * p->z;
+          for (int way = 0; way < 2; ++way) {
+            if (face.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && face.triangle[t] != Turn::Both) continue;
+            double dot = 0;
+            for (int j = 0; j < 3; ++j) dot += (way ? -cross[j] : cross[j]) * SideNormal(face, SideShown(face, t, way), j);
+            Check(dot >= -1e-12 * scale, "a triangle's normal on the side it shows");
+          }
         }
       }
       if (small) {
@@ -145,12 +164,12 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
           have[6 * static_cast<std::size_t>(mesh.faces[f].block) + mesh.faces[f].side] = true;
         Check(have == want, "the faces the reference keeps");
       }
-      if (format == MeshFormat::Glb) CheckGlb(WriteMesh({&data, &mesh, format, nullptr}, capacity));
+      if (format == MeshFormat::Glb) CheckGlb(WriteMesh({&data, &mesh, format, nullptr, nullptr}, capacity));
       if (format == MeshFormat::Obj) {
-        CheckObj(WriteMesh({&data, &mesh, format, "map.mtl"}, capacity));
-        Check(WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr}, capacity).starts_with("# blockmqo\n"), "MTL");
+        CheckObj(WriteMesh({&data, &mesh, format, "map.mtl", nullptr}, capacity));
+        Check(WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, nullptr}, capacity).starts_with("# blockmqo\n"), "MTL");
       }
-      if (format == MeshFormat::Mqo) Check(WriteMesh({&data, &mesh, format, nullptr}, capacity).ends_with("Eof"), "MQO");
+      if (format == MeshFormat::Mqo) Check(WriteMesh({&data, &mesh, format, nullptr, nullptr}, capacity).ends_with("Eof"), "MQO");
       ReleaseMesh(&mesh);
     }
   }

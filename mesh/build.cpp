@@ -2,8 +2,8 @@
 // that sorts keys to find equal items, then the grouping, the bounds and the
 // glTF vertices.
 //
-// Memory, for n blocks: the mesh itself, 456n bytes (8n vertices of 12 bytes,
-// 6n faces of 60), and beside it, while a pass runs, about 400n bytes (the
+// Memory, for n blocks: the mesh itself, 528n bytes (8n vertices of 12 bytes,
+// 6n faces of 72), and beside it, while a pass runs, about 400n bytes (the
 // hidden faces: two 24-byte records and 13 bytes a face), or 860n for the
 // OBJ's texture coordinates (two 16-byte records a corner). For the largest
 // map (32767 blocks) that is 14.9 MB of mesh and 13 to 28 MB more, beside the
@@ -89,9 +89,21 @@ void SetTurns(const MeshVertex* v, std::uint32_t base, int f, MeshFace* face) {
   }
   for (int j = 0; j < 3; ++j) sum[j] = normal[0][j] + normal[1][j];
   face->turn = TurnOf(sum, outward);
-  // A crossed quad's halves cancel out; it still has area to draw.
-  if (face->turn == Turn::None && (face->triangle[0] != Turn::None || face->triangle[1] != Turn::None))
+  // A crossed quad's halves cancel out; it still has area to draw, and its
+  // first half with area gives its normal.
+  const double* n = sum;
+  if (face->turn == Turn::None && (face->triangle[0] != Turn::None || face->triangle[1] != Turn::None)) {
     face->turn = Turn::Both;
+    n = face->triangle[0] != Turn::None ? normal[0] : normal[1];
+  }
+  // In double, no float's squares overflow or vanish: every normal with
+  // area comes out of unit length.
+  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  for (int j = 0; j < 3; ++j)
+    face->normal[j] = length > 0 && std::isfinite(length) ? static_cast<float>(n[j] / length) + 0.0f : 0.0f;
+  face->against = 0;
+  for (int t = 0; t < 2; ++t)
+    if (n[0] * normal[t][0] + n[1] * normal[t][1] + n[2] * normal[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
 }
 
 // ---- Finding equal items, linear on every input.
@@ -360,17 +372,21 @@ void FindBounds(Mesh* mesh) {
 // FirstOfEqual for items that equal items put in the same bucket (a
 // corner's vertex): the items are counted into their buckets, in order, and
 // each bucket compared like a run of equal hashes. Less memory and fewer
-// passes than sorting by a hash: 4 bytes an item and a bucket.
+// passes than sorting by a hash: 4 bytes an item and a bucket. Items in
+// bucket `buckets` are left alone.
 template <int W, typename BucketFn, typename KeyFn>
 bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketFn& bucket, const KeyFn& key,
                            std::uint32_t* first) {
-  auto* end = static_cast<std::uint32_t*>(std::calloc(buckets + 1, sizeof(std::uint32_t)));
+  auto* end = static_cast<std::uint32_t*>(std::calloc(buckets + 2, sizeof(std::uint32_t)));
   auto* order = Allocate<std::uint32_t>(n);
   Keyed<W>* run = nullptr;
   bool ok = end && order;
   std::uint32_t largest = 0;
   for (std::uint32_t i = 0; ok && i < n; ++i) ++end[bucket(i) + 1], first[i] = i;
-  for (std::uint32_t b = 0; ok && b < buckets; ++b) largest = std::max(largest, end[b + 1]), end[b + 1] += end[b];
+  for (std::uint32_t b = 0; ok && b <= buckets; ++b) {
+    if (b < buckets) largest = std::max(largest, end[b + 1]);
+    end[b + 1] += end[b];
+  }
   for (std::uint32_t i = 0; ok && i < n; ++i) order[end[bucket(i)]++] = i;
   ok = ok && (run = Allocate<Keyed<W>>(2 * std::size_t{largest})) != nullptr;
   for (std::uint32_t b = 0, begin = 0; ok && b < buckets; begin = end[b++]) {
@@ -381,22 +397,59 @@ bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketF
   return ok;
 }
 
-// One glTF vertex per group, mesh vertex and exact UV pair, numbered in each
-// group in order of first use.
+// Whether any of a face's triangles is drawn showing side s.
+bool Drawn(const MeshFace& face, int s) {
+  for (int t = 0; t < 2; ++t)
+    for (int way = 0; way < 2; ++way)
+      if ((face.triangle[t] == (way ? Turn::Reversed : Turn::Listed) || face.triangle[t] == Turn::Both) &&
+          SideShown(face, t, way) == s)
+        return true;
+  return false;
+}
+
+// One glTF vertex per group, mesh vertex, exact UV pair and normal, numbered
+// in each group in order of first use: corner 8f + 4s + k is face f's corner
+// k showing side s.
 bool NumberGltfVertices(Mesh* mesh) {
-  const std::uint32_t corners = 4 * mesh->faceCount;
+  const std::uint32_t corners = 8 * mesh->faceCount, unused = 0xffffffffu;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
-  auto vertex = [&](std::uint32_t c) { return mesh->faces[c / 4].corner[c % 4]; };
+  auto vertex = [&](std::uint32_t c) {
+    const MeshFace& face = mesh->faces[c / 8];
+    return Drawn(face, c / 4 % 2) ? face.corner[c % 4] : mesh->vertexCount;
+  };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
-    const MeshFace& face = mesh->faces[c / 4];
+    const MeshFace& face = mesh->faces[c / 8];
     words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
     words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
+    for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
     return true;
   };
-  if (!number || !FirstOfEqualInBuckets<3>(corners, mesh->vertexCount, vertex, key, number)) return false;
+  if (!number || !FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number)) return false;
   // A corner's first equal comes before it and is numbered by then.
   for (std::uint32_t c = 0; c < corners; ++c)
-    number[c] = number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 4].texture)]++ : number[number[c]];
+    number[c] = !Drawn(mesh->faces[c / 8], c / 4 % 2) ? unused
+                : number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++
+                                 : number[number[c]];
+  return true;
+}
+
+// The OBJ's normals: one per exact normal of a side written, in order of
+// first use. Blocks' faces mostly share a few directions.
+bool NumberObjNormals(Mesh* mesh) {
+  const std::uint32_t sides = 2 * mesh->faceCount;
+  std::uint32_t* number = mesh->objNormal = Allocate<std::uint32_t>(sides);
+  // The OBJ writes a whole face on each side it turns to.
+  auto written = [&](std::uint32_t s) {
+    const Turn turn = mesh->faces[s / 2].turn;
+    return turn == (s % 2 ? Turn::Reversed : Turn::Listed) || turn == Turn::Both;
+  };
+  auto key = [&](std::uint32_t s, std::uint32_t* words) {
+    for (int j = 0; j < 3; ++j) words[j] = Key(SideNormal(mesh->faces[s / 2], static_cast<int>(s % 2), j));
+    return written(s);
+  };
+  if (!number || !FirstOfEqual<3>(sides, key, number)) return false;
+  for (std::uint32_t s = 0; s < sides; ++s)
+    number[s] = !written(s) ? 0xffffffffu : number[s] == s ? mesh->normalCount++ : number[number[s]];
   return true;
 }
 
@@ -470,6 +523,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   if (ok && !document) FindBounds(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
+  if (ok && format == MeshFormat::Obj) ok = NumberObjNormals(mesh);
   if (!ok) {
     ReleaseMesh(mesh);
     return MeshResult::OutOfMemory;
@@ -482,5 +536,6 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->faces);
   std::free(mesh->gltfCorner);
   std::free(mesh->texcoord);
+  std::free(mesh->objNormal);
   *mesh = Mesh{};
 }

@@ -6,7 +6,8 @@
 //  - every block becomes its six four-sided faces, in the document's
 //    coordinates (first axis negated) and corner order, each with its texture
 //    number and a UV per corner;
-//  - which way each face, and each of its two triangles, turns (Turn below);
+//  - which way each face, and each of its two triangles, turns (Turn below),
+//    and its flat normal;
 //  - with removeHiddenFaces, faces that face each other go (below);
 //  - with shareVertices, corners at the same position become one vertex (UVs
 //    stay with the face corner, so nothing is lost; in OBJ, equal UV pairs
@@ -80,7 +81,21 @@ struct MeshFace : MqoFace {
   std::uint8_t side;        // which of the block's faces, 0..5
   Turn turn;                // the face as a whole
   Turn triangle[2];         // corners (0 1 2) and (0 2 3) as listed
+  // Unit length, the way the listed corners turn counter-clockwise around:
+  // outward when the face turns Listed. Its side 0 shows this normal, side 1
+  // the opposite: a polygon written with its corners reversed shows side 1,
+  // so every side drawn carries its outward normal.
+  float normal[3];
+  // Bit t: triangle t, as listed, turns against `normal` (one half of a
+  // crossed quad), so it shows the other side.
+  std::uint8_t against;
 };
+
+inline float SideNormal(const MeshFace& face, int side, int axis) {
+  return side ? 0.0f - face.normal[axis] : face.normal[axis];  // never -0
+}
+// The side triangle t shows, written as listed (way 0) or reversed (1).
+inline int SideShown(const MeshFace& face, int t, int way) { return way ^ (face.against >> t & 1); }
 
 struct Mesh {
   MeshVertex* vertices;
@@ -93,11 +108,17 @@ struct Mesh {
   // The corners of each group's faces, and of all faces (0 when there are none).
   float groupMin[kMeshGroups][3], groupMax[kMeshGroups][3];
   float min[3], max[3];
-  // Glb only: for face f's corner k, gltfCorner[4f + k] is its vertex number
-  // within its group's primitive: one per mesh vertex, texture and exact UV
-  // pair, numbered in order of first use; gltfVertexCount[g] in group g.
+  // Glb only: for face f's corner k showing side s (SideShown),
+  // gltfCorner[8f + 4s + k] is its vertex number within its group's
+  // primitive: one per mesh vertex, texture, exact UV pair and normal,
+  // numbered in order of first use (sides not drawn get none);
+  // gltfVertexCount[g] in group g.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
+  // Obj only: objNormal[2f + s] is the number of face f's side s's normal,
+  // one per exact normal, in order of first use (sides not drawn get none).
+  std::uint32_t* objNormal;
+  std::uint32_t normalCount;
   // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
   // k's texture coordinate, one per exact UV pair, in order of first use;
   // texcoordCount of them. Otherwise null: one a corner.
@@ -112,12 +133,29 @@ enum class MeshResult { Ok, OutOfMemory };
 MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh);
 void ReleaseMesh(Mesh* mesh);
 
+// A texture's image as the caller found and loaded it: this library reads
+// no files. Glb embeds `bytes`, a PNG or JPEG file (null when the texture was
+// not found or its file was refused: the material then keeps only its name);
+// Mtl's map_Kd names `path` (null: the texture's own name).
+struct MeshImage {
+  const unsigned char* bytes;
+  std::size_t size;
+  const char* mimeType;  // "image/png" or "image/jpeg"
+  const char* path;      // the file found, relative to the OBJ's folder
+};
+
 struct MeshDocument {
   const BlockData* data;    // texture names
   const Mesh* mesh;         // built for this format (Obj for Mtl)
   MeshFormat format;
   const char* mtlFileName;  // Obj only: the name its mtllib line gives
+  const MeshImage* images;  // one a texture name (kTextureNameCount), or null
 };
+
+// The glb embeds an image for each texture name in use given bytes (names
+// given the same bytes share one), while they take at most kGlbImagesMax
+// together, so that its lengths fit 32 bits.
+constexpr std::size_t kGlbImagesMax = 0x7fffffff;
 
 // The glb writer's own, made once when it starts: each primitive's place in
 // the BIN chunk, and the whole JSON chunk.
@@ -126,14 +164,16 @@ struct GlbPrimitive {
   std::uint32_t first, end;  // its faces
   std::uint32_t vertices, indices;
   bool wide;                 // 32-bit indices
-  int image;                 // its image's number, or -1
-  std::uint32_t offset[3];   // positions, texture coordinates, indices
-  std::uint32_t length[3];
+  int image;                 // its texture's number, or -1
+  std::uint32_t offset[4];   // positions, normals, texture coordinates, indices
+  std::uint32_t length[4];
 };
-constexpr std::size_t kGlbJsonMax = 20480;
+constexpr std::size_t kGlbJsonMax = 24576;
 struct GlbLayout {
   int count, images;
   GlbPrimitive primitive[kMeshGroups];
+  int imageGroup[kTextureNameCount];        // each image's texture name
+  std::uint32_t imageOffset[kTextureNameCount];
   std::uint32_t binLength, jsonLength;
   char json[kGlbJsonMax];
 };
@@ -149,10 +189,10 @@ std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* 
                              std::size_t capacity);
 
 // What the mesh's formats lose, as front ends warn of it (like
-// FormatMqoWarning: at most kMqoWarningMax bytes, 0 when there is nothing):
-// blocks left out as non-finite, and texture names in use that glb cannot
-// reference as images.
-enum class MeshWarning { BlocksLeftOut, TexturesNotImages };
+// FormatMqoWarning: at most kMeshWarningMax bytes, 0 when there is nothing):
+// blocks left out as non-finite, and the textures in use that a glb holds
+// no image of, with their names.
+enum class MeshWarning { BlocksLeftOut, TexturesNotEmbedded };
 constexpr int kMeshWarningKinds = 2;
-std::size_t FormatMeshWarning(const BlockData& data, const Mesh& mesh, MeshFormat format,
-                              MeshWarning kind, char* out);
+constexpr std::size_t kMeshWarningMax = kMqoWarningMax + kTextureNameCount * (4 * kTextureNameField + 2);
+std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* out);

@@ -29,21 +29,24 @@ char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(valu
 // Zero is written without a sign.
 char* PutFloat(char* p, float value) { return std::to_chars(p, p + 32, value == 0 ? 0.0f : value).ptr; }
 
-bool EndsWithNoCase(const char* name, const char* suffix) {
-  std::size_t n = std::strlen(name), m = std::strlen(suffix);
-  if (n < m) return false;
-  for (std::size_t i = 0; i < m; ++i) {
-    char c = name[n - m + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
+// Each texture name's image in the glb, or -1, and the images' names in
+// order; returns how many. A name without bytes, unused, or past the room has
+// none; names given the same bytes share one.
+int NumberImages(const MeshDocument& doc, int (&image)[kTextureNameCount], int (&name)[kTextureNameCount]) {
+  int count = 0;
+  std::size_t total = 0;
+  for (int t = 0; t < kTextureNameCount; ++t) {
+    image[t] = -1;
+    const MeshImage* given = doc.images ? &doc.images[t] : nullptr;
+    if (!given || !given->bytes || !doc.mesh->groupFaceCount[t]) continue;
+    for (int e = 0; e < t && image[t] < 0; ++e)
+      if (image[e] >= 0 && doc.images[e].bytes == given->bytes) image[t] = image[e];
+    if (image[t] >= 0 || given->size > kGlbImagesMax - total) continue;
+    total += given->size;
+    name[count] = t;
+    image[t] = count++;
   }
-  return true;
-}
-
-// glTF references only PNG and JPEG images.
-bool IsImageName(const char* name) {
-  return EndsWithNoCase(name, ".png") || EndsWithNoCase(name, ".jpg") ||
-         EndsWithNoCase(name, ".jpeg");
+  return count;
 }
 
 const char* const kOutOfRangeName = "texture number outside 0-9";
@@ -83,16 +86,18 @@ char* PutObjName(char* p, const MeshDocument& doc, int group) {
   return end;
 }
 
-enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjFaces };
+enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjNormals, kObjFaces };
 
-// A face's corners as listed, or reversed: the OBJ numbers of its vertex and
-// texture coordinate, counter-clockwise seen from outside.
+// A face's corners as listed, or reversed: the OBJ numbers of its vertex,
+// texture coordinate and normal, counter-clockwise seen from outside.
 char* PutObjFace(char* p, const Mesh& mesh, std::uint32_t f, bool reversed) {
   p = Put(p, "f");
+  const std::uint32_t normal = mesh.objNormal[2 * f + reversed] + 1;
   for (int k = 0; k < 4; ++k) {
     const std::uint32_t corner = 4 * f + static_cast<std::uint32_t>(reversed ? 3 - k : k);
     p = PutUnsigned(Put(p, " "), mesh.faces[f].corner[corner % 4] + 1);
     p = PutUnsigned(Put(p, "/"), (mesh.texcoord ? mesh.texcoord[corner] : corner) + 1);
+    p = PutUnsigned(Put(p, "/"), normal);
   }
   return Put(p, "\n");
 }
@@ -134,6 +139,21 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           p = Put(PutFloat(Put(p, " "), 1.0f - face.v[i % 4]), "\n");
           ++i, ++cursor->part;
         } else {
+          cursor->section = kObjNormals, i = 0, cursor->part = 0;
+        }
+        break;
+      case kObjNormals:
+        // Each at its first use, side by side of the faces.
+        for (; i < 2 * mesh.faceCount && mesh.objNormal[i] != cursor->part; ++i) {
+        }
+        if (i < 2 * mesh.faceCount) {
+          const MeshFace& face = mesh.faces[i / 2];
+          const int side = static_cast<int>(i % 2);
+          p = PutFloat(Put(PutFloat(Put(PutFloat(Put(p, "vn "), SideNormal(face, side, 0)), " "),
+                                    SideNormal(face, side, 1)), " "), SideNormal(face, side, 2));
+          p = Put(p, "\n");
+          ++i, ++cursor->part;
+        } else {
           cursor->section = kObjFaces, i = 0;
         }
         break;
@@ -166,6 +186,7 @@ std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
     if (!groups[group]) continue;
     p = Put(PutObjName(Put(p, "\nnewmtl "), doc, group), "\nKd 1 1 1\n");
     const char* name = group < kTextureNameCount ? doc.data->textureNames[group] : "";
+    if (*name && doc.images && doc.images[group].path) name = doc.images[group].path;
     if (*name) {
       p = Put(p, "map_Kd ");
       for (; *name; ++name) *p++ = *name == '\r' || *name == '\n' ? '_' : *name;
@@ -176,9 +197,9 @@ std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 }
 
 // ---- glTF 2.0 binary: a JSON chunk, then a BIN chunk holding, for each
-// primitive, its positions, texture coordinates and indices. The layout and
-// the whole JSON are made once, when the writer starts; only the BIN chunk
-// streams.
+// primitive, its positions, normals, texture coordinates and indices, then
+// the images' files. The layout and the whole JSON are made once, when the
+// writer starts; only the BIN chunk streams.
 
 // JSON strings must be UTF-8: a name that is not is taken as Latin-1.
 bool IsUtf8(const unsigned char* s) {
@@ -213,27 +234,10 @@ char* PutJsonString(char* p, const char* text) {
   *p++ = '"';
   return p;
 }
-// A relative URI: unreserved bytes and "/" as they are ("\" becomes "/"),
-// everything else percent-encoded.
-char* PutUri(char* p, const char* name) {
-  *p++ = '"';
-  for (; *name; ++name) {
-    auto c = static_cast<unsigned char>(*name);
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        std::strchr("-._~/", c))
-      *p++ = static_cast<char>(c);
-    else if (c == '\\')
-      *p++ = '/';
-    else
-      p = PutHex(Put(p, "%"), c);
-  }
-  *p++ = '"';
-  return p;
-}
-
 // The JSON writer: a context that places the commas, and one function per
-// kind of object. The JSON has at most 11 primitives and every name is at
-// most 31 bytes, so it fits kGlbJsonMax (about 1.4 KB a primitive at most).
+// kind of object. The JSON has at most 11 primitives and 10 images, and every
+// name is at most 31 bytes, so it fits kGlbJsonMax (about 1.5 KB a primitive
+// and 0.4 KB an image at most).
 struct Json {
   char* p;
   bool empty;  // nothing yet in the innermost object or array
@@ -272,24 +276,25 @@ void Material(Json& j, const MeshDocument& doc, const GlbPrimitive& prim) {
 }
 
 void Primitive(Json& j, int p) {
-  const auto first = 3 * static_cast<std::uint32_t>(p);  // its three accessors
+  const auto first = 4 * static_cast<std::uint32_t>(p);  // its four accessors
   Open(j, nullptr, '{');
   Open(j, "attributes", '{');
   Number(j, "POSITION", first);
-  Number(j, "TEXCOORD_0", first + 1);
+  Number(j, "NORMAL", first + 1);
+  Number(j, "TEXCOORD_0", first + 2);
   Close(j, '}');
-  Number(j, "indices", first + 2);
+  Number(j, "indices", first + 3);
   Number(j, "material", static_cast<std::uint32_t>(p));
   Number(j, "mode", 4);  // triangles
   Close(j, '}');
 }
 
-enum Stream { kPositions, kTexcoords, kIndices };
+enum Stream { kPositions, kNormals, kTexcoords, kIndices, kStreams };
 
 void Accessor(Json& j, const Mesh& mesh, const GlbPrimitive& prim, int p, Stream stream) {
-  static const char* const kType[3] = {"VEC3", "VEC2", "SCALAR"};
+  static const char* const kType[kStreams] = {"VEC3", "VEC3", "VEC2", "SCALAR"};
   Open(j, nullptr, '{');
-  Number(j, "bufferView", 3 * static_cast<std::uint32_t>(p) + stream);
+  Number(j, "bufferView", kStreams * static_cast<std::uint32_t>(p) + stream);
   Number(j, "componentType", stream != kIndices ? 5126 : prim.wide ? 5125 : 5123);
   Number(j, "count", stream == kIndices ? prim.indices : prim.vertices);
   Text(j, "type", kType[stream]);
@@ -303,12 +308,13 @@ void Accessor(Json& j, const Mesh& mesh, const GlbPrimitive& prim, int p, Stream
   Close(j, '}');
 }
 
-void BufferView(Json& j, const GlbPrimitive& prim, Stream stream) {
+// An image's view has no target.
+void BufferView(Json& j, std::uint32_t offset, std::uint32_t length, std::uint32_t target) {
   Open(j, nullptr, '{');
   Number(j, "buffer", 0);
-  Number(j, "byteOffset", prim.offset[stream]);
-  Number(j, "byteLength", prim.length[stream]);
-  Number(j, "target", stream == kIndices ? 34963 : 34962);
+  Number(j, "byteOffset", offset);
+  Number(j, "byteLength", length);
+  if (target) Number(j, "target", target);
   Close(j, '}');
 }
 
@@ -347,31 +353,45 @@ std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* 
     for (int p = 0; p < n; ++p) Material(j, doc, layout.primitive[p]);
     Close(j, ']');
   }
-  if (layout.images) {
+  const auto images = static_cast<std::uint32_t>(layout.images);
+  if (images) {
+    // One texture an image, all with the default sampler (repeat, the
+    // viewer's filter).
     Open(j, "textures", '[');
-    for (int t = 0; t < layout.images; ++t) {
+    for (std::uint32_t t = 0; t < images; ++t) {
       Open(j, nullptr, '{');
-      Number(j, "source", static_cast<std::uint32_t>(t));
+      Number(j, "sampler", 0);
+      Number(j, "source", t);
       Close(j, '}');
     }
     Close(j, ']');
+    Open(j, "samplers", '[');
+    Open(j, nullptr, '{');
+    Close(j, '}');
+    Close(j, ']');
     Open(j, "images", '[');
-    for (int p = 0; p < n; ++p) {
-      if (layout.primitive[p].image < 0) continue;
+    for (std::uint32_t t = 0; t < images; ++t) {
+      const int name = layout.imageGroup[t];
       Open(j, nullptr, '{');
-      Member(j, "uri"), j.p = PutUri(j.p, doc.data->textureNames[layout.primitive[p].group]);
+      Text(j, "name", doc.data->textureNames[name]);
+      Number(j, "bufferView", kStreams * static_cast<std::uint32_t>(n) + t);
+      Text(j, "mimeType", doc.images[name].mimeType);
       Close(j, '}');
     }
     Close(j, ']');
   }
   if (n) {
+    static const Stream kAll[kStreams] = {kPositions, kNormals, kTexcoords, kIndices};
     Open(j, "accessors", '[');
     for (int p = 0; p < n; ++p)
-      for (Stream s : {kPositions, kTexcoords, kIndices}) Accessor(j, *doc.mesh, layout.primitive[p], p, s);
+      for (Stream s : kAll) Accessor(j, *doc.mesh, layout.primitive[p], p, s);
     Close(j, ']');
     Open(j, "bufferViews", '[');
     for (int p = 0; p < n; ++p)
-      for (Stream s : {kPositions, kTexcoords, kIndices}) BufferView(j, layout.primitive[p], s);
+      for (Stream s : kAll)
+        BufferView(j, layout.primitive[p].offset[s], layout.primitive[p].length[s], s == kIndices ? 34963 : 34962);
+    for (std::uint32_t t = 0; t < images; ++t)
+      BufferView(j, layout.imageOffset[t], static_cast<std::uint32_t>(doc.images[layout.imageGroup[t]].size), 0);
     Close(j, ']');
     Open(j, "buffers", '[');
     Open(j, nullptr, '{');
@@ -385,7 +405,9 @@ std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* 
 
 void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
   const Mesh& mesh = *doc.mesh;
-  std::memset(layout, 0, sizeof *layout);  // 20 KB: no copy through the stack
+  std::memset(layout, 0, sizeof *layout);  // 24 KB: no copy through the stack
+  int image[kTextureNameCount];
+  layout->images = NumberImages(doc, image, layout->imageGroup);
   for (std::uint32_t g = 0, first = 0; g < kMeshGroups; first += mesh.groupFaceCount[g++]) {
     if (!mesh.groupFaceCount[g]) continue;
     GlbPrimitive& prim = layout->primitive[layout->count++];
@@ -396,15 +418,21 @@ void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
     prim.indices = mesh.groupIndexCount[g];
     // 65535 is the restart value, which no index may take.
     prim.wide = prim.vertices > 65535;
-    prim.image = g < kTextureNameCount && IsImageName(doc.data->textureNames[g]) ? layout->images++ : -1;
-    prim.length[kPositions] = 12 * prim.vertices;
+    prim.image = g < kTextureNameCount ? image[g] : -1;
+    prim.length[kPositions] = prim.length[kNormals] = 12 * prim.vertices;
     prim.length[kTexcoords] = 8 * prim.vertices;
     prim.length[kIndices] = (prim.wide ? 4 : 2) * prim.indices;
-    for (int s = 0; s < 3; ++s) {
+    for (int s = 0; s < kStreams; ++s) {
       prim.offset[s] = layout->binLength;
       layout->binLength += (prim.length[s] + 3) & ~3u;
     }
   }
+  // Nothing to draw, nothing to texture: such a glb holds no BIN chunk.
+  for (int t = 0; t < layout->images && layout->count; ++t) {
+    layout->imageOffset[t] = layout->binLength;
+    layout->binLength += static_cast<std::uint32_t>((doc.images[layout->imageGroup[t]].size + 3) & ~std::size_t{3});
+  }
+  if (!layout->count) layout->images = 0;
   layout->jsonLength = WriteJson(doc, *layout, layout->json);
   while (layout->jsonLength % 4) layout->json[layout->jsonLength++] = ' ';
 }
@@ -422,7 +450,8 @@ char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f, bool wide) {
     for (int way = 0; way < 2; ++way) {
       if (face.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && face.triangle[t] != Turn::Both) continue;
       for (int k : kTriangles[t][way]) {
-        const std::uint32_t v = mesh.gltfCorner[4 * f + static_cast<std::uint32_t>(k)];
+        const auto side = static_cast<std::uint32_t>(SideShown(face, t, way));
+        const std::uint32_t v = mesh.gltfCorner[8 * f + 4 * side + static_cast<std::uint32_t>(k)];
         if (wide) p = PutWord(p, v);
         else *p++ = static_cast<char>(v), *p++ = static_cast<char>(v >> 8);
       }
@@ -455,23 +484,41 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
     } else if (cursor->section == kGlbBinHead) {
       if (layout.count) p = PutWord(PutWord(p, layout.binLength), 0x004e4942u);  // "BIN"
       cursor->section = layout.count ? kGlbStreams : -1, i = 0, cursor->part = 0;
+    } else if (const int image = cursor->section - kGlbStreams - kStreams * layout.count; image >= 0) {
+      // An image's file, as much as fits, then its padding.
+      const MeshImage& file = doc.images[layout.imageGroup[image]];
+      std::size_t n = file.size - i;
+      if (!room(n)) n = capacity - static_cast<std::size_t>(p - out);
+      std::memcpy(p, file.bytes + i, n);
+      p += n, i += static_cast<std::uint32_t>(n);
+      if (i == file.size) {
+        for (std::size_t pad = file.size; pad % 4; ++pad) *p++ = 0;
+        ++cursor->section, i = 0;
+        if (image + 1 == layout.images) cursor->section = -1;
+      }
     } else {
-      const auto stream = static_cast<Stream>((cursor->section - kGlbStreams) % 3);
-      const GlbPrimitive& prim = layout.primitive[(cursor->section - kGlbStreams) / 3];
+      const auto stream = static_cast<Stream>((cursor->section - kGlbStreams) % kStreams);
+      const GlbPrimitive& prim = layout.primitive[(cursor->section - kGlbStreams) / kStreams];
       if (i < prim.first) i = prim.first;
-      for (; i < prim.end && room(64); ++i) {
+      for (; i < prim.end && room(128); ++i) {
         const MeshFace& face = mesh.faces[i];
         if (stream == kIndices) {
           p = PutIndices(p, mesh, i, prim.wide);
           continue;
         }
-        for (int k = 0; k < 4; ++k) {
+        for (std::uint32_t c = 0; c < 8; ++c) {
           // Each glTF vertex goes out at its first use.
-          if (mesh.gltfCorner[4 * i + static_cast<std::uint32_t>(k)] != cursor->part) continue;
+          if (mesh.gltfCorner[8 * i + c] != cursor->part) continue;
           ++cursor->part;
+          const int side = static_cast<int>(c / 4), k = static_cast<int>(c % 4);
           if (stream == kPositions) {
             std::memcpy(p, &mesh.vertices[face.corner[k]], 12);
             p += 12;
+          } else if (stream == kNormals) {
+            for (int j = 0; j < 3; ++j, p += 4) {
+              const float n = SideNormal(face, side, j);
+              std::memcpy(p, &n, 4);
+            }
           } else {
             std::memcpy(p, &face.u[k], 4);
             std::memcpy(p + 4, &face.v[k], 4);
@@ -482,7 +529,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (i == prim.end) {
         for (std::uint32_t pad = prim.length[stream]; pad % 4; ++pad) *p++ = 0;
         ++cursor->section, i = 0, cursor->part = 0;
-        if (cursor->section == kGlbStreams + 3 * layout.count) cursor->section = -1;
+        if (cursor->section == kGlbStreams + kStreams * layout.count && !layout.images) cursor->section = -1;
       }
     }
   }
@@ -503,23 +550,37 @@ std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* 
   return 0;
 }
 
-std::size_t FormatMeshWarning(const BlockData& data, const Mesh& mesh, MeshFormat format,
-                              MeshWarning kind, char* out) {
+std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* out) {
+  const BlockData& data = *doc.data;
+  const Mesh& mesh = *doc.mesh;
+  if (kind == MeshWarning::BlocksLeftOut)
+    return FormatCountedWarning(
+        static_cast<std::uint32_t>(mesh.droppedBlocks),
+        "block has an infinite or not-a-number corner or texture coordinate, which this format "
+        "cannot hold; it is left out",
+        "blocks have an infinite or not-a-number corner or texture coordinate, which this "
+        "format cannot hold; they are left out",
+        out);
+  if (doc.format != MeshFormat::Glb) return 0;
+  int image[kTextureNameCount], name[kTextureNameCount];
+  NumberImages(doc, image, name);
   std::uint32_t count = 0;
-  const char *one = "", *many = "";
-  if (kind == MeshWarning::BlocksLeftOut) {
-    count = static_cast<std::uint32_t>(mesh.droppedBlocks);
-    one = "block has an infinite or not-a-number corner or texture coordinate, which this format "
-          "cannot hold; it is left out";
-    many = "blocks have an infinite or not-a-number corner or texture coordinate, which this "
-           "format cannot hold; they are left out";
-  } else if (format == MeshFormat::Glb) {
-    for (int g = 0; g < kTextureNameCount; ++g)
-      if (mesh.groupFaceCount[g] && *data.textureNames[g] && !IsImageName(data.textureNames[g])) ++count;
-    one = "texture is not a PNG or JPEG image, which glTF cannot reference; its name stays on its "
-          "material";
-    many = "textures are not PNG or JPEG images, which glTF cannot reference; their names stay on "
-           "their materials";
+  for (int t = 0; t < kTextureNameCount; ++t) count += mesh.groupFaceCount[t] && *data.textureNames[t] && image[t] < 0;
+  std::size_t n = FormatCountedWarning(
+      count,
+      "texture has no image in the glb (not found, unreadable, or over 8192 pixels a side); its name stays on its "
+      "material:",
+      "textures have no image in the glb (not found, unreadable, or over 8192 pixels a side); their names stay on "
+      "their materials:",
+      out);
+  // The names as the map has them, control bytes as \xNN.
+  char* p = out + n;
+  for (int t = 0, listed = 0; t < kTextureNameCount; ++t) {
+    if (!mesh.groupFaceCount[t] || !*data.textureNames[t] || image[t] >= 0) continue;
+    p = Put(p, listed++ ? ", " : " ");
+    for (const char* c = data.textureNames[t]; *c; ++c)
+      if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) p = PutHex(Put(p, "\\x"), static_cast<unsigned char>(*c));
+      else *p++ = *c;
   }
-  return FormatCountedWarning(count, one, many, out);
+  return static_cast<std::size_t>(p - out);
 }

@@ -26,6 +26,9 @@ cp cube.bd1 level.bd1 && echo notes >level.txt && printf 'old\r\n' >old.mqo && h
 patch() { cp cube.bd1 "$1" && for p in "${@:2}"; do printf "${p#*=}" | dd of="$1" bs=1 seek="${p%=*}" conv=notrunc status=none; done; }
 patch tex.map 600=\\377\\377\\377\\377 604=\\012\\0\\0\\0
 patch nan.map 312=\\0\\0\\200\\177 372=\\0\\0\\300\\177
+# The cube's textures: a 1x1 BMP under another case, and a cut one.
+mkdir tex && printf 'BM:\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\1\0\0\0\1\0\0\0\1\0\x18\0%24s\xff\0\0\0' | tr ' ' '\0' >tex/WALL.BMP
+head -c 20 tex/WALL.BMP >tex/floor.bmp
 patch names.map 0=\\042 31=\\r 62=\\n 93={ 124=} 155=\( 186=\)
 { head -c 310 nan.map; printf '\2\0'; tail -c 316 nan.map; tail -c 316 nan.map; } >nan2.map
 patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 396=\\0\\0\\300\\177
@@ -93,7 +96,9 @@ all|an OBJ that cannot be written leaves no new MTL|1|$e open file (obj): out: ?
 all|a texture number warned of|0|$w 2 faces $tex: tex.map|tex.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|non-finite numbers warned of|0|$w 2 numbers are $nan: nan.map|nan.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|blocks left out of a mesh|0|$w 2 blocks have *left out: nan2.map|nan2.map -o n.glb|n.glb~^glTF
-all|textures a glb cannot reference|0|$w 2 textures are not PNG or JPEG images*|cube.bd1 -o c.glb|c.glb~^glTF
+all|textures not found|0|$w 2 textures have no image in the glb *: wall.bmp, floor.bmp: cube.bd1|cube.bd1 -o c.glb|c.glb~^glTF
+all|--textures: found in any case, a cut one named|0|$w 1 texture has no image *: floor.bmp: cube.bd1|cube.bd1 -o c.glb --textures tex|c.glb~image/png
+all|an OBJ's materials name the files from its folder|0||--textures tex cube.bd1 out/c.obj|out/c.obj~^f\s1/4/1\s out/c.mtl~^map_Kd\s\.\./tex/WALL\.BMP$
 all|names warned of|0|$w 7 $name: names.map|names.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|every kind, into the map itself|0|$w 1 face uses *$w 1 number is*$w 1 texture name holds*|-f mqo every.map -o every.map|every.map~^Metasequoia
 all|--quiet says none of it|0||-q -f mqo every.map -o every.map|every.map~^Metasequoia
@@ -131,7 +136,7 @@ else
     check "every option completed by ${f##*/}" diff /dev/null <("$cli" --help | grep -o -- '--[a-z-]*' | sort -u |
       while read -r o; do grep -qe "${o#--}" "$f" || echo "$o"; done)
   done
-  check "warnings in the manual page" diff /dev/null <(sed -n '/warning: 1 /!s/^blockmqo-cli: warning: [0-9]* \(.*\): [^:]*$/\1/p' "$work/warnings" |
+  check "warnings in the manual page" diff /dev/null <(sed -n '/warning: 1 /!s/^blockmqo-cli: warning: [0-9]* \(.*\): [^:]*$/\1/p' "$work/warnings" | sed 's/: .*//' |
     sort -u | while read -r line; do grep -qF "$line" <<<"$page" || echo "$line"; done)
 fi
 echo "cli: $passed passed, $failed failed"

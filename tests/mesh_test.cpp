@@ -114,7 +114,7 @@ TEST(Mesh, HiddenFacesTheSameInEveryFormat) {
         EXPECT_EQ(mesh.faceCount, want.size());
         EXPECT_EQ(mesh.droppedBlocks, mqo ? 0 : dropped);
         EXPECT_TRUE(!mqo || !options.shareVertices || mesh.vertexCount == c.vertices) << mesh.vertexCount;
-        const std::string written = WriteMesh({&data, &mesh, format, nullptr}, kMqoMinChunk);
+        const std::string written = WriteMesh({&data, &mesh, format, nullptr, nullptr}, kMqoMinChunk);
         EXPECT_TRUE(mqo || Drawn(written, format) == c.objFaces) << written;
         ReleaseMesh(&mesh);
       }

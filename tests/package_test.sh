@@ -32,8 +32,8 @@ dist)
     "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/stairs.bd1 examples/stairs.mqo"
   unzip -q "$zip" -d "$work" && cd "$work/$top" || exit 1
   check "the documents have CR LF line ends only" same "$(cat ./*.txt | grep -vc $'\r$')" 0
-  check "notices of the six origins" same "$(grep -E '^(CLI11|winpthreads|The mingw-w64|Number conversion|The GCC|Ryu) ' \
-    THIRD-PARTY-NOTICES.txt | cut -d' ' -f1-2 | paste -sd,)" "CLI11 (command-line,winpthreads (POSIX,The mingw-w64,Number conversion,The GCC,Ryu (shortest"
+  check "notices of the seven origins" same "$(grep -E '^(CLI11|stb_image|winpthreads|The mingw-w64|Number conversion|The GCC|Ryu) ' \
+    THIRD-PARTY-NOTICES.txt | cut -d' ' -f1-2 | paste -sd,)" "CLI11 (command-line,stb_image and,winpthreads (POSIX,The mingw-w64,Number conversion,The GCC,Ryu (shortest"
   ico=$pkg/win32/packaging/blockmqo.ico
   check "the icon's sizes" same "$(icotool -l "$ico" | sed 's/.*--width=\([0-9]*\).*/\1/' | paste -sd' ')" "16 20 24 32 40 48 64 256"
   while read -r exe manifest description; do

@@ -16,19 +16,20 @@ const root = resolve(web, '..');
 const out = resolve(process.argv[2] || join(root, 'out', 'web'));
 mkdirSync(out, { recursive: true });
 
-// The reader, the document writer and the mesh need no file system, so the
-// module is a "reactor" (no main) that imports nothing. The file conversion
-// (mqo/convert.cpp, mqo/output_file.cpp) is left out.
+// The reader, the document writer, the mesh and the images need no file
+// system, so the module is a "reactor" (no main) that imports nothing. The
+// file conversion (mqo/convert.cpp, mqo/output_file.cpp) and the search of
+// folders for images (image/find.cpp) are left out: the page is given files.
 const sources = (folder, leave = []) => readdirSync(join(root, folder))
   .filter((f) => f.endsWith('.cpp') && !leave.includes(f)).map((f) => join(root, folder, f));
 const core = [
   ...sources('numtext'), ...sources('blockdata'), ...sources('mesh'),
-  ...sources('mqo', ['convert.cpp', 'output_file.cpp']),
+  ...sources('mqo', ['convert.cpp', 'output_file.cpp']), ...sources('image', ['find.cpp']),
 ];
 execFileSync(process.env.WASM_CXX || 'clang++-14', [
   '--target=wasm32-wasi', '-std=c++20', '-O2', '-fno-exceptions', '-fno-rtti',
   '-Wall', '-Wextra', '-Wconversion', '-Wshadow', '-Werror',
-  `-I${root}`, '-mexec-model=reactor', '-Wl,--gc-sections', '-Wl,--strip-all',
+  `-I${root}`, '-I/usr/include/stb', '-mexec-model=reactor', '-Wl,--gc-sections', '-Wl,--strip-all',
   ...core, join(web, 'wasm', 'bridge.cpp'), '-o', join(out, 'blockmqo.wasm'),
 ], { stdio: 'inherit' });
 

@@ -4,12 +4,12 @@ _blockmqo_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   case $prev in
     -f | --format) mapfile -t COMPREPLY < <(compgen -W 'mqo obj glb' -- "$cur"); return ;;
-    -d | --directory) compopt -o filenames; mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
+    -d | --directory | --textures) compopt -o filenames; mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
     -o | --output) compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
   esac
   if [[ $cur == -?* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-o --output -d --directory -f --format --remove-hidden-faces
-      --share-vertices --optimize -q --quiet -h --help --version' -- "$cur")
+      --share-vertices --optimize --textures -q --quiet -h --help --version' -- "$cur")
   else
     compopt -o filenames
     mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[bB][dD]1' -- "$cur")

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Reads the committed OBJ, MTL and glb files beside the examples and a fuzz
-seed of odd texture names back on its own and compares them with their maps:
-every face's positions, UVs, winding and material, every material's name and
-image, every glb accessor and bound. Without options the files hold every
+"""Reads the committed OBJ, MTL and glb files beside the examples, a fuzz
+seed of odd texture names and a textured map back on its own and compares
+them with their maps: every face's positions, UVs, winding, normal and
+material, every material's name and image, every glb accessor and bound. Without options the files hold every
 face of the map; the optimized ones a subsequence of them (in order, grouped
 by texture), since hidden faces go. Usage: readback.py SOURCE_DIR"""
-import json, os, struct, sys, urllib.parse
+import glob, json, math, os, struct, sys
 
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
 failures = []
@@ -29,10 +29,26 @@ def read_map(path):
     return names, [(g, face) for g in sorted(groups) for face in groups[g]]
 
 
+def newell(points):
+    return [sum((a[(j + 1) % 3] - b[(j + 1) % 3]) * (a[(j + 2) % 3] + b[(j + 2) % 3])
+                for a, b in zip(points, points[1:] + points[:1])) for j in range(3)]
+
+
 def outward(points, centre):  # the Newell normal along the way from the block's centre
-    normal = [sum((a[(j + 1) % 3] - b[(j + 1) % 3]) * (a[(j + 2) % 3] + b[(j + 2) % 3])
-                  for a, b in zip(points, points[1:] + points[:1])) for j in range(3)]
+    normal = newell(points)
     return sum(normal[j] * (sum(p[j] for p in points) / len(points) - centre[j]) for j in range(3)) > 0
+
+
+def flat(normals, points, what):
+    """The polygon's corners carry one normal: unit length, along the polygon's
+    own (a triangle's within its face's turn: the same side)."""
+    n, own = normals[0], newell(points)
+    check(all(m == n for m in normals) and abs(math.hypot(*n) - 1) < 1e-6 and
+          sum(a * b for a, b in zip(n, own)) > 0, f"{what}: normals {normals} of {points}")
+
+
+def images(folder):  # the files a map's folder holds, by lower-case name
+    return {os.path.basename(f).lower(): os.path.basename(f) for f in glob.glob(os.path.join(folder, "*.*"))}
 
 
 def match(written, expected, full, what):
@@ -58,20 +74,25 @@ def read_obj(base, names, used):
     obj_name = lambda g: plain(g) + (f"_{g}" if any(plain(e) == plain(g) for e in used if e < g) else "")
     lines = open(base + ".obj", encoding="latin-1").read().split("\n")
     check(lines[:3] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map"], f"{base}.obj: head {lines[:3]}")
-    v, vt, faces, group = [], [], [], None
+    v, vt, vn, faces, group = [], [], [], [], None
     for word, *rest in (line.split(" ") for line in lines[3:] if line):
         if word == "v":
             v.append(tuple(f32(float(x)) for x in rest))
+        elif word == "vn":
+            vn.append(tuple(float(x) for x in rest))
         elif word == "vt":
             vt.append((f32(float(rest[0])), f32(1 - f32(float(rest[1])))))
         elif word == "usemtl":
             group = next(g for g in range(11) if obj_name(g) == rest[0])
         elif word == "f":
             corners = [(v[int(c.split("/")[0]) - 1], vt[int(c.split("/")[1]) - 1]) for c in rest]
+            flat([vn[int(c.split("/")[2]) - 1] for c in rest], [p for p, _ in corners], f"{base}.obj")
             faces.append((group, corners, [[p for p, _ in corners]]))
-    mtl = open(base + ".mtl", encoding="latin-1").read()
+    mtl, found = open(base + ".mtl", encoding="latin-1").read(), images(os.path.dirname(base))
     for g in {face[0] for face in faces}:
-        texture = f"map_Kd {names[g].replace(chr(13), '_').replace(chr(10), '_')}\n" if g < 10 and names[g] else ""
+        # The file found beside the map, else the name as the map has it.
+        file = g < 10 and found.get(names[g].replace("\\", "/").split("/")[-1].lower())
+        texture = f"map_Kd {file or names[g].replace(chr(13), '_').replace(chr(10), '_')}\n" if g < 10 and names[g] else ""
         check(f"\nnewmtl {obj_name(g)}\nKd 1 1 1\n{texture}" in mtl, f"{base}.mtl: material {g}")
     return faces
 
@@ -98,21 +119,28 @@ def read_glb(base, names, used):
         except UnicodeDecodeError:
             return name
 
-    faces = []
+    faces, found = [], images(os.path.dirname(base))
     for group, prim in zip(sorted(used), doc["meshes"][0]["primitives"], strict=True):  # one a group in use
         material = doc["materials"][prim["material"]]
         check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
               f"{base}.glb: material {group} {material['name']}")
-        image = group < 10 and names[group].lower().endswith((".png", ".jpg", ".jpeg"))
+        # An image of each texture found beside the map, inside the file
+        # (DecodeImage's test checks its pixels).
         texture = material["pbrMetallicRoughness"].get("baseColorTexture")
-        uri = texture and doc["images"][doc["textures"][texture["index"]]["source"]]["uri"]
-        check(uri == (urllib.parse.quote(names[group].replace("\\", "/").encode("latin-1"), safe="/") if image else None),
-              f"{base}.glb: image of {group}: {uri}")
+        image = texture and doc["images"][doc["textures"][texture["index"]]["source"]]
+        view = image and doc["bufferViews"][image["bufferView"]]
+        check(bool(image) == (group < 10 and names[group].replace("\\", "/").split("/")[-1].lower() in found) and
+              (not image or (image["name"] == names[group] and image["mimeType"] == "image/png" and
+                             binary[view["byteOffset"]:view["byteOffset"] + 8] == b"\x89PNG\r\n\x1a\n")),
+              f"{base}.glb: image of {group}: {image}")
         a, positions = accessor(prim["attributes"]["POSITION"])
         check(a["min"] == [min(p[j] for p in positions) for j in range(3)] and
               a["max"] == [max(p[j] for p in positions) for j in range(3)], f"{base}.glb: bounds of {group}")
-        uvs = accessor(prim["attributes"]["TEXCOORD_0"])[1]
-        corners = [(positions[i[0]], uvs[i[0]]) for i in accessor(prim["indices"])[1]]
+        uvs, normals = accessor(prim["attributes"]["TEXCOORD_0"])[1], accessor(prim["attributes"]["NORMAL"])[1]
+        indices = [i[0] for i in accessor(prim["indices"])[1]]
+        for t in range(0, len(indices), 3):
+            flat([normals[i] for i in indices[t:t + 3]], [positions[i] for i in indices[t:t + 3]], f"{base}.glb")
+        corners = [(positions[i], uvs[i]) for i in indices]
         # Two triangles a face, (0 1 2) and (0 2 3) of its corners, each outward.
         for first, second in ((corners[t:t + 3], corners[t + 3:t + 6]) for t in range(0, len(corners), 6)):
             quad = first + [c for c in second if c not in first]
@@ -122,7 +150,7 @@ def read_glb(base, names, used):
 
 
 for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
-             "fuzz/seeds/names-edge"):
+             "fuzz/seeds/names-edge", "tests/mesh/textured/steps"):
     base = os.path.join(sys.argv[1], name)
     names, expected = read_map(os.path.join(sys.argv[1], name.replace("-optimized", "") + ".bd1"))
     used = {g for g, _ in expected}

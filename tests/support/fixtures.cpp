@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/image.h"
 #include "tests/support/bd1.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
@@ -85,14 +87,35 @@ Fixtures CommittedMaps() {
                                              NamesEdge())},
           {"fuzz/seeds/odd-values", BuildBd1({"n.bmp"}, {OddValues()})},
           {"fuzz/seeds/mesh-crafted", BuildBd1({"a.png", "b.jpg"}, MeshCrafted())},
+          {"tests/mesh/textured/steps", BuildBd1({"C:\\maps\\Stone.BMP", "moss.png", "tex/wood.tga"}, Stairs())},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
+}
+
+// The textured steps' images, one of each kind: an 8-bit BMP, a PNG with
+// alpha and a run-length TGA, 8x8 patterns of their own.
+std::vector<std::pair<std::string, ImageBytes>> CommittedTextures() {
+  auto pattern = [](int seed) {
+    ImageBytes rgba;
+    for (int i = 0; i < 64; ++i)
+      rgba.insert(rgba.end(), {static_cast<unsigned char>(seed * 80 + (i % 8) * 20), static_cast<unsigned char>((i / 8) * 30),
+                               static_cast<unsigned char>((i % 8 + i / 8) % 2 * 200), static_cast<unsigned char>(seed == 1 ? 128 + i : 255)});
+    return rgba;
+  };
+  const ImageBytes bmp = MakeBmp(8, 8, pattern(1), 32, false);
+  GltfImage png{};
+  MakeGltfImage(bmp.data(), bmp.size(), &png);
+  std::pair<std::string, ImageBytes> files[] = {{"tests/mesh/textured/stone.bmp", MakeBmp(8, 8, pattern(0), 8, false)},
+                                                {"tests/mesh/textured/moss.png", {png.bytes, png.bytes + png.size}},
+                                                {"tests/mesh/textured/wood.tga", MakeTga(8, 8, pattern(2), 24, true, true)}};
+  ReleaseGltfImage(&png);
+  return {std::begin(files), std::end(files)};
 }
 
 std::vector<std::string> MeshFixtures() {
   std::vector<std::string> paths;
   for (const char* name : {"examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
-                           "fuzz/seeds/names-edge"})
+                           "fuzz/seeds/names-edge", "tests/mesh/textured/steps"})
     for (const char* extension : {".obj", ".mtl", ".glb"}) paths.push_back(name + std::string(extension));
   return paths;
 }
@@ -109,7 +132,27 @@ std::string WriteMeshFixture(const std::string& source, const std::string& path,
   if (ReadBlockDataBytes(map.data(), map.size(), &data) != ReadResult::Ok) return "<no map>";
   std::string bytes = "<out of memory>";
   if (BuildMesh(data, format, {optimized, optimized}, &mesh) == MeshResult::Ok) {
-    bytes = WriteMesh({&data, &mesh, format, mtl.c_str()}, chunk);
+    // The textures found beside the map, as blockmqo-cli finds them by default.
+    const std::string folder = source + "/" + path.substr(0, slash);
+    const char* folders[] = {folder.c_str()};
+    MeshImage images[kTextureNameCount] = {};
+    GltfImage loaded[kTextureNameCount] = {};
+    std::string found[kTextureNameCount];
+    for (int t = 0; t < kTextureNameCount; ++t) {
+      char file[4096];
+      const ImageName name{data.textureNames[t], std::strlen(data.textureNames[t])};
+      if (!mesh.groupFaceCount[t] || FindTextureFile(name, folders, 1, file, sizeof file) != TextureFileResult::Found)
+        continue;
+      found[t] = file;
+      found[t].erase(0, folder.size() + 1);
+      const std::string content = ReadFileBytes(file);
+      if (format == MeshFormat::Glb &&
+          MakeGltfImage(reinterpret_cast<const unsigned char*>(content.data()), content.size(), &loaded[t]) == ImageResult::Ok)
+        images[t] = {loaded[t].bytes, loaded[t].size, loaded[t].mimeType, nullptr};
+      if (format != MeshFormat::Glb) images[t].path = found[t].c_str();
+    }
+    bytes = WriteMesh({&data, &mesh, format, mtl.c_str(), images}, chunk);
+    for (GltfImage& image : loaded) ReleaseGltfImage(&image);
     ReleaseMesh(&mesh);
   }
   ReleaseBlockData(&data);

@@ -5,7 +5,7 @@
 import { PALETTE, WARNING } from './colours.js';
 
 const $ = (id) => document.getElementById(id);
-const IMAGE = /\.(bmp|png|jpe?g)$/i;
+const IMAGE = /\.(bmp|png|jpe?g|tga)$/i;
 // Where the map section stacks below the list (as style.css lays it out).
 const NARROW = '(max-width: 60rem)';
 
@@ -234,14 +234,19 @@ async function convertFiles(files) {
 }
 
 // The images whose names match the map's texture names (the name's last
-// part, any case), decoded: an ImageBitmap or null per texture number.
+// part, any case), decoded: an ImageBitmap or null per texture number. What
+// the browser cannot decode (TGA) the converter does.
 const wanted = (name) => name.split(/[\\/]/).pop().toLowerCase();
+async function decoded(file) {
+  const { width, height, data } = await ask({ file, format: 'pixels' });
+  return data ? createImageBitmap(new ImageData(data, width, height)) : null;
+}
 async function loadTextures(names, images) {
   const bitmaps = [];
   for (const [i, name] of names.entries()) {
     const file = wanted(name) && images.findLast((f) => f.name.toLowerCase() === wanted(name));
     try {
-      bitmaps[i] = file ? await createImageBitmap(file) : null;
+      bitmaps[i] = file ? await createImageBitmap(file).catch(() => decoded(file)) : null;
     } catch {
       bitmaps[i] = null;
     }
@@ -378,7 +383,7 @@ function save(blob, name) {
 
 async function download(item, f) {
   const name = f.name(item.map.base);
-  const answer = await ask({ file: item.input, format: f.format, mtlName: `${item.map.base}.mtl` });
+  const answer = await ask({ file: item.input, format: f.format, mtlName: `${item.map.base}.mtl`, images: item.images });
   if (answer.error) return setStatus(`${name} could not be made: ${explain(answer.facts)} (${answer.error})`);
   const lines = (answer.warnings || []).map((text) => `${name}: ${text}`);
   if (item.map) warn(item, lines);
@@ -398,7 +403,7 @@ async function downloadAll() {
     for (let n = 2; FILES.some((f) => used.has(folder + f.name(item.map.base))); n++) folder = `${n}/`;
     const files = FILES.map((f) => ({ name: folder + f.name(item.map.base), format: f.format, mtlName: `${item.map.base}.mtl` }));
     for (const f of files) used.add(f.name);
-    return { file: item.input, files };
+    return { file: item.input, files, images: item.images };
   });
   page.zipping = true;
   updateStatus();

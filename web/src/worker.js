@@ -8,7 +8,10 @@
 // files, with the command-line program's warnings for it, or 'zip' (every
 // file of `maps`, stored in one zip, with { type: 'progress' } messages on
 // the way); answers { type: 'done', id, ... }. The worker reads the file
-// itself: one moved or changed since it was chosen fails as unreadable.
+// itself: one moved or changed since it was chosen fails as unreadable. A
+// mesh's file, or a map of the zip, may come with `images` (Files): the glb
+// holds those its texture names pick, the MTL names them. Requests are served
+// one at a time, as the converter holds one map.
 import { Zip } from 'fflate';
 import { createCRC32 } from 'hash-wasm';
 
@@ -111,6 +114,43 @@ function meshBegin(format, mtlName) {
   return failed ? text(failed) : null;
 }
 
+// The images given with the open map, for the mesh's files: the bridge picks
+// each texture name's file (as blockmqo-cli picks among a folder's), and for
+// a glb makes each picked file's image, reading each file once. A file that
+// cannot be read is refused like a broken one.
+async function attach(images = [], format) {
+  if (!images.length || !['obj', 'mtl', 'glb'].includes(format)) return;
+  const names = images.map((f) => new TextEncoder().encode(`${f.name}\0`));
+  const pointer = core.bm_file_names(names.length, names.reduce((n, b) => n + b.length, 0));
+  if (!pointer) return;
+  let at = pointer;
+  for (const name of names) new Uint8Array(core.memory.buffer, at, name.length).set(name), at += name.length;
+  const picked = [];
+  for (let t = 0; t < COUNTS.textures; t++) {
+    picked[t] = core.bm_pick_texture(t);
+    if (format !== 'glb' || picked[t] < 0) continue;
+    const same = picked.indexOf(picked[t]);
+    const bytes = same < t ? null : new Uint8Array(await read(images[picked[t]]) || new ArrayBuffer(0));
+    const input = bytes && core.bm_input(bytes.length);
+    if (input) new Uint8Array(core.memory.buffer, input, bytes.length).set(bytes);
+    core.bm_image(t, bytes ? bytes.length : 0, same < t ? same : -1);
+  }
+}
+
+// An image's pixels, for the view when the browser cannot decode the file.
+function pixels(bytes) {
+  const input = bytes && core.bm_input(bytes.byteLength);
+  if (input) new Uint8Array(core.memory.buffer, input, bytes.byteLength).set(new Uint8Array(bytes));
+  const rgba = input && core.bm_pixels(bytes.byteLength);
+  try {
+    if (!rgba) return { error: 'not an image the converter reads' };
+    const width = core.bm_pixels_width(), height = core.bm_pixels_height();
+    return { width, height, data: new Uint8ClampedArray(core.memory.buffer.slice(rgba, rgba + 4 * width * height)) };
+  } finally {
+    core.bm_close();
+  }
+}
+
 // The mesh as three.js draws it: see bm_view in the bridge. Positions and
 // texture coordinates share one buffer, copied out of the module at once.
 function view() {
@@ -128,7 +168,7 @@ function view() {
   };
 }
 
-function convert({ format, mtlName, withView }, bytes) {
+async function convert({ format, mtlName, withView, images }, bytes) {
   const t0 = performance.now();
   const failed = open(bytes);
   if (failed) return failed;
@@ -148,6 +188,7 @@ function convert({ format, mtlName, withView }, bytes) {
       performance.measure('blockmqo-convert', { start: t0 });
       return { file };
     }
+    await attach(images, format);
     const error = meshBegin(format, mtlName);
     if (error) return { error };
     return { file: pullBlob(() => core.bm_mesh_next()), warnings: lines(core.bm_mesh_warning, COUNTS.meshWarnings) };
@@ -185,6 +226,7 @@ async function zipAll({ id, maps }) {
     }
     try {
       for (const { name, format, mtlName } of map.files) {
+        if (format !== 'mqo') await attach(map.images, format);
         const error = format === 'mqo' ? null : meshBegin(format, mtlName);
         if (error) throw new Error(error);
         // A stored file whose size and CRC are known once its last piece is in.
@@ -215,11 +257,13 @@ async function zipAll({ id, maps }) {
   return { file: new Blob(pieces, { type: 'application/zip' }), left, warnings };
 }
 
-self.onmessage = async (event) => {
-  const request = event.data;
+let served = Promise.resolve();
+self.onmessage = (event) => { served = served.then(() => serve(event.data)); };
+async function serve(request) {
   let result;
   try {
-    result = request.format === 'zip' ? await zipAll(request) : convert(request, await read(request.file));
+    result = request.format === 'zip' ? await zipAll(request)
+      : request.format === 'pixels' ? pixels(await read(request.file)) : await convert(request, await read(request.file));
   } catch (error) {
     // The module itself failed (out of memory while growing, a trap): the
     // worker's state is unknown, so say so plainly.
@@ -227,6 +271,6 @@ self.onmessage = async (event) => {
   }
   const v = result.view;
   self.postMessage({ type: 'done', id: request.id, ...result }, v ? [v.positions.buffer] : []);
-};
+}
 
 start();

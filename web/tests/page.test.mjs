@@ -15,6 +15,9 @@ import { ROOT, openBrowser, openPage } from './browser.mjs';
 const CLI = process.env.BLOCKMQO_CLI || join(ROOT, 'out', 'native', 'cli', 'blockmqo-cli');
 const maps = (folder) => readdirSync(join(ROOT, folder)).filter((f) => f.endsWith('.bd1')).map((f) => join(ROOT, folder, f));
 const COURTYARD = join(ROOT, 'examples', 'courtyard.bd1'), CUBE = join(ROOT, 'examples', 'cube.bd1');
+// A map whose texture names pick these images (BMP, PNG, TGA), in any case, past a folder.
+const STEPS = join(ROOT, 'tests', 'mesh', 'textured', 'steps.bd1');
+const IMAGES = ['stone.bmp', 'moss.png', 'wood.tga'].map((f) => join(ROOT, 'tests', 'mesh', 'textured', f));
 let browser, work;
 
 before(async () => { work = mkdtempSync(join(tmpdir(), 'blockmqo-web-')); browser = await openBrowser(); });
@@ -85,16 +88,18 @@ const STATUS_LOG = `addEventListener('DOMContentLoaded', () => { const s = docum
   new MutationObserver(() => said.push([s.textContent, zip.ariaDisabled === 'true' && !document.getElementById('zip-progress').hidden]))
     .observe(s, { childList: true, characterData: true, subtree: true }); })`;
 
-test('each map gives blockmqo-cli\'s files byte for byte, its failure or its warnings; a map whose file is gone is left out', async () => {
+test('each map gives blockmqo-cli\'s files byte for byte (images given with them in its glb), its failure or its warnings; a map whose file is gone is left out', async () => {
   // A texture name holding the lines that open an object's vertex list.
   const crafted = readFileSync(COURTYARD);
   crafted.fill(0, 0, 31).write('\nObject "map" {\n\tvertex 1 {\n', 0, 'latin1');
   writeFileSync(join(work, 'crafted.bd1'), crafted);
   writeFileSync(join(work, 'empty.bd1'), '');
-  const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1')];
+  const inputs = [...maps('examples'), ...maps('fuzz/seeds'), join(work, 'crafted.bd1'), join(work, 'empty.bd1'), STEPS];
   const said = FORMATS.map(([ext, options]) => {  // what blockmqo-cli says of each map, by its name
     mkdirSync(join(work, ext));
-    const { stderr } = spawnSync(CLI, [...inputs, ...options, '-d', join(work, ext)], { encoding: 'utf8' });
+    // The images beside the OBJ, so that its MTL names them by their names alone, as the page's does.
+    for (const image of IMAGES) copyFileSync(image, join(work, ext, basename(image)));
+    const { stderr } = spawnSync(CLI, [...inputs, ...options, '--textures', join(work, ext), '-d', join(work, ext)], { encoding: 'utf8' });
     const of = {};
     for (const [, text, map] of stderr.matchAll(/^blockmqo-cli: (?:warning: )?(.*?): ([^:\n]*\.bd1)(?:: .*)?$/gm)) (of[basename(map)] ||= []).push(text);
     return of;
@@ -102,7 +107,7 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
 
   const page = await openPage(browser, { init: STATUS_LOG });
   copyFileSync(CUBE, join(work, 'gone.bd1'));
-  await page.getByLabel('Choose block data files (.bd1)').setInputFiles([...inputs, CUBE, join(work, 'gone.bd1')]);  // a second map of one name
+  await page.getByLabel('Choose block data files (.bd1)').setInputFiles([...inputs, CUBE, join(work, 'gone.bd1'), ...IMAGES]);  // a second map of one name
   const shown = {}, entries = [];
   for (const name of inputs.map((f) => basename(f))) {
     const item = await itemFor(page, name);
@@ -117,6 +122,7 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
     await page.getByRole('heading', { name, exact: true }).waitFor();
     assert.deepEqual(await page.locator('#summary .warnings li').allTextContents(), said[0][name] || [], name);
     shown[name] = await page.locator('#summary dd').allTextContents();
+    if (name === 'steps.bd1') assert.equal(await page.locator('#summary p.tex').count(), 0, 'its BMP, PNG and TGA are not all on the view');
     entries.push(...FORMATS.map(([ext, , cliExt = ext]) => [base + ext, readFileSync(join(work, ext, base + cliExt))]));
   }
   // The crafted name changes nothing in the view.
@@ -141,6 +147,21 @@ test('each map gives blockmqo-cli\'s files byte for byte, its failure or its war
   const expected = Object.fromEntries([...entries, ...entries.filter(([n]) => n.startsWith('cube.')).map(([n, b]) => [`2/${n}`, b])]);
   assert.deepEqual(Object.keys(zipped).sort(), Object.keys(expected).sort());
   for (const [n, bytes] of Object.entries(expected)) assert.ok(bytes.equals(zipped[n]), n);
+  // three.js' GLTFLoader, as a page of the user's would use it, reads the textured glb with its three images.
+  const loader = await browser.context.newPage();
+  const three = join(ROOT, 'web', 'node_modules', 'three');
+  await loader.route('**/three/**', (route) => route.fulfill(route.request().url().endsWith('/three/') ?
+    { contentType: 'text/html', body: '<script type="importmap">{"imports":{"three":"./build/three.module.js"}}</script>' } :
+    { contentType: 'text/javascript', path: join(three, new URL(route.request().url()).pathname.slice('/three/'.length)) }));
+  await loader.goto(`${browser.origin}/three/`);
+  assert.deepEqual(await loader.evaluate(async (b64) => {
+    const { GLTFLoader } = await import('./examples/jsm/loaders/GLTFLoader.js');
+    const gltf = await new GLTFLoader().parseAsync(Uint8Array.from(atob(b64), (c) => c.charCodeAt(0)).buffer, '');
+    const materials = [];
+    gltf.scene.traverse((o) => o.material && materials.push(`${o.material.name} ${o.material.map?.image.width}x${o.material.map?.image.height}`));
+    return materials;
+  }, expected['steps.glb'].toString('base64')), ['C:\\maps\\Stone.BMP 8x8', 'moss.png 8x8', 'tex/wood.tga 8x8']);
+  await loader.close();
   for (const name of Object.keys(shown)) {
     const lines = [2, 4].flatMap((k) => (said[k][name] || []).map((text) => `${name.replace(/\.bd1$/, FORMATS[k][0])}: ${text}`));
     assert.deepEqual(await (await itemFor(page, name)).locator('.warnings li').allTextContents(), lines, name);

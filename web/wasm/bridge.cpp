@@ -2,13 +2,16 @@
 // map, exported from the WebAssembly module. The page copies a file's bytes in,
 // opens them, then pulls out what it needs: the document a chunk at a time,
 // the mesh laid out for drawing, the counts behind the warnings, or another
-// format's file; then it closes the map. Nothing here touches a file system,
-// so the module needs no WASI calls.
+// format's file; then it closes the map. Before a mesh's file the page may
+// hand over the images given with the map: their names, then the bytes of
+// each that a texture name picks. Nothing here touches a file system, so the
+// module needs no WASI calls.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "blockdata/blockdata.h"
+#include "image/image.h"
 #include "mesh/mesh.h"
 #include "mqo/mqo.h"
 
@@ -34,12 +37,26 @@ char g_mtlName[1024];
 // The view's arrays, one allocation: see bm_view.
 void* g_view;
 
+// The images given with the open map: their names (NUL-separated), and what
+// each texture name picked, as MeshDocument takes them.
+char* g_fileNames;
+ImageName g_files[256];
+int g_fileCount;
+GltfImage g_loaded[kTextureNameCount];
+MeshImage g_images[kTextureNameCount];
+ImagePixels g_pixels;  // see bm_pixels
 
 void ReleaseAll() {
   ReleaseBlockData(&g_map);
   ReleaseMesh(&g_mesh);
   std::free(g_view);
   g_view = nullptr;
+  std::free(g_fileNames);
+  g_fileNames = nullptr;
+  g_fileCount = 0;
+  for (GltfImage& image : g_loaded) ReleaseGltfImage(&image);
+  std::memset(g_images, 0, sizeof g_images);
+  ReleaseImagePixels(&g_pixels);
 }
 
 }  // namespace
@@ -114,8 +131,8 @@ BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
   auto f = static_cast<MeshFormat>(format);
   if (BuildMesh(g_map, f, MeshOptions{.removeHiddenFaces = true, .shareVertices = true}, &g_mesh) != MeshResult::Ok)
     return MqoResultMessage(MqoResult::OutOfMemory);
-  g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName};
-  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 20 KB: no copy through the stack
+  g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName, g_images};
+  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 24 KB: no copy through the stack
   return nullptr;
 }
 
@@ -123,14 +140,72 @@ BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
 // file begun by bm_mesh_begin, like bm_warning. (The optimised document's
 // warnings are the document's, and an MTL holds no blocks to warn of.)
 BRIDGE_EXPORT(bm_mesh_warning) const char* bm_mesh_warning(int i) {
-  static char line[kMqoWarningMax + 1];
+  static char line[kMeshWarningMax + 1];
   if (i < 0 || i >= kMeshWarningKinds || g_meshDoc.format == MeshFormat::Mqo ||
       g_meshDoc.format == MeshFormat::Mtl)
     return nullptr;
-  std::size_t n = FormatMeshWarning(g_map, g_mesh, g_meshDoc.format, static_cast<MeshWarning>(i), line);
+  std::size_t n = FormatMeshWarning(g_meshDoc, static_cast<MeshWarning>(i), line);
   line[n] = '\0';
   return n ? line : nullptr;
 }
+
+// Room for the names of `count` image files (at most 256), `bytes` bytes in
+// all with a NUL after each, which the page writes there for bm_pick_texture.
+// Returns 0 when the memory cannot be had.
+BRIDGE_EXPORT(bm_file_names) char* bm_file_names(int count, std::size_t bytes) {
+  std::free(g_fileNames);
+  g_fileCount = 0;
+  for (MeshImage& image : g_images) image.path = nullptr;  // they pointed into the names
+  g_fileNames = static_cast<char*>(std::calloc(bytes + 1, 1));
+  if (g_fileNames && count >= 0 && count <= 256) g_fileCount = count;
+  return g_fileNames;
+}
+
+// Which of the files named texture name t resolves to (PickTextureFile), or
+// -1; the MTL then names that file, as if beside the OBJ.
+BRIDGE_EXPORT(bm_pick_texture) int bm_pick_texture(int t) {
+  if (t < 0 || t >= kTextureNameCount || !g_fileNames) return -1;
+  const char* name = g_fileNames;
+  for (int i = 0; i < g_fileCount; name += g_files[i++].size + 1) g_files[i] = {name, std::strlen(name)};
+  const char* texture = g_map.textureNames[t];
+  const int picked = PickTextureFile({texture, std::strlen(texture)}, g_files, g_fileCount);
+  g_images[t].path = picked >= 0 ? g_files[picked].bytes : nullptr;
+  return picked;
+}
+
+// Texture name t's image, from the `size` bytes given to bm_input (after
+// bm_open): made a PNG or JPEG for the glb, or refused. Returns an
+// ImageResult. With `same`, a texture name before it whose file it picked too
+// shares its image instead, and the bytes are not read.
+BRIDGE_EXPORT(bm_image) int bm_image(int t, std::size_t size, int same) {
+  if (t < 0 || t >= kTextureNameCount) return static_cast<int>(ImageResult::UnknownFormat);
+  ImageResult result = ImageResult::Ok;
+  if (same >= 0 && same < t) {
+    g_images[t].bytes = g_images[same].bytes, g_images[t].size = g_images[same].size;
+    g_images[t].mimeType = g_images[same].mimeType;
+  } else {
+    ReleaseGltfImage(&g_loaded[t]);
+    result = g_input ? MakeGltfImage(g_input, size, &g_loaded[t]) : ImageResult::OutOfMemory;
+    if (result == ImageResult::Ok)
+      g_images[t].bytes = g_loaded[t].bytes, g_images[t].size = g_loaded[t].size, g_images[t].mimeType = g_loaded[t].mimeType;
+  }
+  std::free(g_input);
+  g_input = nullptr;
+  return static_cast<int>(result);
+}
+
+// The pixels of the image file given to bm_input, for the view where the
+// browser cannot decode the file itself (TGA): 8-bit RGBA rows from the top,
+// bm_pixels_width() by bm_pixels_height(), until bm_close; 0 when refused.
+BRIDGE_EXPORT(bm_pixels) unsigned char* bm_pixels(std::size_t size) {
+  ReleaseAll();
+  const ImageResult result = g_input ? DecodeImage(g_input, size, &g_pixels) : ImageResult::OutOfMemory;
+  std::free(g_input);
+  g_input = nullptr;
+  return result == ImageResult::Ok ? g_pixels.rgba : nullptr;
+}
+BRIDGE_EXPORT(bm_pixels_width) int bm_pixels_width() { return g_pixels.width; }
+BRIDGE_EXPORT(bm_pixels_height) int bm_pixels_height() { return g_pixels.height; }
 
 // Where the page writes, NUL-terminated, the name of the MTL file that an OBJ
 // names in its mtllib line, before bm_mesh_begin.
