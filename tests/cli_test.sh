@@ -119,7 +119,7 @@ else
   # late through a pipe holds it up), and never with --quiet.
   set +f && cd tmpl && mkfifo late.bd1
   for q in "" -q; do
-    (sleep 1.3; cat cube.bd1 >late.bd1) & script -qec "$cli $q cube.bd1 late.bd1 stairs.bd1" /dev/null >"$work/tty"
+    (sleep 1.3; timeout 30 sh -c 'cat cube.bd1 >late.bd1') & script -qec "$cli $q cube.bd1 late.bd1 stairs.bd1" /dev/null >"$work/tty"
     wait; grep -aq "blockmqo-cli: 2/3" "$work/tty"; found=$?
     [ "$found/$q" = 0/ ] || [ "$found/$q" = 1/-q ] && passed=$((passed + 1)) || fail "progress ${q:-shown}"
   done
