@@ -203,6 +203,44 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
   return true;
 }
 
+// FirstOfEqual for items of few distinct keys, as a map's UV pairs and
+// normals mostly are: a small table, in cache, finds each item's first equal
+// in one look. It gives up (false), leaving FirstOfEqual to do it all, once
+// it would hold more than kFewKeys keys or a look takes kFewProbes steps, so
+// that no input costs more than linear time.
+constexpr std::uint32_t kFewSlots = 16384, kFewKeys = kFewSlots / 2, kFewProbes = 32;
+template <int W, typename KeyFn>
+bool FirstOfFew(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
+  // A slot holds its item + 1, 0 while empty.
+  auto* table = static_cast<Keyed<W>*>(std::calloc(kFewSlots, sizeof(Keyed<W>)));
+  std::uint32_t keys = 0, words[W];
+  bool done = table != nullptr;
+  for (std::uint32_t i = 0; done && i < n; ++i) {
+    first[i] = i;
+    if (!key(i, words)) continue;
+    const std::uint32_t hash = Hash(words, W);
+    for (std::uint32_t slot = hash, probes = 0;; ++slot) {
+      Keyed<W>& entry = table[slot % kFewSlots];
+      if (!entry.item) {
+        done = ++keys <= kFewKeys;
+        entry.hash = hash, entry.item = i + 1;
+        std::memcpy(entry.key, words, sizeof words);
+        break;
+      }
+      if (entry.hash == hash && std::memcmp(entry.key, words, sizeof words) == 0) {
+        first[i] = entry.item - 1;
+        break;
+      }
+      if (++probes == kFewProbes) {
+        done = false;
+        break;
+      }
+    }
+  }
+  std::free(table);
+  return done;
+}
+
 // ---- The options.
 
 // Positions as numbers: at[v] is the first vertex at v's position, with
@@ -447,7 +485,7 @@ bool NumberObjNormals(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[j] = Key(SideNormal(mesh->faces[s / 2], static_cast<int>(s % 2), j));
     return written(s);
   };
-  if (!number || !FirstOfEqual<3>(sides, key, number)) return false;
+  if (!number || !(FirstOfFew<3>(sides, key, number) || FirstOfEqual<3>(sides, key, number))) return false;
   for (std::uint32_t s = 0; s < sides; ++s)
     number[s] = !written(s) ? 0xffffffffu : number[s] == s ? mesh->normalCount++ : number[number[s]];
   return true;
@@ -463,7 +501,7 @@ bool NumberTexcoords(Mesh* mesh) {
     words[0] = Key(mesh->faces[c / 4].u[c % 4]), words[1] = Key(mesh->faces[c / 4].v[c % 4]);
     return true;
   };
-  if (!number || !FirstOfEqual<2>(corners, key, number)) return false;
+  if (!number || !(FirstOfFew<2>(corners, key, number) || FirstOfEqual<2>(corners, key, number))) return false;
   for (std::uint32_t c = 0; c < corners; ++c) number[c] = number[c] == c ? mesh->texcoordCount++ : number[number[c]];
   return true;
 }
