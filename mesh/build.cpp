@@ -387,13 +387,17 @@ bool GroupFaces(Mesh* mesh) {
 
 // Each group's corners' bounds, and all faces'. OBJ and glb hold no Inf or NaN.
 void FindBounds(Mesh* mesh) {
-  float (*low)[3] = mesh->groupMin, (*high)[3] = mesh->groupMax;
+  // Kept apart from the mesh while they grow, so that they stay in registers
+  // rather than being stored again for every corner (they could alias it).
+  float low[kMeshGroups][3], high[kMeshGroups][3];
   for (int g = 0; g < kMeshGroups; ++g)
     for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
-    const int g = MeshGroup(mesh->faces[f].texture);
-    for (std::uint32_t c : mesh->faces[f].corner) {
-      const float xyz[3] = {mesh->vertices[c].x, mesh->vertices[c].y, mesh->vertices[c].z};
+  const MeshVertex* v = mesh->vertices;
+  const MeshFace* faces = mesh->faces;
+  for (std::uint32_t f = 0, n = mesh->faceCount; f < n; ++f) {
+    const int g = MeshGroup(faces[f].texture);
+    for (std::uint32_t c : faces[f].corner) {
+      const float xyz[3] = {v[c].x, v[c].y, v[c].z};
       for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
   }
@@ -403,7 +407,10 @@ void FindBounds(Mesh* mesh) {
       mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
     }
     seen |= mesh->groupFaceCount[g] != 0;
-    if (!mesh->groupFaceCount[g]) std::fill(low[g], low[g] + 3, 0.0f), std::fill(high[g], high[g] + 3, 0.0f);
+    for (int j = 0; j < 3; ++j) {
+      mesh->groupMin[g][j] = mesh->groupFaceCount[g] ? low[g][j] : 0.0f;
+      mesh->groupMax[g][j] = mesh->groupFaceCount[g] ? high[g][j] : 0.0f;
+    }
   }
 }
 
@@ -451,10 +458,12 @@ bool Drawn(const MeshFace& face, int s) {
 bool NumberGltfVertices(Mesh* mesh) {
   const std::uint32_t corners = 8 * mesh->faceCount, unused = 0xffffffffu;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
-  auto vertex = [&](std::uint32_t c) {
-    const MeshFace& face = mesh->faces[c / 8];
-    return Drawn(face, c / 4 % 2) ? face.corner[c % 4] : mesh->vertexCount;
-  };
+  // Bit s: side s is drawn; asked for three times a corner.
+  auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
+  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f)
+    drawn[f] = static_cast<std::uint8_t>(Drawn(mesh->faces[f], 0) | Drawn(mesh->faces[f], 1) << 1);
+  auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
+  auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
     const MeshFace& face = mesh->faces[c / 8];
     words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
@@ -462,13 +471,14 @@ bool NumberGltfVertices(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
     return true;
   };
-  if (!number || !FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number)) return false;
+  const bool ok = number && drawn && FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number);
   // A corner's first equal comes before it and is numbered by then.
-  for (std::uint32_t c = 0; c < corners; ++c)
-    number[c] = !Drawn(mesh->faces[c / 8], c / 4 % 2) ? unused
+  for (std::uint32_t c = 0; ok && c < corners; ++c)
+    number[c] = !shown(c) ? unused
                 : number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++
                                  : number[number[c]];
-  return true;
+  std::free(drawn);
+  return ok;
 }
 
 // The OBJ's normals: one per exact normal of a side written, in order of
@@ -511,16 +521,18 @@ bool NumberTexcoords(Mesh* mesh) {
 MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
   *mesh = Mesh{};
   const bool document = format == MeshFormat::Mqo;
-  const int count = data.count > 0 ? data.count : 0;
-  std::uint32_t kept = 0;
-  for (int b = 0; b < count; ++b) kept += document || BlockFinite(data.blocks[b]);
-  mesh->droppedBlocks = count - static_cast<int>(kept);
-  mesh->vertices = Allocate<MeshVertex>(8 * kept);
-  mesh->faces = Allocate<MeshFace>(6 * kept);
+  const auto count = static_cast<std::uint32_t>(data.count > 0 ? data.count : 0);
+  // Room for every block: one pass over the blocks, not two to count the
+  // finite ones first (non-finite blocks are rare, and cost only unused room).
+  mesh->vertices = Allocate<MeshVertex>(8 * count);
+  mesh->faces = Allocate<MeshFace>(6 * count);
   bool ok = mesh->vertices && mesh->faces;
-  for (int b = 0; ok && b < count; ++b) {
+  for (std::uint32_t b = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (!document && !BlockFinite(block)) continue;
+    if (!document && !BlockFinite(block)) {
+      ++mesh->droppedBlocks;
+      continue;
+    }
     const std::uint32_t base = mesh->vertexCount;
     for (int c = 0; c < 8; ++c) {
       MeshVertex& v = mesh->vertices[mesh->vertexCount++];
@@ -537,7 +549,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       std::memcpy(face.u, block.u[f], sizeof face.u);
       std::memcpy(face.v, block.v[f], sizeof face.v);
       face.texture = block.textureIndex[f];
-      face.block = b;
+      face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
       SetTurns(mesh->vertices, base, f, &face);
       // OBJ and glTF would draw nothing of a face without area.
@@ -557,8 +569,9 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
     ++mesh->groupFaceCount[MeshGroup(face.texture)];
     mesh->groupIndexCount[MeshGroup(face.texture)] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
   }
-  if (ok && !document) ok = GroupFaces(mesh);
+  // Bounds first: in file order, the faces' corners are read in order.
   if (ok && !document) FindBounds(mesh);
+  if (ok && !document) ok = GroupFaces(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (ok && format == MeshFormat::Obj) ok = NumberObjNormals(mesh);
