@@ -338,7 +338,7 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
   if (ok) {
     std::uint32_t kept = 0;
     for (std::uint32_t f = 0; f < n; ++f)
-      if (facing[f] != kRemoved) mesh->faces[kept++] = mesh->faces[f];
+      if (facing[f] != kRemoved && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];  // most stay put
     mesh->faceCount = kept;
   }
   std::free(facing), std::free(first), std::free(next), std::free(head);
@@ -432,7 +432,8 @@ bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketF
     if (b < buckets) largest = std::max(largest, end[b + 1]);
     end[b + 1] += end[b];
   }
-  for (std::uint32_t i = 0; ok && i < n; ++i) order[end[bucket(i)]++] = i;
+  for (std::uint32_t i = 0, b; ok && i < n; ++i)
+    if ((b = bucket(i)) < buckets) order[end[b]++] = i;
   ok = ok && (run = Allocate<Keyed<W>>(2 * std::size_t{largest})) != nullptr;
   for (std::uint32_t b = 0, begin = 0; ok && b < buckets; begin = end[b++]) {
     for (std::uint32_t j = begin; j < end[b]; ++j) key(run[j - begin].item = order[j], run[j - begin].key);
