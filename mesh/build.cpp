@@ -1,13 +1,15 @@
 // BuildMesh: blocks to faces with their turns, then each option as one pass
-// that sorts keys to find equal items, then the grouping, the bounds and the
+// that sorts keys to find equal items, then the bounds, the grouping and the
 // glTF vertices.
 //
-// Memory, for n blocks: the mesh itself, 528n bytes (8n vertices of 12 bytes,
-// 6n faces of 72), and beside it, while a pass runs, about 400n bytes (the
-// hidden faces: two 24-byte records and 13 bytes a face), or 860n for the
-// OBJ's texture coordinates (two 16-byte records a corner). For the largest
-// map (32767 blocks) that is 14.9 MB of mesh and 13 to 28 MB more, beside the
-// block array's 10.4 MB.
+// Memory, for n blocks: the mesh itself, 552n bytes (8n vertices of 12 bytes,
+// 6n faces of 76), and beside it, while a pass runs, about 350n bytes (the
+// positions: two 20-byte records a vertex; the hidden faces, where any could
+// be hidden: two 24-byte records and 13 bytes a face). The OBJ's texture
+// coordinates and normals take a 256 KB table while they are few (up to 8192
+// distinct), and otherwise two 16-byte records a corner, 770n. For the
+// largest map (32767 blocks) that is 18.1 MB of mesh and 11 to 25 MB more,
+// beside the block array's 10.4 MB.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
