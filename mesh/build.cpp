@@ -182,10 +182,11 @@ void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t
 // 22 bits of their keys' hash, so equal keys meet in runs: nothing is looked
 // up at random, which costs a cache miss an item on large maps. 2 x (8 + 4W)
 // bytes an item while it runs.
+// `room`, when given, holds the 2n records instead.
 template <int W, typename KeyFn>
-bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
-  auto* a = Allocate<Keyed<W>>(n);
-  auto* b = Allocate<Keyed<W>>(n);
+bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed<W>* room = nullptr) {
+  Keyed<W>* a = room ? room : Allocate<Keyed<W>>(n);
+  Keyed<W>* b = room ? room + n : Allocate<Keyed<W>>(n);
   if (!a || !b) {
     std::free(a), std::free(b);
     return false;
@@ -201,7 +202,7 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
     for (k = j + 1; k < m && a[k].hash >> 10 == a[j].hash >> 10;) ++k;
     FirstInRun<W>(a + j, b + j, k - j, first);
   }
-  std::free(a), std::free(b);
+  if (!room) std::free(a), std::free(b);
   return true;
 }
 
@@ -249,13 +250,14 @@ bool FirstOfFew(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
 // kShared set where another vertex has that position too, or kNonFinite
 // where a coordinate is Inf or NaN (such corners hide nothing).
 constexpr std::uint32_t kNonFinite = 0xffffffffu, kShared = 0x80000000u;
-bool NumberPositions(const Mesh& mesh, std::uint32_t* at) {
+// `room` holds 2 x 20 bytes a vertex for the sort.
+bool NumberPositions(const Mesh& mesh, std::uint32_t* at, void* room) {
   const MeshVertex* v = mesh.vertices;
   auto position = [&](std::uint32_t i, std::uint32_t* key) {
     key[0] = Key(v[i].x), key[1] = Key(v[i].y), key[2] = Key(v[i].z);
     return true;
   };
-  if (!FirstOfEqual<3>(mesh.vertexCount, position, at)) return false;
+  if (!FirstOfEqual<3>(mesh.vertexCount, position, at, static_cast<Keyed<3>*>(room))) return false;
   for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
     if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared;
   for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
@@ -531,18 +533,18 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   *mesh = Mesh{};
   const bool document = format == MeshFormat::Mqo;
   const auto count = static_cast<std::uint32_t>(data.count > 0 ? data.count : 0);
-  // Room for every block: one pass over the blocks, not two to count the
-  // finite ones first (non-finite blocks are rare, and cost only unused room).
+  // Room for every block, rather than a pass to count the finite ones first
+  // (non-finite blocks are rare, and cost only unused room).
   mesh->vertices = Allocate<MeshVertex>(8 * count);
   mesh->faces = Allocate<MeshFace>(6 * count);
   bool ok = mesh->vertices && mesh->faces;
+  auto kept = [&](const BlockRecord& block) { return document || BlockFinite(block); };
   for (std::uint32_t b = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (!document && !BlockFinite(block)) {
+    if (!kept(block)) {
       ++mesh->droppedBlocks;
       continue;
     }
-    const std::uint32_t base = mesh->vertexCount;
     for (int c = 0; c < 8; ++c) {
       MeshVertex& v = mesh->vertices[mesh->vertexCount++];
       // The first axis is mirrored by its sign bit, which keeps NaN payloads;
@@ -552,6 +554,16 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       std::memcpy(&v.y, &block.vy[c], sizeof v.y);
       std::memcpy(&v.z, &block.vz[c], sizeof v.z);
     }
+  }
+  // The positions are numbered before the faces are made, in the faces' room
+  // (456 bytes a block, the sort needs 320): fresh memory costs the system a
+  // page fault a page, once, where the page then serves twice.
+  std::uint32_t* at = nullptr;
+  if (ok && (options.removeHiddenFaces || options.shareVertices))
+    ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr && NumberPositions(*mesh, at, mesh->faces);
+  for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
+    const BlockRecord& block = data.blocks[b];
+    if (!kept(block)) continue;
     for (int f = 0; f < 6; ++f) {
       MeshFace& face = mesh->faces[mesh->faceCount];
       for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
@@ -564,14 +576,11 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       // OBJ and glTF would draw nothing of a face without area.
       mesh->faceCount += document || face.turn != Turn::None;
     }
+    base += 8;
   }
-  if (ok && (options.removeHiddenFaces || options.shareVertices)) {
-    auto* at = Allocate<std::uint32_t>(mesh->vertexCount);
-    ok = at && NumberPositions(*mesh, at);
-    if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at);
-    if (ok && options.shareVertices) ShareVertices(mesh, at);
-    std::free(at);
-  }
+  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at);
+  if (ok && options.shareVertices) ShareVertices(mesh, at);
+  std::free(at);
   if (ok && (options.removeHiddenFaces || options.shareVertices || !document)) ok = DropUnusedVertices(mesh);
   for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) {
     const MeshFace& face = mesh->faces[f];
