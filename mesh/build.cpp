@@ -1,13 +1,15 @@
 // BuildMesh: blocks to faces with their turns, then each option as one pass
-// that sorts keys to find equal items, then the grouping, the bounds and the
+// that sorts keys to find equal items, then the bounds, the grouping and the
 // glTF vertices.
 //
-// Memory, for n blocks: the mesh itself, 528n bytes (8n vertices of 12 bytes,
-// 6n faces of 72), and beside it, while a pass runs, about 400n bytes (the
-// hidden faces: two 24-byte records and 13 bytes a face), or 860n for the
-// OBJ's texture coordinates (two 16-byte records a corner). For the largest
-// map (32767 blocks) that is 14.9 MB of mesh and 13 to 28 MB more, beside the
-// block array's 10.4 MB.
+// Memory, for n blocks: the mesh itself, 552n bytes (8n vertices of 12 bytes,
+// 6n faces of 76), and beside it, while a pass runs, about 350n bytes (the
+// positions: two 20-byte records a vertex; the hidden faces, where any could
+// be hidden: two 24-byte records and 13 bytes a face). The OBJ's texture
+// coordinates and normals take a 256 KB table while they are few (up to 8192
+// distinct), and otherwise two 16-byte records a corner, 770n. For the
+// largest map (32767 blocks) that is 18.1 MB of mesh and 11 to 25 MB more,
+// beside the block array's 10.4 MB.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -180,10 +182,11 @@ void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t
 // 22 bits of their keys' hash, so equal keys meet in runs: nothing is looked
 // up at random, which costs a cache miss an item on large maps. 2 x (8 + 4W)
 // bytes an item while it runs.
+// `room`, when given, holds the 2n records instead.
 template <int W, typename KeyFn>
-bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
-  auto* a = Allocate<Keyed<W>>(n);
-  auto* b = Allocate<Keyed<W>>(n);
+bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed<W>* room = nullptr) {
+  Keyed<W>* a = room ? room : Allocate<Keyed<W>>(n);
+  Keyed<W>* b = room ? room + n : Allocate<Keyed<W>>(n);
   if (!a || !b) {
     std::free(a), std::free(b);
     return false;
@@ -199,8 +202,46 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
     for (k = j + 1; k < m && a[k].hash >> 10 == a[j].hash >> 10;) ++k;
     FirstInRun<W>(a + j, b + j, k - j, first);
   }
-  std::free(a), std::free(b);
+  if (!room) std::free(a), std::free(b);
   return true;
+}
+
+// FirstOfEqual for items of few distinct keys, as a map's UV pairs and
+// normals mostly are: a small table, in cache, finds each item's first equal
+// in one look. It gives up (false), leaving FirstOfEqual to do it all, once
+// it would hold more than kFewKeys keys or a look takes kFewProbes steps, so
+// that no input costs more than linear time.
+constexpr std::uint32_t kFewSlots = 16384, kFewKeys = kFewSlots / 2, kFewProbes = 32;
+template <int W, typename KeyFn>
+bool FirstOfFew(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
+  // A slot holds its item + 1, 0 while empty.
+  auto* table = static_cast<Keyed<W>*>(std::calloc(kFewSlots, sizeof(Keyed<W>)));
+  std::uint32_t keys = 0, words[W];
+  bool done = table != nullptr;
+  for (std::uint32_t i = 0; done && i < n; ++i) {
+    first[i] = i;
+    if (!key(i, words)) continue;
+    const std::uint32_t hash = Hash(words, W);
+    for (std::uint32_t slot = hash, probes = 0;; ++slot) {
+      Keyed<W>& entry = table[slot % kFewSlots];
+      if (!entry.item) {
+        done = ++keys <= kFewKeys;
+        entry.hash = hash, entry.item = i + 1;
+        std::memcpy(entry.key, words, sizeof words);
+        break;
+      }
+      if (entry.hash == hash && std::memcmp(entry.key, words, sizeof words) == 0) {
+        first[i] = entry.item - 1;
+        break;
+      }
+      if (++probes == kFewProbes) {
+        done = false;
+        break;
+      }
+    }
+  }
+  std::free(table);
+  return done;
 }
 
 // ---- The options.
@@ -209,13 +250,14 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
 // kShared set where another vertex has that position too, or kNonFinite
 // where a coordinate is Inf or NaN (such corners hide nothing).
 constexpr std::uint32_t kNonFinite = 0xffffffffu, kShared = 0x80000000u;
-bool NumberPositions(const Mesh& mesh, std::uint32_t* at) {
+// `room` holds 2 x 20 bytes a vertex for the sort.
+bool NumberPositions(const Mesh& mesh, std::uint32_t* at, void* room) {
   const MeshVertex* v = mesh.vertices;
   auto position = [&](std::uint32_t i, std::uint32_t* key) {
     key[0] = Key(v[i].x), key[1] = Key(v[i].y), key[2] = Key(v[i].z);
     return true;
   };
-  if (!FirstOfEqual<3>(mesh.vertexCount, position, at)) return false;
+  if (!FirstOfEqual<3>(mesh.vertexCount, position, at, static_cast<Keyed<3>*>(room))) return false;
   for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
     if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared;
   for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
@@ -261,6 +303,12 @@ Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q
 // face of another block facing the other way.
 bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
   const std::uint32_t n = mesh->faceCount;
+  // Where blocks seldom touch, few faces have every corner shared: with
+  // fewer than two that could face another, none is hidden, and the pass
+  // touches no memory of its own.
+  std::uint32_t candidates = 0, points[4];
+  for (std::uint32_t f = 0; f < n && candidates < 2; ++f) candidates += Canonical(mesh->faces[f], at, points) != kNoFacing;
+  if (candidates < 2) return true;
   auto* facing = Allocate<std::uint8_t>(n);
   auto* first = Allocate<std::uint32_t>(n);
   auto* next = Allocate<std::uint32_t>(n);
@@ -300,7 +348,7 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
   if (ok) {
     std::uint32_t kept = 0;
     for (std::uint32_t f = 0; f < n; ++f)
-      if (facing[f] != kRemoved) mesh->faces[kept++] = mesh->faces[f];
+      if (facing[f] != kRemoved && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];  // most stay put
     mesh->faceCount = kept;
   }
   std::free(facing), std::free(first), std::free(next), std::free(head);
@@ -349,13 +397,17 @@ bool GroupFaces(Mesh* mesh) {
 
 // Each group's corners' bounds, and all faces'. OBJ and glb hold no Inf or NaN.
 void FindBounds(Mesh* mesh) {
-  float (*low)[3] = mesh->groupMin, (*high)[3] = mesh->groupMax;
+  // Kept apart from the mesh while they grow, so that they stay in registers
+  // rather than being stored again for every corner (they could alias it).
+  float low[kMeshGroups][3], high[kMeshGroups][3];
   for (int g = 0; g < kMeshGroups; ++g)
     for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
-    const int g = MeshGroup(mesh->faces[f].texture);
-    for (std::uint32_t c : mesh->faces[f].corner) {
-      const float xyz[3] = {mesh->vertices[c].x, mesh->vertices[c].y, mesh->vertices[c].z};
+  const MeshVertex* v = mesh->vertices;
+  const MeshFace* faces = mesh->faces;
+  for (std::uint32_t f = 0, n = mesh->faceCount; f < n; ++f) {
+    const int g = MeshGroup(faces[f].texture);
+    for (std::uint32_t c : faces[f].corner) {
+      const float xyz[3] = {v[c].x, v[c].y, v[c].z};
       for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
   }
@@ -365,7 +417,10 @@ void FindBounds(Mesh* mesh) {
       mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
     }
     seen |= mesh->groupFaceCount[g] != 0;
-    if (!mesh->groupFaceCount[g]) std::fill(low[g], low[g] + 3, 0.0f), std::fill(high[g], high[g] + 3, 0.0f);
+    for (int j = 0; j < 3; ++j) {
+      mesh->groupMin[g][j] = mesh->groupFaceCount[g] ? low[g][j] : 0.0f;
+      mesh->groupMax[g][j] = mesh->groupFaceCount[g] ? high[g][j] : 0.0f;
+    }
   }
 }
 
@@ -387,7 +442,8 @@ bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketF
     if (b < buckets) largest = std::max(largest, end[b + 1]);
     end[b + 1] += end[b];
   }
-  for (std::uint32_t i = 0; ok && i < n; ++i) order[end[bucket(i)]++] = i;
+  for (std::uint32_t i = 0, b; ok && i < n; ++i)
+    if ((b = bucket(i)) < buckets) order[end[b]++] = i;
   ok = ok && (run = Allocate<Keyed<W>>(2 * std::size_t{largest})) != nullptr;
   for (std::uint32_t b = 0, begin = 0; ok && b < buckets; begin = end[b++]) {
     for (std::uint32_t j = begin; j < end[b]; ++j) key(run[j - begin].item = order[j], run[j - begin].key);
@@ -413,10 +469,12 @@ bool Drawn(const MeshFace& face, int s) {
 bool NumberGltfVertices(Mesh* mesh) {
   const std::uint32_t corners = 8 * mesh->faceCount, unused = 0xffffffffu;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
-  auto vertex = [&](std::uint32_t c) {
-    const MeshFace& face = mesh->faces[c / 8];
-    return Drawn(face, c / 4 % 2) ? face.corner[c % 4] : mesh->vertexCount;
-  };
+  // Bit s: side s is drawn; asked for three times a corner.
+  auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
+  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f)
+    drawn[f] = static_cast<std::uint8_t>(Drawn(mesh->faces[f], 0) | Drawn(mesh->faces[f], 1) << 1);
+  auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
+  auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
     const MeshFace& face = mesh->faces[c / 8];
     words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
@@ -424,13 +482,14 @@ bool NumberGltfVertices(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
     return true;
   };
-  if (!number || !FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number)) return false;
+  const bool ok = number && drawn && FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number);
   // A corner's first equal comes before it and is numbered by then.
-  for (std::uint32_t c = 0; c < corners; ++c)
-    number[c] = !Drawn(mesh->faces[c / 8], c / 4 % 2) ? unused
+  for (std::uint32_t c = 0; ok && c < corners; ++c)
+    number[c] = !shown(c) ? unused
                 : number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++
                                  : number[number[c]];
-  return true;
+  std::free(drawn);
+  return ok;
 }
 
 // The OBJ's normals: one per exact normal of a side written, in order of
@@ -447,7 +506,7 @@ bool NumberObjNormals(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[j] = Key(SideNormal(mesh->faces[s / 2], static_cast<int>(s % 2), j));
     return written(s);
   };
-  if (!number || !FirstOfEqual<3>(sides, key, number)) return false;
+  if (!number || !(FirstOfFew<3>(sides, key, number) || FirstOfEqual<3>(sides, key, number))) return false;
   for (std::uint32_t s = 0; s < sides; ++s)
     number[s] = !written(s) ? 0xffffffffu : number[s] == s ? mesh->normalCount++ : number[number[s]];
   return true;
@@ -463,7 +522,7 @@ bool NumberTexcoords(Mesh* mesh) {
     words[0] = Key(mesh->faces[c / 4].u[c % 4]), words[1] = Key(mesh->faces[c / 4].v[c % 4]);
     return true;
   };
-  if (!number || !FirstOfEqual<2>(corners, key, number)) return false;
+  if (!number || !(FirstOfFew<2>(corners, key, number) || FirstOfEqual<2>(corners, key, number))) return false;
   for (std::uint32_t c = 0; c < corners; ++c) number[c] = number[c] == c ? mesh->texcoordCount++ : number[number[c]];
   return true;
 }
@@ -473,17 +532,19 @@ bool NumberTexcoords(Mesh* mesh) {
 MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
   *mesh = Mesh{};
   const bool document = format == MeshFormat::Mqo;
-  const int count = data.count > 0 ? data.count : 0;
-  std::uint32_t kept = 0;
-  for (int b = 0; b < count; ++b) kept += document || BlockFinite(data.blocks[b]);
-  mesh->droppedBlocks = count - static_cast<int>(kept);
-  mesh->vertices = Allocate<MeshVertex>(8 * kept);
-  mesh->faces = Allocate<MeshFace>(6 * kept);
+  const auto count = static_cast<std::uint32_t>(data.count > 0 ? data.count : 0);
+  // Room for every block, rather than a pass to count the finite ones first
+  // (non-finite blocks are rare, and cost only unused room).
+  mesh->vertices = Allocate<MeshVertex>(8 * count);
+  mesh->faces = Allocate<MeshFace>(6 * count);
   bool ok = mesh->vertices && mesh->faces;
-  for (int b = 0; ok && b < count; ++b) {
+  auto kept = [&](const BlockRecord& block) { return document || BlockFinite(block); };
+  for (std::uint32_t b = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (!document && !BlockFinite(block)) continue;
-    const std::uint32_t base = mesh->vertexCount;
+    if (!kept(block)) {
+      ++mesh->droppedBlocks;
+      continue;
+    }
     for (int c = 0; c < 8; ++c) {
       MeshVertex& v = mesh->vertices[mesh->vertexCount++];
       // The first axis is mirrored by its sign bit, which keeps NaN payloads;
@@ -493,34 +554,42 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       std::memcpy(&v.y, &block.vy[c], sizeof v.y);
       std::memcpy(&v.z, &block.vz[c], sizeof v.z);
     }
+  }
+  // The positions are numbered before the faces are made, in the faces' room
+  // (456 bytes a block, the sort needs 320): fresh memory costs the system a
+  // page fault a page, once, where the page then serves twice.
+  std::uint32_t* at = nullptr;
+  if (ok && (options.removeHiddenFaces || options.shareVertices))
+    ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr && NumberPositions(*mesh, at, mesh->faces);
+  for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
+    const BlockRecord& block = data.blocks[b];
+    if (!kept(block)) continue;
     for (int f = 0; f < 6; ++f) {
       MeshFace& face = mesh->faces[mesh->faceCount];
       for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
       std::memcpy(face.u, block.u[f], sizeof face.u);
       std::memcpy(face.v, block.v[f], sizeof face.v);
       face.texture = block.textureIndex[f];
-      face.block = b;
+      face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
       SetTurns(mesh->vertices, base, f, &face);
       // OBJ and glTF would draw nothing of a face without area.
       mesh->faceCount += document || face.turn != Turn::None;
     }
+    base += 8;
   }
-  if (ok && (options.removeHiddenFaces || options.shareVertices)) {
-    auto* at = Allocate<std::uint32_t>(mesh->vertexCount);
-    ok = at && NumberPositions(*mesh, at);
-    if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at);
-    if (ok && options.shareVertices) ShareVertices(mesh, at);
-    std::free(at);
-  }
+  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at);
+  if (ok && options.shareVertices) ShareVertices(mesh, at);
+  std::free(at);
   if (ok && (options.removeHiddenFaces || options.shareVertices || !document)) ok = DropUnusedVertices(mesh);
   for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) {
     const MeshFace& face = mesh->faces[f];
     ++mesh->groupFaceCount[MeshGroup(face.texture)];
     mesh->groupIndexCount[MeshGroup(face.texture)] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
   }
-  if (ok && !document) ok = GroupFaces(mesh);
+  // Bounds first: in file order, the faces' corners are read in order.
   if (ok && !document) FindBounds(mesh);
+  if (ok && !document) ok = GroupFaces(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (ok && format == MeshFormat::Obj) ok = NumberObjNormals(mesh);
