@@ -49,9 +49,7 @@ char* PutFloat(char* p, float value) {
   const std::uint64_t scaled = std::uint64_t{fraction | 0x800000u} << 2;
   const auto integer = static_cast<std::uint32_t>(scaled >> shift);
   std::uint64_t rest = scaled & mask, up = 2, down = fraction ? 2 : 1;
-  // A text exactly half a step away reads back as the even value: it may lie
-  // on the bounds of an even one.
-  const std::uint64_t reach = (fraction & 1) == 0;
+  const bool reachable = (fraction & 1) == 0;  // a tie reads back as the even value
   char digits[16];
   int count = 0;
   // A value of t <= 6 binary fraction digits (a map's grid of halves,
@@ -68,7 +66,8 @@ char* PutFloat(char* p, float value) {
     rest *= 10, up *= 10, down *= 10;
     int digit = static_cast<int>(rest >> shift);
     rest &= mask;
-    const bool low = rest < down + reach, high = rest + up + reach > one;
+    const bool low = reachable ? rest <= down : rest < down;
+    const bool high = reachable ? rest + up >= one : rest + up > one;
     if (low && high) digit += 2 * rest > one || (2 * rest == one && (digit & 1));
     else if (high) ++digit;
     digits[count++] = static_cast<char>('0' + digit);
