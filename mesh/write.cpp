@@ -6,7 +6,6 @@
 // float (std::to_chars): the mesh keeps exact float values, and a fixed
 // number of decimals would move points that meet off each other, or cut
 // small maps' detail.
-#include <bit>
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
@@ -27,69 +26,8 @@ char* Put(char* p, const char* text) {
   return p + n;
 }
 char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(value, p); }
-
-// The shortest text that reads back as the same float, exactly as
-// std::to_chars writes it (zero without a sign). std::to_chars is the
-// reference and takes every value; the path below gives the same bytes
-// (checked on every float it takes, both signs) for the values maps are made
-// of, from 2^-13 up to 2^24, at a third of the cost: an OBJ is mostly such
-// numbers. The value is m / 2^s exactly, in 64-bit integers; fraction digits
-// are made one at a time until the text lies within half a step (ulp) of it
-// (Steele and White's shortest digits): the nearer last digit, ties to even.
-// Where the scientific form would be shorter, std::to_chars writes it.
-char* PutFloat(char* p, float value) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  const std::uint32_t exponent = bits >> 23 & 0xff, fraction = bits & 0x7fffff;
-  if (exponent < 127 - 13 || exponent > 127 + 23) return std::to_chars(p, p + 32, value == 0 ? 0.0f : value).ptr;
-  // In units of a quarter step: the value, and how far the text may lie
-  // above and below it (less below a power of two, where steps halve).
-  const int shift = 150 + 2 - static_cast<int>(exponent);
-  const std::uint64_t one = std::uint64_t{1} << shift, mask = one - 1;
-  const std::uint64_t scaled = std::uint64_t{fraction | 0x800000u} << 2;
-  const auto integer = static_cast<std::uint32_t>(scaled >> shift);
-  std::uint64_t rest = scaled & mask, up = 2, down = fraction ? 2 : 1;
-  const bool reachable = (fraction & 1) == 0;  // a tie reads back as the even value
-  char digits[16];
-  int count = 0;
-  // A value of t <= 6 binary fraction digits (a map's grid of halves,
-  // eighths, ...) is exactly t decimal ones; no shorter text lies within half
-  // a step of it when a unit of the last digit is over half a step.
-  static const std::uint32_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-  const int exact = rest ? shift - std::countr_zero(rest) : 0;
-  if (exact <= 6 && one > 2 * std::uint64_t{kTens[exact]}) {
-    auto tail = static_cast<std::uint32_t>(rest * kTens[exact] >> shift);
-    for (int k = exact; k-- > 0; tail /= 10) digits[k] = static_cast<char>('0' + tail % 10);
-    count = exact, rest = 0;
-  }
-  while (rest) {  // a value with a fraction is a whole step away from an integer
-    rest *= 10, up *= 10, down *= 10;
-    int digit = static_cast<int>(rest >> shift);
-    rest &= mask;
-    const bool low = reachable ? rest <= down : rest < down;
-    const bool high = reachable ? rest + up >= one : rest + up > one;
-    if (low && high) digit += 2 * rest > one || (2 * rest == one && (digit & 1));
-    else if (high) ++digit;
-    digits[count++] = static_cast<char>('0' + digit);
-    if (low || high) break;
-  }
-  char whole[16];
-  const int wholeCount = static_cast<int>(FormatUnsigned(integer, whole));
-  int significant = integer ? wholeCount + count : count;
-  for (int k = 0; !integer && k < count && digits[k] == '0'; ++k) --significant;
-  for (int k = wholeCount; !count && k-- > 1 && whole[k] == '0';) --significant;
-  if (significant + (significant > 1) + 4 < wholeCount + (count ? 1 + count : 0))  // "d.ddde+dd"
-    return std::to_chars(p, p + 32, value).ptr;
-  if (bits >> 31) *p++ = '-';
-  std::memcpy(p, whole, static_cast<std::size_t>(wholeCount));
-  p += wholeCount;
-  if (count) {
-    *p++ = '.';
-    std::memcpy(p, digits, static_cast<std::size_t>(count));
-    p += count;
-  }
-  return p;
-}
+// Zero is written without a sign.
+char* PutFloat(char* p, float value) { return std::to_chars(p, p + 32, value == 0 ? 0.0f : value).ptr; }
 
 // Each texture name's image in the glb, or -1, and the images' names in
 // order; returns how many. A name without bytes, unused, or past the room has

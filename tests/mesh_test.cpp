@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -131,42 +130,6 @@ TEST(MeshDocument, TheCommittedFilesInAnyChunks) {
     for (std::size_t chunk : {kMqoMinChunk, kMqoMinChunk + 3, std::size_t{1} << 20})
       EXPECT_TRUE(WriteMeshFixture(BLOCKMQO_SOURCE_DIR, path, chunk) == ReadFileBytes(BLOCKMQO_SOURCE_DIR "/" + path))
           << path << ": rerun make_fixtures";
-}
-
-// The OBJ's numbers are std::to_chars' shortest text, which the writer makes
-// on its own for most values: on both sides of that path's bounds, on binary
-// grids and on any bits.
-TEST(MeshDocument, ObjNumbersAreTheShortestText) {
-  const std::uint32_t kEdges[] = {0x39000000, 0x38ffffff, 0x4b7fffff, 0x4b800000, 0x47c35000, 0x3a83126f, 0x3f800000};
-  std::uint32_t state = 0x9e3779b9u, n = 0;
-  std::vector<BlockRecord> blocks(2000, Cube(0, 0, 0));
-  for (BlockRecord& r : blocks)
-    for (float* value = r.vx; value < r.vx + 24; ++value) {
-      state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-      std::uint32_t bits = (state & 0x807fffffu) | (111 + state % 42) << 23;
-      bits = n < std::size(kEdges) ? kEdges[n++] : state & 64 ? bits & ~0xffffu : bits;
-      std::memcpy(value, &bits, sizeof bits);
-    }
-  std::vector<unsigned char> bytes = BuildBd1({}, blocks);
-  BlockData data;
-  ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
-  Mesh mesh;
-  ASSERT_EQ(BuildMesh(data, MeshFormat::Obj, {false, false}, &mesh), MeshResult::Ok);
-  std::istringstream written(WriteMesh({&data, &mesh, MeshFormat::Obj, nullptr, nullptr}, kMqoMinChunk));
-  std::uint32_t i = 0;
-  for (std::string line; std::getline(written, line);) {
-    if (line.rfind("v ", 0) != 0) continue;
-    std::string want = "v";
-    const MeshVertex& v = mesh.vertices[i++];
-    for (float value : {v.x, v.y, v.z}) {
-      char text[32];
-      want += " " + std::string(text, std::to_chars(text, text + 32, value).ptr);
-    }
-    EXPECT_EQ(line, want) << i;
-  }
-  EXPECT_EQ(i, mesh.vertexCount);
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
 }
 
 }  // namespace
