@@ -51,7 +51,7 @@ EOF
 
 deb)
   examples=$(realpath "$3") deb=$(echo "$pkg"/dist/blockmqo_*.deb) name=blockmqo
-  check "lintian: nothing in the source and binaries" lintian --fail-on error,warning,info,pedantic -I -E --pedantic "$pkg"/deb/*.changes
+  check "lintian: nothing in the source and binaries" lintian --fail-on error,warning,info,pedantic,experimental -I -E --pedantic "$pkg"/deb/*.changes
   dpkg-deb -x "$deb" "$work/root" && cd "$work/root/usr/share" || exit 1
   check "AppStream metadata validates" appstreamcli validate --no-net --pedantic metainfo/*.metainfo.xml
   check "desktop entry validates" desktop-file-validate applications/$name.desktop
