@@ -179,37 +179,6 @@ BENCHMARK_CAPTURE(MeshFile, obj, MeshFormat::Obj, false)->Unit(benchmark::kMilli
 BENCHMARK_CAPTURE(MeshFile, glb, MeshFormat::Glb, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(MeshFile, colliding_mqo, MeshFormat::Mqo, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A map aimed at the position hash: every corner's position is different,
-// and every one hashes alike. The hash (FNV-style words, each mixed by an
-// odd multiplier and a shift, then finished) can be undone word by word, so
-// for any x and y there is a z that lands on the chosen value. Sorting by
-// the hash alone would then compare every pair of positions.
-std::vector<BlockRecord> CollidingBlocks(int count) {
-  auto mix = [](std::uint32_t h, std::uint32_t w) {
-    h = (h ^ w) * 0x01000193u;
-    return h ^ (h >> 15);
-  };
-  std::uint32_t inverse = 1;  // of 0x01000193 modulo 2^32, by Newton's steps
-  for (int i = 0; i < 5; ++i) inverse *= 2 - 0x01000193u * inverse;
-  const std::uint32_t target = 0x2545f491u, unmixed = (target ^ (target >> 15) ^ (target >> 30)) * inverse;
-  std::vector<BlockRecord> blocks(static_cast<std::size_t>(count));
-  std::uint32_t k = 0;
-  for (BlockRecord& r : blocks) {
-    r = Box(0, 0, 0, 1, 1, 1, 0);
-    for (int c = 0; c < 8; ++c) {
-      float z;
-      do {  // positions on a 1/8 grid in x and y; a z that is finite
-        const float x = Eighths(static_cast<int>(k % 4000) + 1), y = Eighths(static_cast<int>(k++ / 4000));
-        const std::uint32_t bits = unmixed ^ mix(mix(0x811c9dc5u, std::bit_cast<std::uint32_t>(-x)), std::bit_cast<std::uint32_t>(y));
-        z = std::bit_cast<float>(bits);
-        r.vx[c] = x, r.vy[c] = y;
-      } while (!std::isfinite(z) || z == 0);
-      r.vz[c] = z;
-    }
-  }
-  return blocks;
-}
-
 // Keeps each benchmark's median for the summary.
 struct Collector : benchmark::ConsoleReporter {
   std::map<std::string, std::pair<double, double>> medians;  // real, CPU seconds

@@ -1,6 +1,8 @@
 #include "tests/support/bd1.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -43,4 +45,34 @@ bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The position hash (FNV-style words, each mixed by an
+// odd multiplier and a shift, then finished) can be undone word by word, so
+// for any x and y there is a z that lands on the chosen value. Sorting by
+// the hash alone would then compare every pair of positions.
+std::vector<BlockRecord> CollidingBlocks(int count) {
+  auto mix = [](std::uint32_t h, std::uint32_t w) {
+    h = (h ^ w) * 0x01000193u;
+    return h ^ (h >> 15);
+  };
+  std::uint32_t inverse = 1;  // of 0x01000193 modulo 2^32, by Newton's steps
+  for (int i = 0; i < 5; ++i) inverse *= 2 - 0x01000193u * inverse;
+  const std::uint32_t target = 0x2545f491u, unmixed = (target ^ (target >> 15) ^ (target >> 30)) * inverse;
+  std::vector<BlockRecord> blocks(static_cast<std::size_t>(count));
+  std::uint32_t k = 0;
+  for (BlockRecord& r : blocks) {
+    r = Box(0, 0, 0, 1, 1, 1, 0);
+    for (int c = 0; c < 8; ++c) {
+      float z;
+      do {  // positions on a 1/8 grid in x and y; a z that is finite
+        const float x = static_cast<float>(k % 4000 + 1) / 8, y = static_cast<float>(k++ / 4000) / 8;
+        const std::uint32_t bits = unmixed ^ mix(mix(0x811c9dc5u, std::bit_cast<std::uint32_t>(-x)), std::bit_cast<std::uint32_t>(y));
+        z = std::bit_cast<float>(bits);
+        r.vx[c] = x, r.vy[c] = y;
+      } while (!std::isfinite(z) || z == 0);
+      r.vz[c] = z;
+    }
+  }
+  return blocks;
 }

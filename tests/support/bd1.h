@@ -17,6 +17,10 @@ using TextureNames = std::array<std::string, kTextureNameCount>;
 // coordinates and one texture number for every face.
 BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture);
 
+// A map aimed at the position hash: every corner's position is different,
+// and every one hashes alike.
+std::vector<BlockRecord> CollidingBlocks(int count);
+
 // The file bytes. A name's first 31 bytes fill its field, NUL or not.
 // `count` is written as given; by default it is the number of blocks.
 std::vector<unsigned char> BuildBd1(const TextureNames& names, const std::vector<BlockRecord>& blocks,
