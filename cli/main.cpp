@@ -306,18 +306,16 @@ void FindTextures(const BlockData& data, const Mesh& mesh, const Job& job, const
   for (int t = 0; t < kTextureNameCount; ++t) {
     const ImageName name{data.textureNames[t], std::char_traits<char>::length(data.textureNames[t])};
     char path[4096];
+    int in = 0;  // the folder it was found in
     if (!mesh.groupFaceCount[t] ||
-        FindTextureFile(name, where.data(), static_cast<int>(where.size()), path, sizeof path) !=
+        FindTextureFile(name, where.data(), static_cast<int>(where.size()), path, sizeof path, &in) !=
             TextureFileResult::Found)
       continue;
     found[t] = path;
     MeshImage& image = textures->image[t];
     if (job.format == MeshFormat::Obj) {
-      std::size_t in = 0;  // the folder it was found in: the first whose file it is
-      while (in + 1 < folders.size() &&
-             !(found[t].starts_with(folders[in]) && BaseName(found[t]).size() + folders[in].size() + 1 >= found[t].size()))
-        ++in;
-      textures->path[t] = PathFromFolder(found[t], folders[in], job.output == "-" ? "." : FolderOf(job.output));
+      textures->path[t] = PathFromFolder(found[t], folders[static_cast<std::size_t>(in)],
+                                         job.output == "-" ? "." : FolderOf(job.output));
       image.path = textures->path[t].c_str();
       continue;
     }

@@ -66,7 +66,7 @@ std::vector<std::string> Candidates(const char* folder, ImageName textureName) {
 }  // namespace
 
 TextureFileResult FindTextureFile(ImageName textureName, const char* const* folders, int folderCount,
-                                  char* path, std::size_t capacity) {
+                                  char* path, std::size_t capacity, int* folder) {
   const char last = textureName.size ? textureName.bytes[textureName.size - 1] : '/';
   if (last == '/' || last == '\\') return TextureFileResult::NoFileName;
   for (int f = 0; f < folderCount; ++f) {
@@ -78,6 +78,7 @@ TextureFileResult FindTextureFile(ImageName textureName, const char* const* fold
     const std::string found = Join(folders[f], names[static_cast<std::size_t>(pick)]);
     if (found.size() >= capacity) return TextureFileResult::PathTooLong;
     std::memcpy(path, found.c_str(), found.size() + 1);
+    if (folder) *folder = f;
     return TextureFileResult::Found;
   }
   return TextureFileResult::NotFound;

@@ -36,9 +36,10 @@ enum class TextureFileResult {
 // Looks for the texture's file in each folder in turn (regular files only,
 // the first folder holding one wins) and writes its path, NUL-terminated,
 // into `path`. Folders and paths are byte strings in the system's narrow
-// encoding, as fopen takes them.
+// encoding, as fopen takes them. When found, `*folder` (if given) is the
+// number of the folder that holds it.
 TextureFileResult FindTextureFile(ImageName textureName, const char* const* folders, int folderCount,
-                                  char* path, std::size_t capacity);
+                                  char* path, std::size_t capacity, int* folder = nullptr);
 
 constexpr int kImageMaxSide = 8192;
 
