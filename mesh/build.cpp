@@ -6,7 +6,7 @@
 // 6n faces of 76), and beside it, while a pass runs, about 350n bytes (the
 // positions: two 20-byte records a vertex; the hidden faces, where any could
 // be hidden: two 24-byte records and 13 bytes a face). The OBJ's texture
-// coordinates and normals take a 256 KB table while they are few (up to 8192
+// coordinates take a 256 KB table while they are few (up to 8192
 // distinct), and otherwise two 16-byte records a corner, 770n. For the
 // largest map (32767 blocks) that is 18.1 MB of mesh and 11 to 25 MB more,
 // beside the block array's 10.4 MB.
@@ -206,8 +206,8 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed
   return true;
 }
 
-// FirstOfEqual for items of few distinct keys, as a map's UV pairs and
-// normals mostly are: a small table, in cache, finds each item's first equal
+// FirstOfEqual for items of few distinct keys, as a map's UV pairs mostly
+// are: a small table, in cache, finds each item's first equal
 // in one look. It gives up (false), leaving FirstOfEqual to do it all, once
 // it would hold more than kFewKeys keys or a look takes kFewProbes steps, so
 // that no input costs more than linear time.
@@ -492,26 +492,6 @@ bool NumberGltfVertices(Mesh* mesh) {
   return ok;
 }
 
-// The OBJ's normals: one per exact normal of a side written, in order of
-// first use. Blocks' faces mostly share a few directions.
-bool NumberObjNormals(Mesh* mesh) {
-  const std::uint32_t sides = 2 * mesh->faceCount;
-  std::uint32_t* number = mesh->objNormal = Allocate<std::uint32_t>(sides);
-  // The OBJ writes a whole face on each side it turns to.
-  auto written = [&](std::uint32_t s) {
-    const Turn turn = mesh->faces[s / 2].turn;
-    return turn == (s % 2 ? Turn::Reversed : Turn::Listed) || turn == Turn::Both;
-  };
-  auto key = [&](std::uint32_t s, std::uint32_t* words) {
-    for (int j = 0; j < 3; ++j) words[j] = Key(SideNormal(mesh->faces[s / 2], static_cast<int>(s % 2), j));
-    return written(s);
-  };
-  if (!number || !(FirstOfFew<3>(sides, key, number) || FirstOfEqual<3>(sides, key, number))) return false;
-  for (std::uint32_t s = 0; s < sides; ++s)
-    number[s] = !written(s) ? 0xffffffffu : number[s] == s ? mesh->normalCount++ : number[number[s]];
-  return true;
-}
-
 // With shared corners, the OBJ's texture coordinates are shared too: one per
 // exact UV pair, numbered in order of first use. Most maps use few pairs, so
 // the OBJ holds far fewer lines than one a corner.
@@ -592,7 +572,6 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   if (ok && !document) ok = GroupFaces(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
-  if (ok && format == MeshFormat::Obj) ok = NumberObjNormals(mesh);
   if (!ok) {
     ReleaseMesh(mesh);
     return MeshResult::OutOfMemory;
@@ -605,6 +584,5 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->faces);
   std::free(mesh->gltfCorner);
   std::free(mesh->texcoord);
-  std::free(mesh->objNormal);
   *mesh = Mesh{};
 }

@@ -115,10 +115,6 @@ struct Mesh {
   // gltfVertexCount[g] in group g.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
-  // Obj only: objNormal[2f + s] is the number of face f's side s's normal,
-  // one per exact normal, in order of first use (sides not drawn get none).
-  std::uint32_t* objNormal;
-  std::uint32_t normalCount;
   // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
   // k's texture coordinate, one per exact UV pair, in order of first use;
   // texcoordCount of them. Otherwise null: one a corner.

@@ -64,6 +64,11 @@ std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 }
 
 // ---- OBJ and MTL: LF line ends, one material per group in use.
+//
+// No `vn` lines: every face is flat, and a reader takes a flat face's normal
+// from its winding, which BuildMesh decided. "s off" keeps readers that would
+// smooth across shared corners from doing so. Written out, the normals cost a
+// third of the OBJ's time on maps whose faces each turn their own way.
 
 // A material name is one word: the texture's name with blanks and control
 // bytes as "_" ("empty" for an empty name), followed by "_" and the number
@@ -86,18 +91,16 @@ char* PutObjName(char* p, const MeshDocument& doc, int group) {
   return end;
 }
 
-enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjNormals, kObjFaces };
+enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjFaces };
 
-// A face's corners as listed, or reversed: the OBJ numbers of its vertex,
-// texture coordinate and normal, counter-clockwise seen from outside.
+// A face's corners as listed, or reversed: the OBJ numbers of its vertex and
+// texture coordinate, counter-clockwise seen from outside.
 char* PutObjFace(char* p, const Mesh& mesh, std::uint32_t f, bool reversed) {
   p = Put(p, "f");
-  const std::uint32_t normal = mesh.objNormal[2 * f + reversed] + 1;
   for (int k = 0; k < 4; ++k) {
     const std::uint32_t corner = 4 * f + static_cast<std::uint32_t>(reversed ? 3 - k : k);
     p = PutUnsigned(Put(p, " "), mesh.faces[f].corner[corner % 4] + 1);
     p = PutUnsigned(Put(p, "/"), (mesh.texcoord ? mesh.texcoord[corner] : corner) + 1);
-    p = PutUnsigned(Put(p, "/"), normal);
   }
   return Put(p, "\n");
 }
@@ -117,7 +120,7 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           std::memcpy(p, doc.mtlFileName, n);
           p = Put(p + n, "\n");
         }
-        p = Put(p, "o map\n");
+        p = Put(p, "o map\ns off\n");
         cursor->section = kObjVertices, i = 0;
         break;
       case kObjVertices:
@@ -137,21 +140,6 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           const MeshFace& face = mesh.faces[i / 4];
           p = PutFloat(Put(p, "vt "), face.u[i % 4]);
           p = Put(PutFloat(Put(p, " "), 1.0f - face.v[i % 4]), "\n");
-          ++i, ++cursor->part;
-        } else {
-          cursor->section = kObjNormals, i = 0, cursor->part = 0;
-        }
-        break;
-      case kObjNormals:
-        // Each at its first use, side by side of the faces.
-        for (; i < 2 * mesh.faceCount && mesh.objNormal[i] != cursor->part; ++i) {
-        }
-        if (i < 2 * mesh.faceCount) {
-          const MeshFace& face = mesh.faces[i / 2];
-          const int side = static_cast<int>(i % 2);
-          p = PutFloat(Put(PutFloat(Put(PutFloat(Put(p, "vn "), SideNormal(face, side, 0)), " "),
-                                    SideNormal(face, side, 1)), " "), SideNormal(face, side, 2));
-          p = Put(p, "\n");
           ++i, ++cursor->part;
         } else {
           cursor->section = kObjFaces, i = 0;

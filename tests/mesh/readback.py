@@ -73,21 +73,20 @@ def read_obj(base, names, used):
     # A name an earlier group in use has already is followed by _ and the number.
     obj_name = lambda g: plain(g) + (f"_{g}" if any(plain(e) == plain(g) for e in used if e < g) else "")
     lines = open(base + ".obj", encoding="latin-1").read().split("\n")
-    check(lines[:3] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map"], f"{base}.obj: head {lines[:3]}")
-    v, vt, vn, faces, group = [], [], [], [], None
-    for word, *rest in (line.split(" ") for line in lines[3:] if line):
+    check(lines[:4] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map", "s off"], f"{base}.obj: head {lines[:4]}")
+    v, vt, faces, group = [], [], [], None
+    for word, *rest in (line.split(" ") for line in lines[4:] if line):
         if word == "v":
             v.append(tuple(f32(float(x)) for x in rest))
-        elif word == "vn":
-            vn.append(tuple(float(x) for x in rest))
         elif word == "vt":
             vt.append((f32(float(rest[0])), f32(1 - f32(float(rest[1])))))
         elif word == "usemtl":
             group = next(g for g in range(11) if obj_name(g) == rest[0])
         elif word == "f":
             corners = [(v[int(c.split("/")[0]) - 1], vt[int(c.split("/")[1]) - 1]) for c in rest]
-            flat([vn[int(c.split("/")[2]) - 1] for c in rest], [p for p, _ in corners], f"{base}.obj")
             faces.append((group, corners, [[p for p, _ in corners]]))
+        else:
+            check(False, f"{base}.obj: line {word} {rest}")
     mtl, found = open(base + ".mtl", encoding="latin-1").read(), images(os.path.dirname(base))
     for g in {face[0] for face in faces}:
         # The file found beside the map, else the name as the map has it.
