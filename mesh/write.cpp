@@ -3,10 +3,9 @@
 // caller's buffer, resumed from the cursor.
 //
 // OBJ and glTF numbers are the shortest text that reads back as the same
-// float (std::to_chars): the mesh keeps exact float values, and a fixed
+// float (FormatShortestFloat, std::to_chars' text): the mesh keeps exact float values, and a fixed
 // number of decimals would move points that meet off each other, or cut
 // small maps' detail.
-#include <charconv>
 #include <cstring>
 #include <initializer_list>
 
@@ -27,7 +26,11 @@ char* Put(char* p, const char* text) {
 }
 char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(value, p); }
 // Zero is written without a sign.
-char* PutFloat(char* p, float value) { return std::to_chars(p, p + 32, value == 0 ? 0.0f : value).ptr; }
+char* PutFloat(char* p, float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return p + FormatShortestFloat(bits, p);
+}
 
 // Each texture name's image in the glb, or -1, and the images' names in
 // order; returns how many. A name without bytes, unused, or past the room has

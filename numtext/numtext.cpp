@@ -6,6 +6,7 @@
 // N places with ties away from zero gives the same text. The integers of 10^17
 // and more, where the 17-digit cut shows, go to the exact path.
 #include <bit>
+#include <charconv>
 #include <cstring>
 
 #include "numtext/numtext.h"
@@ -244,6 +245,46 @@ std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out) {
     case 7: return FormatFloatBits<7>(bits, out);
   }
   return FormatFixedExact(WidenFloatBits(bits), decimals, out);
+}
+
+// A float m * 2^e (m odd) with e < 0 is exactly m * 5^d / 10^d, d = -e: d
+// fraction digits, the last a 5. Any text of fewer significant digits lies
+// at least 5 * 10^-d from it (1 from a whole number), so where that is more
+// than half the float's spacing, 2^(E-24) for 2^E <= |value|, none reads back
+// as the value: the exact text is the shortest, and as the nearest of its
+// length it is the one std::to_chars picks. Between 0.001 and 100000 the
+// fixed form is never longer than the scientific, which wins only ties.
+std::size_t FormatShortestFloat(std::uint32_t bits, char* out) {
+  constexpr int kMaxFraction = 10;
+  constexpr std::uint64_t kPow5[kMaxFraction + 1] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125, 9765625};
+  const std::uint32_t magnitude = bits & 0x7fffffffu;
+  if (magnitude == 0) return *out = '0', 1;
+  // 0x3a83126f is the least float above 0.001, 0x47c35000 is 100000.
+  if (magnitude >= 0x3a83126fu && magnitude < 0x47c35000u) {
+    const int biased = static_cast<int>(magnitude >> 23);
+    const std::uint32_t m = (magnitude & 0x7fffffu) | 0x800000u;
+    const int zeros = std::countr_zero(m), e = biased - 150 + zeros, d = e < 0 ? -e : 0;
+    // 5 * 10^-d > 2^(E-24), as 5 * 2^(24-E) > 10^d; E is -10 to 16 here.
+    if (d <= kMaxFraction && (d == 0 || (std::uint64_t{5} << (151 - biased)) > kPow5[d] << d)) {
+      const std::uint64_t odd = m >> zeros, scaled = e < 0 ? odd * kPow5[d] : odd << e;
+      char digits[24];
+      char* end = digits + sizeof digits;
+      char* start = DigitsBackward(scaled, end);
+      while (end - start <= d) *--start = '0';  // "0" before the point
+      char* p = out;
+      if (bits >> 31) *p++ = '-';
+      const auto whole = static_cast<std::size_t>(end - start - d);
+      std::memcpy(p, start, whole);
+      p += whole;
+      if (d) {
+        *p++ = '.';
+        std::memcpy(p, start + whole, static_cast<std::size_t>(d));
+        p += d;
+      }
+      return static_cast<std::size_t>(p - out);
+    }
+  }
+  return static_cast<std::size_t>(std::to_chars(out, out + kShortestFloatMax, std::bit_cast<float>(bits)).ptr - out);
 }
 
 std::size_t FormatFixed(double value, int decimals, char* out) {

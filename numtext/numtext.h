@@ -38,6 +38,14 @@ std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 // divisions by constants, which a 32-bit build does without a helper call.
 std::size_t FormatUnsigned(std::uint32_t value, char* out);
 
+// The shortest text that reads back as the same float, exactly as
+// std::to_chars writes it without a format, except that zero never carries a
+// sign; the mesh formats' numbers. At most kShortestFloatMax bytes. Values
+// that are exact with few fraction digits, as maps drawn on a grid have, are
+// written here, at several times the library's speed; the rest go to it.
+constexpr std::size_t kShortestFloatMax = 32;
+std::size_t FormatShortestFloat(std::uint32_t bits, char* out);
+
 // The slow, obviously correct path: exact big-integer arithmetic on the
 // value's bits, following the rounding steps literally. The fast paths above
 // are checked against it.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -115,6 +116,35 @@ TEST(FormatFixed, FastPathMatchesExactOnFloatsAStrideApart) {
   for (std::thread& t : pool) t.join();
 #else
   run(0, 65537);
+#endif
+}
+
+// The shortest float text is std::to_chars', but for zero's sign: on float
+// patterns a stride apart, and on the grid values its own path takes (every
+// multiple of 2^-10 up to 100000 and a little past, both signs) a stride
+// apart; all of both with -DBLOCKMQO_EXHAUSTIVE=ON.
+TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
+  auto expect = [](std::uint32_t bits) {
+    std::string mine(kShortestFloatMax + 8, '\x7f'), theirs(64, '\0');
+    mine.resize(FormatShortestFloat(bits, mine.data()));
+    theirs.resize(static_cast<std::size_t>(
+        std::to_chars(theirs.data(), theirs.data() + 64, bits << 1 ? std::bit_cast<float>(bits) : 0.0f).ptr - theirs.data()));
+    EXPECT_EQ(mine, theirs) << std::hex << bits;
+  };
+  auto run = [&](std::uint64_t first, std::uint64_t step) {
+    for (std::uint64_t i = first; i < (1ull << 32) && !::testing::Test::HasFailure(); i += step) {
+      expect(static_cast<std::uint32_t>(i));
+      if (i < 110000u << 10)
+        for (std::uint32_t sign : {0u, 0x80000000u}) expect(B(static_cast<float>(i) / 1024) | sign);
+    }
+  };
+#ifdef BLOCKMQO_EXHAUSTIVE
+  std::vector<std::thread> pool;
+  const unsigned threads = std::thread::hardware_concurrency() + (std::thread::hardware_concurrency() == 0);
+  for (unsigned t = 0; t < threads; ++t) pool.emplace_back(run, t, threads);
+  for (std::thread& t : pool) t.join();
+#else
+  run(0, 4099);
 #endif
 }
 
