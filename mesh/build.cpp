@@ -35,11 +35,12 @@ std::uint32_t Key(const float& f) {
 bool Finite(std::uint32_t bits) { return (bits & 0x7f800000u) != 0x7f800000u; }
 
 bool BlockFinite(const BlockRecord& block) {
-  // The record's floats are contiguous: vx, vy, vz, u, v.
+  // The record's floats are contiguous: vx, vy, vz, u, v. Counted without a
+  // branch, so that the compiler checks several at once.
   const float* values = block.vx;
-  for (int i = 0; i < 24 + 48; ++i)
-    if (!Finite(Bits(values[i]))) return false;
-  return true;
+  int nonFinite = 0;
+  for (int i = 0; i < 24 + 48; ++i) nonFinite += !Finite(Bits(values[i]));
+  return nonFinite == 0;
 }
 
 template <typename T>
