@@ -267,21 +267,21 @@ std::size_t FormatShortestFloat(std::uint32_t bits, char* out) {
     // 5 * 10^-d > 2^(E-24), as 5 * 2^(24-E) > 10^d; E is -10 to 16 here.
     if (d <= kMaxFraction && (d == 0 || (std::uint64_t{5} << (151 - biased)) > kPow5[d] << d)) {
       const std::uint64_t odd = m >> zeros, scaled = e < 0 ? odd * kPow5[d] : odd << e;
-      char digits[24];
-      char* end = digits + sizeof digits;
+      // At most 6 whole and 10 fraction digits; each part is moved as 16
+      // bytes, which `digits` and `out` have room for, rather than by a call.
+      char digits[48] = {};
+      char* end = digits + 24;
       char* start = DigitsBackward(scaled, end);
       while (end - start <= d) *--start = '0';  // "0" before the point
       char* p = out;
-      if (bits >> 31) *p++ = '-';
+      *p = '-';
+      p += bits >> 31;
       const auto whole = static_cast<std::size_t>(end - start - d);
-      std::memcpy(p, start, whole);
+      std::memcpy(p, start, 16);
       p += whole;
-      if (d) {
-        *p++ = '.';
-        std::memcpy(p, start + whole, static_cast<std::size_t>(d));
-        p += d;
-      }
-      return static_cast<std::size_t>(p - out);
+      *p = '.';
+      std::memcpy(p + 1, start + whole, 16);
+      return static_cast<std::size_t>(p + (d ? d + 1 : 0) - out);
     }
   }
   return static_cast<std::size_t>(std::to_chars(out, out + kShortestFloatMax, std::bit_cast<float>(bits)).ptr - out);
