@@ -75,7 +75,7 @@ Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
 // Corner c faces c ^ kAcross[f] across the block, so the direction is exactly
 // 0 when each corner lies on its partner, as in a flat tile.
 const int kAcross[6] = {4, 4, 3, 1, 3, 1};
-void SetTurns(const MeshVertex* v, std::uint32_t base, int f, MeshFace* face) {
+void SetTurns(const MeshVertex* v, std::uint32_t base, int f, bool normal, MeshFace* face) {
   double outward[3] = {};
   for (int k = 0; k < 4; ++k) {
     const MeshVertex& own = v[base + static_cast<std::uint32_t>(FaceCornerTable[f][k])];
@@ -85,28 +85,28 @@ void SetTurns(const MeshVertex* v, std::uint32_t base, int f, MeshFace* face) {
     outward[2] += double{own.z} - across.z;
   }
   static const int kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
-  double normal[2][3] = {}, sum[3];
+  double half[2][3] = {}, sum[3];
   for (int t = 0; t < 2; ++t) {
-    AddNormal(v, face->corner, kTriangles[t], normal[t]);
-    face->triangle[t] = TurnOf(normal[t], outward);
+    AddNormal(v, face->corner, kTriangles[t], half[t]);
+    face->triangle[t] = TurnOf(half[t], outward);
   }
-  for (int j = 0; j < 3; ++j) sum[j] = normal[0][j] + normal[1][j];
+  for (int j = 0; j < 3; ++j) sum[j] = half[0][j] + half[1][j];
   face->turn = TurnOf(sum, outward);
   // A crossed quad's halves cancel out; it still has area to draw, and its
   // first half with area gives its normal.
   const double* n = sum;
   if (face->turn == Turn::None && (face->triangle[0] != Turn::None || face->triangle[1] != Turn::None)) {
     face->turn = Turn::Both;
-    n = face->triangle[0] != Turn::None ? normal[0] : normal[1];
+    n = face->triangle[0] != Turn::None ? half[0] : half[1];
   }
+  face->normal[0] = face->normal[1] = face->normal[2] = 0.0f, face->against = 0;
+  if (!normal) return;
   // In double, no float's squares overflow or vanish: every normal with
   // area comes out of unit length.
   const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-  for (int j = 0; j < 3; ++j)
-    face->normal[j] = length > 0 && std::isfinite(length) ? static_cast<float>(n[j] / length) + 0.0f : 0.0f;
-  face->against = 0;
+  for (int j = 0; j < 3 && length > 0 && std::isfinite(length); ++j) face->normal[j] = static_cast<float>(n[j] / length) + 0.0f;
   for (int t = 0; t < 2; ++t)
-    if (n[0] * normal[t][0] + n[1] * normal[t][1] + n[2] * normal[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
+    if (n[0] * half[t][0] + n[1] * half[t][1] + n[2] * half[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
 }
 
 // ---- Finding equal items, linear on every input.
@@ -553,7 +553,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       face.texture = block.textureIndex[f];
       face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
-      SetTurns(mesh->vertices, base, f, &face);
+      SetTurns(mesh->vertices, base, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
       mesh->faceCount += document || face.turn != Turn::None;
     }

@@ -7,7 +7,7 @@
 //    coordinates (first axis negated) and corner order, each with its texture
 //    number and a UV per corner;
 //  - which way each face, and each of its two triangles, turns (Turn below),
-//    and its flat normal;
+//    and, for glb, its flat normal;
 //  - with removeHiddenFaces, faces that face each other go (below);
 //  - with shareVertices, corners at the same position become one vertex (UVs
 //    stay with the face corner, so nothing is lost; in OBJ, equal UV pairs
@@ -81,13 +81,13 @@ struct MeshFace : MqoFace {
   std::uint8_t side;        // which of the block's faces, 0..5
   Turn turn;                // the face as a whole
   Turn triangle[2];         // corners (0 1 2) and (0 2 3) as listed
-  // Unit length, the way the listed corners turn counter-clockwise around:
-  // outward when the face turns Listed. Its side 0 shows this normal, side 1
+  // Glb only (zero otherwise): unit length, the way the listed corners turn
+  // counter-clockwise around, outward when the face turns Listed. Its side 0 shows this normal, side 1
   // the opposite: a polygon written with its corners reversed shows side 1,
   // so every side drawn carries its outward normal.
   float normal[3];
-  // Bit t: triangle t, as listed, turns against `normal` (one half of a
-  // crossed quad), so it shows the other side.
+  // Glb only: bit t, triangle t, as listed, turns against `normal` (one half
+  // of a crossed quad), so it shows the other side.
   std::uint8_t against;
 };
 
