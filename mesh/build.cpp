@@ -299,16 +299,22 @@ Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q
   return (order < 0) == (face.turn == Turn::Listed) ? kForward : kBackward;
 }
 
+// A face's block once it is left out: a place to be closed up.
+constexpr std::int32_t kGone = -1;
+
 // Faces on the same points are chained in file order; in each chain the
 // faces facing one way are paired, in file order, with the first unpaired
-// face of another block facing the other way.
-bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
-  const std::uint32_t n = mesh->faceCount;
+// face of another block facing the other way. The n faces are taken in file
+// order, face f at place[f]; those paired are marked kGone and taken off
+// `kept`.
+bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
+                       std::uint32_t* kept) {
+  auto face = [&](std::uint32_t f) -> MeshFace& { return mesh->faces[place[f]]; };
   // Where blocks seldom touch, few faces have every corner shared: with
   // fewer than two that could face another, none is hidden, and the pass
   // touches no memory of its own.
   std::uint32_t candidates = 0, points[4];
-  for (std::uint32_t f = 0; f < n && candidates < 2; ++f) candidates += Canonical(mesh->faces[f], at, points) != kNoFacing;
+  for (std::uint32_t f = 0; f < n && candidates < 2; ++f) candidates += Canonical(face(f), at, points) != kNoFacing;
   if (candidates < 2) return true;
   auto* facing = Allocate<std::uint8_t>(n);
   auto* first = Allocate<std::uint32_t>(n);
@@ -318,7 +324,7 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
             FirstOfEqual<4>(
                 n,
                 [&](std::uint32_t f, std::uint32_t* key) {
-                  facing[f] = Canonical(mesh->faces[f], at, key);
+                  facing[f] = Canonical(face(f), at, key);
                   return facing[f] != kNoFacing;
                 },
                 first);
@@ -338,7 +344,7 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
       if (facing[f - 1] != kForward) continue;
       for (std::uint32_t k = done; k < backwardCount; ++k) {
         std::uint32_t g = backward[k];
-        if (facing[g] == kBackward && mesh->faces[g].block != mesh->faces[f - 1].block) {
+        if (facing[g] == kBackward && face(g).block != face(f - 1).block) {
           facing[g] = facing[f - 1] = kRemoved;
           break;
         }
@@ -346,14 +352,18 @@ bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at) {
       while (done < backwardCount && facing[backward[done]] == kRemoved) ++done;
     }
   }
-  if (ok) {
-    std::uint32_t kept = 0;
-    for (std::uint32_t f = 0; f < n; ++f)
-      if (facing[f] != kRemoved && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];  // most stay put
-    mesh->faceCount = kept;
-  }
+  for (std::uint32_t f = 0; ok && f < n; ++f)
+    if (facing[f] == kRemoved) face(f).block = kGone, --*kept;
   std::free(facing), std::free(first), std::free(next), std::free(head);
   return ok;
+}
+
+// Closes up the places of faces left out, keeping the order.
+void CloseGaps(Mesh* mesh) {
+  std::uint32_t kept = 0;
+  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
+    if (mesh->faces[f].block != kGone && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];
+  mesh->faceCount = kept;
 }
 
 // Every corner is pointed at the first vertex with its position.
@@ -382,19 +392,6 @@ bool DropUnusedVertices(Mesh* mesh) {
 }
 
 // ---- Grouping, bounds and glTF vertices.
-
-// Puts the faces in group order, file order within a group, in place.
-bool GroupFaces(Mesh* mesh) {
-  std::uint32_t next[kMeshGroups] = {};
-  for (int g = 1; g < kMeshGroups; ++g) next[g] = next[g - 1] + mesh->groupFaceCount[g - 1];
-  auto* to = Allocate<std::uint32_t>(mesh->faceCount);
-  if (!to) return false;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f) to[f] = next[MeshGroup(mesh->faces[f].texture)]++;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
-    while (to[f] != f) std::swap(mesh->faces[f], mesh->faces[to[f]]), std::swap(to[f], to[to[f]]);
-  std::free(to);
-  return true;
-}
 
 // Each group's corners' bounds, and all faces'. OBJ and glb hold no Inf or NaN.
 void FindBounds(Mesh* mesh) {
@@ -520,12 +517,20 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   mesh->faces = Allocate<MeshFace>(6 * count);
   bool ok = mesh->vertices && mesh->faces;
   auto kept = [&](const BlockRecord& block) { return document || BlockFinite(block); };
+  // Where each face goes. The MQO keeps file order. OBJ and glb faces go
+  // straight to their groups, in file order within each, every group given
+  // room for all of its faces: no pass has to move them into groups after,
+  // which costs a cache miss a face on large maps. Faces left out (without
+  // area, or hidden) leave places that one pass closes up at the end.
+  auto group = [&](const BlockRecord& block, int f) { return document ? 0 : MeshGroup(block.textureIndex[f]); };
+  std::uint32_t next[kMeshGroups], end[kMeshGroups] = {};
   for (std::uint32_t b = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
     if (!kept(block)) {
       ++mesh->droppedBlocks;
       continue;
     }
+    for (int f = 0; f < 6; ++f) ++end[group(block, f)];
     for (int c = 0; c < 8; ++c) {
       MeshVertex& v = mesh->vertices[mesh->vertexCount++];
       // The first axis is mirrored by its sign bit, which keeps NaN payloads;
@@ -542,11 +547,17 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   std::uint32_t* at = nullptr;
   if (ok && (options.removeHiddenFaces || options.shareVertices))
     ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr && NumberPositions(*mesh, at, mesh->faces);
+  for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
+  // With removeHiddenFaces, each face made, in file order: its place.
+  std::uint32_t* place = ok && options.removeHiddenFaces ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
+  std::uint32_t made = 0;
+  ok = ok && (place || !options.removeHiddenFaces);
   for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
     if (!kept(block)) continue;
     for (int f = 0; f < 6; ++f) {
-      MeshFace& face = mesh->faces[mesh->faceCount];
+      std::uint32_t& to = next[group(block, f)];
+      MeshFace& face = mesh->faces[to];
       for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
       std::memcpy(face.u, block.u[f], sizeof face.u);
       std::memcpy(face.v, block.v[f], sizeof face.v);
@@ -555,11 +566,19 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       face.side = static_cast<std::uint8_t>(f);
       SetTurns(mesh->vertices, base, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
-      mesh->faceCount += document || face.turn != Turn::None;
+      if (document || face.turn != Turn::None) {
+        if (place) place[made] = to;
+        ++made, ++to;
+      }
     }
     base += 8;
   }
-  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at);
+  for (int g = 0; ok && g < kMeshGroups; ++g)
+    for (std::uint32_t f = next[g]; f < end[g]; ++f) mesh->faces[f].block = kGone;
+  if (ok) mesh->faceCount = end[kMeshGroups - 1];
+  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at, place, made, &made);
+  std::free(place);
+  if (ok && made < mesh->faceCount) CloseGaps(mesh);
   if (ok && options.shareVertices) ShareVertices(mesh, at);
   std::free(at);
   if (ok && (options.removeHiddenFaces || options.shareVertices || !document)) ok = DropUnusedVertices(mesh);
@@ -568,9 +587,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
     ++mesh->groupFaceCount[MeshGroup(face.texture)];
     mesh->groupIndexCount[MeshGroup(face.texture)] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
   }
-  // Bounds first: in file order, the faces' corners are read in order.
   if (ok && !document) FindBounds(mesh);
-  if (ok && !document) ok = GroupFaces(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (!ok) {
