@@ -207,32 +207,34 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed
   return true;
 }
 
-// FirstOfEqual for items of few distinct keys, as a map's UV pairs mostly
-// are: a small table, in cache, finds each item's first equal
-// in one look. It gives up (false), leaving FirstOfEqual to do it all, once
-// it would hold more than kFewKeys keys or a look takes kFewProbes steps, so
-// that no input costs more than linear time.
+// Numbers n items of few distinct keys, as a map's UV pairs mostly are, in
+// order of first use, into number[] and *count: a small table, in cache,
+// gives each item its number in one look. It gives up (false) once it would
+// hold more than kFewKeys keys or a look takes kFewProbes steps, so that no
+// input costs more than linear time; FirstOfEqual then does it all.
 constexpr std::uint32_t kFewSlots = 16384, kFewKeys = kFewSlots / 2, kFewProbes = 32;
-template <int W, typename KeyFn>
-bool FirstOfFew(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
-  // A slot holds its item + 1, 0 while empty.
-  auto* table = static_cast<Keyed<W>*>(std::calloc(kFewSlots, sizeof(Keyed<W>)));
-  std::uint32_t keys = 0, words[W];
+template <typename KeyFn>
+bool NumberFew(std::uint32_t n, const KeyFn& key, std::uint32_t* number, std::uint32_t* count) {
+  struct Slot {
+    std::uint64_t key;
+    std::uint32_t number;  // + 1; 0 while empty
+  };
+  auto* table = static_cast<Slot*>(std::calloc(kFewSlots, sizeof(Slot)));
   bool done = table != nullptr;
+  *count = 0;
   for (std::uint32_t i = 0; done && i < n; ++i) {
-    first[i] = i;
-    if (!key(i, words)) continue;
-    const std::uint32_t hash = Hash(words, W);
-    for (std::uint32_t slot = hash, probes = 0;; ++slot) {
-      Keyed<W>& entry = table[slot % kFewSlots];
-      if (!entry.item) {
-        done = ++keys <= kFewKeys;
-        entry.hash = hash, entry.item = i + 1;
-        std::memcpy(entry.key, words, sizeof words);
+    const std::uint64_t k = key(i);
+    // The top 14 bits of k times 2^64 / phi.
+    for (auto slot = static_cast<std::uint32_t>(k * 0x9e3779b97f4a7c15u >> 50), probes = 0u;; slot = (slot + 1) % kFewSlots) {
+      Slot& entry = table[slot];
+      if (!entry.number) {
+        done = *count < kFewKeys;
+        entry = {k, ++*count};
+        number[i] = *count - 1;
         break;
       }
-      if (entry.hash == hash && std::memcmp(entry.key, words, sizeof words) == 0) {
-        first[i] = entry.item - 1;
+      if (entry.key == k) {
+        number[i] = entry.number - 1;
         break;
       }
       if (++probes == kFewProbes) {
@@ -496,11 +498,17 @@ bool NumberGltfVertices(Mesh* mesh) {
 bool NumberTexcoords(Mesh* mesh) {
   const std::uint32_t corners = 4 * mesh->faceCount;
   std::uint32_t* number = mesh->texcoord = Allocate<std::uint32_t>(corners);
+  auto pair = [&](std::uint32_t c) {
+    return std::uint64_t{Key(mesh->faces[c / 4].u[c % 4])} << 32 | Key(mesh->faces[c / 4].v[c % 4]);
+  };
+  if (!number) return false;
+  if (NumberFew(corners, pair, number, &mesh->texcoordCount)) return true;
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
-    words[0] = Key(mesh->faces[c / 4].u[c % 4]), words[1] = Key(mesh->faces[c / 4].v[c % 4]);
+    words[0] = static_cast<std::uint32_t>(pair(c) >> 32), words[1] = static_cast<std::uint32_t>(pair(c));
     return true;
   };
-  if (!number || !(FirstOfFew<2>(corners, key, number) || FirstOfEqual<2>(corners, key, number))) return false;
+  if (!FirstOfEqual<2>(corners, key, number)) return false;
+  mesh->texcoordCount = 0;
   for (std::uint32_t c = 0; c < corners; ++c) number[c] = number[c] == c ? mesh->texcoordCount++ : number[number[c]];
   return true;
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <set>
 #include <string>
@@ -127,6 +128,36 @@ TEST(Mesh, HiddenFacesTheSameInEveryFormat) {
         ReleaseMesh(&mesh);
       }
     }
+    ReleaseBlockData(&data);
+  }
+}
+
+// With shared corners, an OBJ's texture coordinates are one per exact UV pair
+// (-0 as +0), numbered in order of first use: on a map of few pairs, and on
+// one of more than the small table holds (9600 pairs, each used twice).
+TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
+  for (int blocks : {3, 800}) {
+    std::vector<BlockRecord> map;
+    for (int b = 0; b < blocks; ++b) {
+      map.push_back(Cube(static_cast<float>(2 * b), 0, 0));
+      for (int k = 0; k < 24; ++k) {
+        const float few = b == 0 && k % 3 == 0 ? -0.0f : static_cast<float>(k % 3);
+        map.back().u[k / 4][k % 4] = blocks < 10 ? few : static_cast<float>(b % 400);
+        map.back().v[k / 4][k % 4] = blocks < 10 ? 0.5f : static_cast<float>(k);
+      }
+    }
+    std::vector<unsigned char> bytes = BuildBd1({}, map);
+    BlockData data;
+    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
+    Mesh mesh;
+    ASSERT_EQ(BuildMesh(data, MeshFormat::Obj, {.removeHiddenFaces = false, .shareVertices = true}, &mesh), MeshResult::Ok);
+    std::map<std::pair<float, float>, std::uint32_t> first;  // -0 == +0 as map keys
+    for (std::uint32_t c = 0; c < 4 * mesh.faceCount; ++c) {
+      const auto number = first.emplace(std::pair{mesh.faces[c / 4].u[c % 4], mesh.faces[c / 4].v[c % 4]}, first.size());
+      ASSERT_EQ(mesh.texcoord[c], number.first->second) << blocks << " blocks, corner " << c;
+    }
+    EXPECT_EQ(mesh.texcoordCount, blocks < 10 ? 3u : 9600u);
+    ReleaseMesh(&mesh);
     ReleaseBlockData(&data);
   }
 }
