@@ -1,6 +1,7 @@
-// BuildMesh: blocks to faces with their turns, then each option as one pass
-// that sorts keys to find equal items, then the bounds, the grouping and the
-// glTF vertices.
+// BuildMesh: blocks to faces with their turns (for OBJ and glb, straight into
+// their texture groups), then each option as one pass that sorts keys to
+// find equal items, then the corners, counts and bounds in one pass, and the
+// glTF vertices or the OBJ's texture coordinates.
 //
 // Memory, for n blocks: the mesh itself, 552n bytes (8n vertices of 12 bytes,
 // 6n faces of 76), and beside it, while a pass runs, about 350n bytes (the
@@ -368,50 +369,51 @@ void CloseGaps(Mesh* mesh) {
   mesh->faceCount = kept;
 }
 
-// Every corner is pointed at the first vertex with its position.
-void ShareVertices(Mesh* mesh, const std::uint32_t* at) {
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
-    for (std::uint32_t& c : mesh->faces[f].corner)
-      if (at[c] != kNonFinite) c = at[c] & ~kShared;
-}
-
-// Renumbers the vertices that faces use, in their order, and drops the rest.
-bool DropUnusedVertices(Mesh* mesh) {
+// The faces' last two passes: with `at`, every corner is pointed at the
+// first vertex at its position; with `drop`, the vertices that faces use are
+// renumbered, in their order, and the rest dropped. Then each group's faces
+// are counted, with the triangle corners the glb writes, and with `bounds`
+// the corners' bounds are found, each group's and all faces' (OBJ and glb
+// hold no Inf or NaN). The corners, the counts and the bounds share a pass,
+// as each pass over the faces costs a read of all of them.
+bool SettleFaces(Mesh* mesh, const std::uint32_t* at, bool drop, bool bounds) {
   constexpr std::uint32_t kUnused = 0xffffffffu;
-  auto* number = Allocate<std::uint32_t>(mesh->vertexCount);
-  if (!number) return false;
-  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) number[v] = kUnused;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
-    for (std::uint32_t c : mesh->faces[f].corner) number[c] = 0;
-  std::uint32_t kept = 0;
-  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v)
-    if (number[v] != kUnused) mesh->vertices[kept] = mesh->vertices[v], number[v] = kept++;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
-    for (std::uint32_t& c : mesh->faces[f].corner) c = number[c];
-  mesh->vertexCount = kept;
-  std::free(number);
-  return true;
-}
-
-// ---- Grouping, bounds and glTF vertices.
-
-// Each group's corners' bounds, and all faces'. OBJ and glb hold no Inf or NaN.
-void FindBounds(Mesh* mesh) {
+  std::uint32_t* number = drop ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
+  if (drop && !number) return false;
+  MeshFace* faces = mesh->faces;
+  const std::uint32_t n = mesh->faceCount;
+  if (drop) {
+    for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) number[v] = kUnused;
+    for (std::uint32_t f = 0; f < n; ++f)
+      for (std::uint32_t& c : faces[f].corner) {
+        if (at && at[c] != kNonFinite) c = at[c] & ~kShared;
+        number[c] = 0;
+      }
+    std::uint32_t kept = 0;
+    for (std::uint32_t v = 0; v < mesh->vertexCount; ++v)
+      if (number[v] != kUnused) mesh->vertices[kept] = mesh->vertices[v], number[v] = kept++;
+    mesh->vertexCount = kept;
+  }
   // Kept apart from the mesh while they grow, so that they stay in registers
   // rather than being stored again for every corner (they could alias it).
   float low[kMeshGroups][3], high[kMeshGroups][3];
   for (int g = 0; g < kMeshGroups; ++g)
     for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
   const MeshVertex* v = mesh->vertices;
-  const MeshFace* faces = mesh->faces;
-  for (std::uint32_t f = 0, n = mesh->faceCount; f < n; ++f) {
-    const int g = MeshGroup(faces[f].texture);
-    for (std::uint32_t c : faces[f].corner) {
+  for (std::uint32_t f = 0; f < n; ++f) {
+    MeshFace& face = faces[f];
+    const int g = MeshGroup(face.texture);
+    ++mesh->groupFaceCount[g];
+    mesh->groupIndexCount[g] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
+    for (std::uint32_t& c : face.corner) {
+      if (number) c = number[c];
+      if (!bounds) continue;
       const float xyz[3] = {v[c].x, v[c].y, v[c].z};
       for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
   }
-  for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
+  std::free(number);
+  for (int g = 0, seen = 0; bounds && g < kMeshGroups; ++g) {
     for (int j = 0; j < 3 && mesh->groupFaceCount[g]; ++j) {
       mesh->min[j] = seen ? std::min(mesh->min[j], low[g][j]) : low[g][j];
       mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
@@ -422,7 +424,10 @@ void FindBounds(Mesh* mesh) {
       mesh->groupMax[g][j] = mesh->groupFaceCount[g] ? high[g][j] : 0.0f;
     }
   }
+  return true;
 }
+
+// ---- glTF vertices.
 
 // FirstOfEqual for items that equal items put in the same bucket (a
 // corner's vertex): the items are counted into their buckets, in order, and
@@ -587,15 +592,10 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at, place, made, &made);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh);
-  if (ok && options.shareVertices) ShareVertices(mesh, at);
+  if (ok)
+    ok = SettleFaces(mesh, options.shareVertices ? at : nullptr,
+                     options.removeHiddenFaces || options.shareVertices || !document, !document);
   std::free(at);
-  if (ok && (options.removeHiddenFaces || options.shareVertices || !document)) ok = DropUnusedVertices(mesh);
-  for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) {
-    const MeshFace& face = mesh->faces[f];
-    ++mesh->groupFaceCount[MeshGroup(face.texture)];
-    mesh->groupIndexCount[MeshGroup(face.texture)] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
-  }
-  if (ok && !document) FindBounds(mesh);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
   if (!ok) {
