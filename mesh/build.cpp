@@ -51,15 +51,20 @@ T* Allocate(std::size_t count) {
 
 // ---- Which way a polygon turns: the one formula for faces and triangles.
 
+// A block's eight corners in double, converted once for its six faces (a
+// float's double is exact, so this changes no result).
+using BlockCorners = double[8][3];
+
 // A triangle's normal (twice its area), by Newell's sum over its edges; a
-// face's is the sum of its two triangles'.
-void AddNormal(const MeshVertex* v, const std::uint32_t* corner, const int (&order)[3], double (&normal)[3]) {
+// face's is the sum of its two triangles'. `corner` holds the face's corners
+// as the block numbers them.
+void AddNormal(const BlockCorners& p, const int (&corner)[4], const int (&order)[3], double (&normal)[3]) {
   for (int i = 0; i < 3; ++i) {
-    const MeshVertex& a = v[corner[order[i]]];
-    const MeshVertex& b = v[corner[order[(i + 1) % 3]]];
-    normal[0] += (double{a.y} - b.y) * (double{a.z} + b.z);
-    normal[1] += (double{a.z} - b.z) * (double{a.x} + b.x);
-    normal[2] += (double{a.x} - b.x) * (double{a.y} + b.y);
+    const double* a = p[corner[order[i]]];
+    const double* b = p[corner[order[(i + 1) % 3]]];
+    normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
+    normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
+    normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
   }
 }
 
@@ -76,19 +81,19 @@ Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
 // Corner c faces c ^ kAcross[f] across the block, so the direction is exactly
 // 0 when each corner lies on its partner, as in a flat tile.
 const int kAcross[6] = {4, 4, 3, 1, 3, 1};
-void SetTurns(const MeshVertex* v, std::uint32_t base, int f, bool normal, MeshFace* face) {
+void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
   double outward[3] = {};
+  int corner[4];
   for (int k = 0; k < 4; ++k) {
-    const MeshVertex& own = v[base + static_cast<std::uint32_t>(FaceCornerTable[f][k])];
-    const MeshVertex& across = v[base + static_cast<std::uint32_t>(FaceCornerTable[f][k] ^ kAcross[f])];
-    outward[0] += double{own.x} - across.x;
-    outward[1] += double{own.y} - across.y;
-    outward[2] += double{own.z} - across.z;
+    const double* own = p[FaceCornerTable[f][k]];
+    const double* across = p[FaceCornerTable[f][k] ^ kAcross[f]];
+    for (int j = 0; j < 3; ++j) outward[j] += own[j] - across[j];
+    corner[k] = FaceCornerTable[f][3 - k];  // as the face lists them
   }
   static const int kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
   double half[2][3] = {}, sum[3];
   for (int t = 0; t < 2; ++t) {
-    AddNormal(v, face->corner, kTriangles[t], half[t]);
+    AddNormal(p, corner, kTriangles[t], half[t]);
     face->triangle[t] = TurnOf(half[t], outward);
   }
   for (int j = 0; j < 3; ++j) sum[j] = half[0][j] + half[1][j];
@@ -568,6 +573,11 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
     if (!kept(block)) continue;
+    BlockCorners corners;
+    for (int c = 0; c < 8; ++c) {
+      const MeshVertex& v = mesh->vertices[base + static_cast<std::uint32_t>(c)];
+      corners[c][0] = v.x, corners[c][1] = v.y, corners[c][2] = v.z;
+    }
     for (int f = 0; f < 6; ++f) {
       std::uint32_t& to = next[group(block, f)];
       MeshFace& face = mesh->faces[to];
@@ -577,7 +587,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       face.texture = block.textureIndex[f];
       face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
-      SetTurns(mesh->vertices, base, f, format == MeshFormat::Glb, &face);
+      SetTurns(corners, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
       if (document || face.turn != Turn::None) {
         if (place) place[made] = to;
