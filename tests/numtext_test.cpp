@@ -101,51 +101,51 @@ TEST(FormatFixed, FastPathMatchesExactAtTiesAndLayoutChanges) {
         for (std::uint32_t sign : {0u, 0x80000000u}) ExpectFastMatchesExact(bits | sign, decimals);
 }
 
-// Float patterns a stride apart through both paths at 4 and 5 decimals: every
-// 65537th here, all 2^32 on every core in a build configured with
-// -DBLOCKMQO_EXHAUSTIVE=ON (minutes).
-TEST(FormatFixed, FastPathMatchesExactOnFloatsAStrideApart) {
-  auto run = [](std::uint64_t first, std::uint64_t step) {
-    for (std::uint64_t i = first; i < (1ull << 32) && !::testing::Test::HasFailure(); i += step)
-      for (int decimals : {4, 5}) ExpectFastMatchesExact(static_cast<std::uint32_t>(i), decimals);
+// Calls each(i) for i below 2^32 a stride apart: every `stride`th here, all
+// of them on every core in a build configured with -DBLOCKMQO_EXHAUSTIVE=ON
+// (minutes).
+template <typename Each>
+void OverFloats(std::uint64_t stride, const Each& each) {
+  auto run = [&](std::uint64_t first, std::uint64_t step) {
+    for (std::uint64_t i = first; i < (1ull << 32) && !::testing::Test::HasFailure(); i += step) each(i);
   };
 #ifdef BLOCKMQO_EXHAUSTIVE
+  (void)stride;
   std::vector<std::thread> pool;
   const unsigned threads = std::thread::hardware_concurrency() + (std::thread::hardware_concurrency() == 0);
   for (unsigned t = 0; t < threads; ++t) pool.emplace_back(run, t, threads);
   for (std::thread& t : pool) t.join();
 #else
-  run(0, 65537);
+  run(0, stride);
 #endif
 }
 
-// The shortest float text is std::to_chars', but for zero's sign: on float
-// patterns a stride apart, and on the grid values its own path takes (every
-// multiple of 2^-10 up to 100000 and a little past, both signs) a stride
-// apart; all of both with -DBLOCKMQO_EXHAUSTIVE=ON.
+// Float patterns a stride apart through both paths at 4 and 5 decimals.
+TEST(FormatFixed, FastPathMatchesExactOnFloatsAStrideApart) {
+  OverFloats(65537, [](std::uint64_t i) {
+    for (int decimals : {4, 5}) ExpectFastMatchesExact(static_cast<std::uint32_t>(i), decimals);
+  });
+}
+
+// The shortest float text is std::to_chars', but for zero's sign, within its
+// buffer: on float patterns a stride apart, and on the grid values its own
+// path takes (every multiple of 2^-10 up to 100000 and a little past, both
+// signs).
 TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
   auto expect = [](std::uint32_t bits) {
     std::string mine(kShortestFloatMax + 8, '\x7f'), theirs(64, '\0');
-    mine.resize(FormatShortestFloat(bits, mine.data()));
+    const std::size_t n = FormatShortestFloat(bits, mine.data());
+    EXPECT_EQ(mine.find_first_not_of('\x7f', kShortestFloatMax), std::string::npos) << std::hex << bits;
+    mine.resize(n);
     theirs.resize(static_cast<std::size_t>(
         std::to_chars(theirs.data(), theirs.data() + 64, bits << 1 ? std::bit_cast<float>(bits) : 0.0f).ptr - theirs.data()));
     EXPECT_EQ(mine, theirs) << std::hex << bits;
   };
-  auto run = [&](std::uint64_t first, std::uint64_t step) {
-    for (std::uint64_t i = first; i < (1ull << 32) && !::testing::Test::HasFailure(); i += step) {
-      expect(static_cast<std::uint32_t>(i));
-      if (i < 110000u << 10)
-        for (std::uint32_t sign : {0u, 0x80000000u}) expect(B(static_cast<float>(i) / 1024) | sign);
-    }
-  };
-#ifdef BLOCKMQO_EXHAUSTIVE
-  std::vector<std::thread> pool;
-  const unsigned threads = std::thread::hardware_concurrency() + (std::thread::hardware_concurrency() == 0);
-  for (unsigned t = 0; t < threads; ++t) pool.emplace_back(run, t, threads);
-  for (std::thread& t : pool) t.join();
-#else
-  run(0, 4099);
-#endif
+  OverFloats(4099, [&](std::uint64_t i) {
+    expect(static_cast<std::uint32_t>(i));
+    if (i < 110000u << 10)
+      for (std::uint32_t sign : {0u, 0x80000000u}) expect(B(static_cast<float>(i) / 1024) | sign);
+  });
 }
 
 TEST(FormatUnsigned, HasNoLeadingZerosAtEveryDigitCount) {
