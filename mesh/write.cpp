@@ -192,14 +192,20 @@ std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 // the images' files. The layout and the whole JSON are made once, when the
 // writer starts; only the BIN chunk streams.
 
-// JSON strings must be UTF-8: a name that is not is taken as Latin-1.
+// JSON strings must be UTF-8: a name that is not is taken as Latin-1. Not
+// only the bytes' shapes count: an overlong form, a surrogate or a code point
+// past U+10FFFF is refused by JSON readers too, and shows in the range of
+// the byte after the lead.
 bool IsUtf8(const unsigned char* s) {
   while (*s) {
-    int more = *s < 0x80 ? 0 : *s >= 0xc2 && *s <= 0xdf ? 1 : *s >= 0xe0 && *s <= 0xef ? 2
-             : *s >= 0xf0 && *s <= 0xf4 ? 3 : -1;
+    const unsigned char lead = *s++;
+    int more = lead < 0x80 ? 0 : lead >= 0xc2 && lead <= 0xdf ? 1 : lead >= 0xe0 && lead <= 0xef ? 2
+             : lead >= 0xf0 && lead <= 0xf4 ? 3 : -1;
     if (more < 0) return false;
-    for (++s; more > 0; --more, ++s)
-      if ((*s & 0xc0) != 0x80) return false;
+    unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+    for (; more > 0; --more, ++s, low = 0x80, high = 0xbf)
+      if (*s < low || *s > high) return false;
   }
   return true;
 }

@@ -81,7 +81,7 @@ Fixtures CommittedMaps() {
            BuildBd1({"wall_a.bmp", "wall_b.bmp", "tower1.bmp", "tower2.bmp", "tower3.bmp", "", "empty"}, Courtyard())},
           {"fuzz/seeds/empty-map", BuildBd1({}, {})}, {"fuzz/seeds/worked-example", WorkedExample()},
           {"fuzz/seeds/two-boxes-trailing", trailing}, {"fuzz/seeds/short-header", shortHeader},
-          {"fuzz/seeds/names-edge", BuildBd1({"empty", std::string(30, 'x'), std::string(31, 'y'), "cr\r\nlf\n\"q\"\x1a",
+          {"fuzz/seeds/names-edge", BuildBd1({"empty", std::string(30, 'x'), std::string(31, 'y'), "cr\r\nlf\n\"q\"\x1a\xe0\x80\xaf",
                                               "\x01\x82\xa0\xe9", std::string("\0after-nul", 10), "a b.PNG",
                                               "\xc3\xbc\\x.jpg", "\xe9t\xe9\x7f.jpeg", "a_b.PNG"},
                                              NamesEdge())},
