@@ -5,6 +5,7 @@
 // to 17 digits first cannot move it across a tie: rounding the exact value to
 // N places with ties away from zero gives the same text. The integers of 10^17
 // and more, where the 17-digit cut shows, go to the exact path.
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -268,12 +269,23 @@ std::size_t FormatShortestFloat(std::uint32_t bits, char* out) {
     // 5 * 10^-d > 2^(E-24), as 5 * 2^(24-E) > 10^d; E is -10 to 16 here.
     if (d <= kMaxFraction && (d == 0 || (std::uint64_t{5} << (151 - biased)) > kPow5[d] << d)) {
       const std::uint64_t odd = m >> zeros, scaled = e < 0 ? odd * kPow5[d] : odd << e;
-      // At most 6 whole and 10 fraction digits; each part is moved as 16
-      // bytes, which `digits` and `out` have room for, rather than by a call.
+      // The digits end at `end`, with "0" before the point below 1: up to 8
+      // made in one word, with no loop; more (at most 6 whole and 10 fraction
+      // digits) one pair at a time. Each part is then moved as 16 bytes, which
+      // `digits` and `out` have room for, rather than by a call.
       char digits[48] = {};
       char* end = digits + 24;
-      char* start = DigitsBackward(scaled, end);
-      while (end - start <= d) *--start = '0';  // "0" before the point
+      char* start;
+      if (scaled < 100000000 && d < 8) {
+        const auto v = static_cast<std::uint32_t>(scaled), high = v / 10000;
+        const int length = std::max(DigitCount32(v), d + 1);
+        const std::uint64_t eight = FourDigits(high) | std::uint64_t{FourDigits(v - high * 10000)} << 32;
+        const std::uint64_t word = eight >> (8 * (8 - length));  // its first `length` bytes
+        std::memcpy(start = end - length, &word, 8);
+      } else {
+        start = DigitsBackward(scaled, end);
+        while (end - start <= d) *--start = '0';
+      }
       char* p = out;
       *p = '-';
       p += bits >> 31;
