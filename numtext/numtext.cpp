@@ -94,10 +94,9 @@ void FixedDigits32(std::uint32_t v, int width, char* end) {
 }
 
 int DigitCount32(std::uint32_t v) {
-  // The bit length gives the count or one less (1233 / 4096 is just over
-  // log10 2); one comparison tells which, with no loop to mispredict.
-  const int guess = (32 - std::countl_zero(v | 1)) * 1233 >> 12;
-  return guess + ((v | 1) >= kPow10Digits[guess]);
+  int n = 1;
+  while (n < 10 && v >= kPow10Digits[n]) ++n;
+  return n;
 }
 
 std::uint32_t Pair(std::uint32_t v) {  // v < 100: its two digits as bytes, first digit first
@@ -179,16 +178,7 @@ template <int Decimals>
 
 std::size_t FormatUnsigned(std::uint32_t value, char* out) {
   const int n = DigitCount32(value);
-  if (n > 8) {
-    DigitsBackward32(value, out + n);
-  } else {
-    // Eight digits as one word from two four-digit lookups, with no loop;
-    // its first n bytes are the number.
-    const std::uint32_t high = value / 10000;
-    const std::uint64_t eight = FourDigits(high) | std::uint64_t{FourDigits(value - high * 10000)} << 32;
-    const std::uint64_t word = eight >> (8 * (8 - n));
-    std::memcpy(out, &word, 8);
-  }
+  DigitsBackward32(value, out + n);
   return static_cast<std::size_t>(n);
 }
 

@@ -34,10 +34,8 @@ std::size_t FormatFixed(double value, int decimals, char* out);
 std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 
 // The decimal digits of `value` without leading zeros ("0" for 0), for the
-// document's whole numbers; returns their count (at most 10). `out` must
-// have room for 10 bytes: those after the digits may be written too. Only
-// 32-bit divisions by constants, which a 32-bit build does without a helper
-// call.
+// document's whole numbers; returns their count (at most 10). Only 32-bit
+// divisions by constants, which a 32-bit build does without a helper call.
 std::size_t FormatUnsigned(std::uint32_t value, char* out);
 
 // The shortest text that reads back as the same float, exactly as
