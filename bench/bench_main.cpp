@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -130,6 +131,24 @@ BENCHMARK_CAPTURE(Format, fast/texcoord5, false, 5);
 BENCHMARK_CAPTURE(Format, exact/coord4, true, 4);
 BENCHMARK_CAPTURE(Format, exact/texcoord5, true, 5);
 
+// The mesh formats' number, the shortest that reads back: coordinates on
+// the benchmark map's grid, ours against the library's.
+void Shortest(benchmark::State& state, bool library) {
+  Random random;
+  std::vector<float> values(4096);
+  for (auto& v : values) v = Eighths(random.Between(-16000, 16000));
+  char out[kShortestFloatMax];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const float v = values[i++ & 4095];
+    benchmark::DoNotOptimize(library ? std::to_chars(out, out + sizeof out, v).ptr
+                                     : out + FormatShortestFloat(std::bit_cast<std::uint32_t>(v), out));
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK_CAPTURE(Shortest, ours, false);
+BENCHMARK_CAPTURE(Shortest, to_chars, true);
+
 void Run(benchmark::State& state, bool (*write)()) {
   for (auto _ : state)
     if (!write()) state.SkipWithError("failed");
@@ -210,7 +229,8 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
   for (int n : kSizes)
     if (auto& f = m["Convert/" + std::to_string(n)]; f.first > 0)
       std::printf("  Convert/%-25d %8.3f %8.3f\n", n, f.first * 1e6 / n, f.second * 1e6 / n);
-  for (const char* name : {"Format/fast/coord4", "Format/fast/texcoord5", "Format/exact/coord4", "Format/exact/texcoord5"})
+  for (const char* name : {"Format/fast/coord4", "Format/fast/texcoord5", "Format/exact/coord4", "Format/exact/texcoord5",
+                           "Shortest/ours", "Shortest/to_chars"})
     std::printf("  %-34s %8.2f %8.2f\n", name, m[name].first * 1e9, m[name].second * 1e9);
 
   std::size_t before = HeapInUse();
