@@ -4,9 +4,9 @@
 // glTF vertices or the OBJ's texture coordinates.
 //
 // Memory, for n blocks: the mesh itself, 552n bytes (8n vertices of 12 bytes,
-// 6n faces of 76), and beside it, while a pass runs, about 350n bytes (the
+// 6n faces of 76), and beside it, while a pass runs, about 400n bytes (the
 // positions: two 20-byte records a vertex; the hidden faces, where any could
-// be hidden: two 24-byte records and 13 bytes a face). The OBJ's texture
+// be hidden: two 24-byte records and 17 bytes a face). The OBJ's texture
 // coordinates take a 256 KB table while they are few (up to 8192
 // distinct), and otherwise two 16-byte records a corner, 770n. For the
 // largest map (32767 blocks) that is 18.1 MB of mesh and 11 to 25 MB more,
