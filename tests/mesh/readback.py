@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Reads the committed OBJ, MTL and glb files beside the examples, a fuzz
-seed of odd texture names and a textured map back on its own and compares
+seed of odd texture names (and its optimized document) and a textured map
+back on its own and compares
 them with their maps: every face's positions, UVs, winding, normal and
 material, every material's name and image, every glb accessor and bound. Without options the files hold every
 face of the map; the optimized ones a subsequence of them (in order, grouped
 by texture), since hidden faces go. Usage: readback.py SOURCE_DIR"""
-import glob, json, math, os, struct, sys
+import glob, json, math, os, re, struct, sys
+from decimal import ROUND_HALF_UP, Decimal
 
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
 failures = []
@@ -148,6 +150,24 @@ def read_glb(base, names, used):
     return faces
 
 
+def read_mqo(base):
+    """The mesh in a document: each face's material, its corners (position
+    at 4 decimals, uv at 5) and no polygons (the document winds its own way);
+    and the count of materials."""
+    text = open(base + ".mqo", encoding="latin-1", newline="").read()
+    part = lambda word: text.split(f"\t{word} ")[1].split("{\r\n", 1)[1].split("\r\n\t}")[0].split("\r\n")
+    v = [tuple(float(x) for x in line.split()) for line in part("vertex")]
+    faces = []
+    for line in part("face"):
+        m = re.fullmatch(r"\t\t4 V\(([\d ]+)\) M\((-?\d+)\) UV\(([-\d. ]+)\)", line)
+        uv = [float(x) for x in m[3].split()]
+        faces.append((int(m[2]), [(v[int(i)], (uv[2 * k], uv[2 * k + 1])) for k, i in enumerate(m[1].split())], []))
+    return faces, int(text.split("Material ")[1].split(" ")[0])
+
+
+# The document's number text: half away from zero at the cut.
+fixed = lambda x, d: float(Decimal(x).quantize(Decimal(10) ** -d, ROUND_HALF_UP))
+
 for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
              "fuzz/seeds/names-edge", "tests/mesh/textured/steps"):
     base = os.path.join(sys.argv[1], name)
@@ -157,5 +177,13 @@ for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples
     for faces, ext in ((obj, ".obj"), (glb, ".glb")):
         match(faces, expected, not name.endswith("optimized"), base + ext)
     check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
+    if os.path.exists(base + "-optimized.mqo"):
+        # No two faces of this map meet, so the options leave every face, and
+        # a number outside 0-9 has the eleventh material.
+        mqo, materials = read_mqo(base + "-optimized")
+        at_cut = [(g, ([(tuple(fixed(x, 4) for x in p), tuple(fixed(t, 5) for t in uv)) for p, uv in face[0]], face[1]))
+                  for g, face in expected]
+        match(sorted(mqo, key=lambda face: face[0]), at_cut, True, base + "-optimized.mqo")
+        check(materials == 10 + (10 in used), f"{base}-optimized.mqo: {materials} materials")
 print(f"mesh readback: {'0 passed, 1 failed' if failures else '1 passed, 0 failed'}")
 sys.exit(bool(failures))

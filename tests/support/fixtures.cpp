@@ -117,6 +117,7 @@ std::vector<std::string> MeshFixtures() {
   for (const char* name : {"examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
                            "fuzz/seeds/names-edge", "tests/mesh/textured/steps"})
     for (const char* extension : {".obj", ".mtl", ".glb"}) paths.push_back(name + std::string(extension));
+  paths.push_back("fuzz/seeds/names-edge-optimized.mqo");  // the mesh in a document, texture numbers outside 0-9
   return paths;
 }
 
@@ -124,7 +125,10 @@ std::string WriteMeshFixture(const std::string& source, const std::string& path,
   // FOLDER/NAME[-optimized].EXT: the map NAME.bd1, with --optimize or without.
   const std::size_t dot = path.rfind('.'), slash = path.rfind('/'), dash = path.find("-optimized");
   const std::string map = ReadFileBytes(source + "/" + path.substr(0, std::min(dot, dash)) + ".bd1"), ext = path.substr(dot);
-  const MeshFormat format = ext == ".obj" ? MeshFormat::Obj : ext == ".mtl" ? MeshFormat::Mtl : MeshFormat::Glb;
+  const MeshFormat format = ext == ".obj"   ? MeshFormat::Obj
+                           : ext == ".mtl" ? MeshFormat::Mtl
+                           : ext == ".mqo" ? MeshFormat::Mqo
+                                           : MeshFormat::Glb;
   const bool optimized = dash != std::string::npos;
   const std::string mtl = path.substr(slash + 1, dot - slash - 1) + ".mtl";  // without the folder
   BlockData data;
