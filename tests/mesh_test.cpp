@@ -163,6 +163,50 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
   }
 }
 
+// A glb's material name is the map's bytes when they are well-formed UTF-8;
+// any other name is taken as Latin-1, its bytes from 0x80 escaped.
+TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
+  const struct {
+    const char *name, *json;
+  } kNames[] = {
+      {"\xc3\xbc \xe2\x82\xac \xed\x9f\xbf \xf4\x8f\xbf\xbf", "\xc3\xbc \xe2\x82\xac \xed\x9f\xbf \xf4\x8f\xbf\xbf"},
+      {"\xe0\x80\xaf", "\\u00E0\\u0080\\u00AF"},          // overlong
+      {"\xed\xa0\x80", "\\u00ED\\u00A0\\u0080"},          // a surrogate
+      {"\xf0\x8f\xbf\xbf", "\\u00F0\\u008F\\u00BF\\u00BF"},  // overlong
+      {"\xf4\x90\x80\x80", "\\u00F4\\u0090\\u0080\\u0080"},  // past U+10FFFF
+      {"a\xc3", "a\\u00C3"},                          // cut short
+  };
+  for (const auto& c : kNames) {
+    std::vector<unsigned char> bytes = BuildBd1({c.name}, {Cube(0, 0, 0)});
+    BlockData data;
+    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
+    Mesh mesh;
+    ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+    const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, nullptr}, kMqoMinChunk);
+    EXPECT_NE(glb.find("\"materials\":[{\"name\":\"" + std::string(c.json) + "\""), std::string::npos) << c.json;
+    ReleaseMesh(&mesh);
+    ReleaseBlockData(&data);
+  }
+}
+
+// Texture names given the same bytes share one image, the first one's too.
+TEST(MeshDocument, NamesGivenTheSameBytesShareAnImage) {
+  std::vector<unsigned char> bytes = BuildBd1({"a.png", "b.png", "c.png"}, {Cube(0, 0, 0, 0), Cube(2, 0, 0, 1), Cube(4, 0, 0, 2)});
+  BlockData data;
+  ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
+  Mesh mesh;
+  ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+  static const unsigned char kOne[4] = {1, 2, 3, 4}, kTwo[4] = {5, 6, 7, 8};
+  const MeshImage images[kTextureNameCount] = {{kOne, 4, "image/png", nullptr}, {kTwo, 4, "image/png", nullptr},
+                                               {kOne, 4, "image/png", nullptr}};
+  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, images}, kMqoMinChunk);
+  std::size_t count = 0;
+  for (std::size_t at = glb.find("\"mimeType\""); at != std::string::npos; at = glb.find("\"mimeType\"", at + 1)) ++count;
+  EXPECT_EQ(count, 2u);
+  ReleaseMesh(&mesh);
+  ReleaseBlockData(&data);
+}
+
 // The committed OBJ, MTL and glb of the examples are what the writers write,
 // in any buffer size; tests/mesh/readback.py reads them back against the maps.
 TEST(MeshDocument, TheCommittedFilesInAnyChunks) {
