@@ -25,13 +25,15 @@ cp "$examples"/*.bd1 . && cp cube.bd1 map.DAT && cp cube.bd1 UP.BD1 && cp cube.b
 cp cube.bd1 level.bd1 && echo notes >level.txt && printf 'old\r\n' >old.mqo && head -c 700 stairs.bd1 >short.bd1
 patch() { cp cube.bd1 "$1" && for p in "${@:2}"; do printf "${p#*=}" | dd of="$1" bs=1 seek="${p%=*}" conv=notrunc status=none; done; }
 patch tex.map 600=\\377\\377\\377\\377 604=\\012\\0\\0\\0
-patch nan.map 312=\\0\\0\\200\\177 376=\\0\\0\\300\\177
+# Non-finite values in x, y, z and u (nan.map) and in v (every.map): each
+# array's count counts.
+patch nan.map 312=\\0\\0\\200\\177 372=\\0\\0\\300\\177 376=\\0\\0\\300\\177 408=\\0\\0\\300\\177
 # The cube's textures: a 1x1 BMP under another case, and a cut one.
 mkdir tex && printf 'BM:\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\1\0\0\0\1\0\0\0\1\0\x18\0%24s\xff\0\0\0' | tr ' ' '\0' >tex/WALL.BMP
 head -c 20 tex/WALL.BMP >tex/floor.bmp
 patch names.map 0=\\042 31=\\r 62=\\n 93={ 124=} 155=\( 186=\)
 { head -c 310 nan.map; printf '\2\0'; tail -c 316 nan.map; tail -c 316 nan.map; } >nan2.map
-patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 408=\\0\\0\\300\\177
+patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 504=\\0\\0\\300\\177
 cd "$work" && before=$(cd tmpl && find . -type f -exec md5sum {} + | sort -k2) && set -f
 w="blockmqo-cli: warning:" tex="use texture numbers outside 0-9, which some readers reject"
 nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
@@ -94,7 +96,7 @@ all|corners shared, faces kept|0||--share-vertices courtyard.bd1 c.mqo|c.mqo~^.f
 all|both|0||-q --optimize courtyard.bd1 c.mqo|c.mqo~^.face\s790\s c.mqo~^.vertex\s788\s
 all|an OBJ that cannot be written leaves no new MTL|1|$e open file (obj): out: ?*|-f obj cube.bd1 -o out|
 all|a texture number warned of|0|$w 2 faces $tex: tex.map|tex.map -o t.mqo -f mqo|t.mqo~^Metasequoia
-all|non-finite numbers warned of|0|$w 2 numbers are $nan: nan.map|nan.map -o t.mqo -f mqo|t.mqo~^Metasequoia
+all|non-finite numbers warned of|0|$w 4 numbers are $nan: nan.map|nan.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|blocks left out of a mesh|0|$w 2 blocks have *left out: nan2.map|nan2.map -o n.glb|n.glb~^glTF
 all|textures not found|0|$w 2 textures have no image in the glb *: wall.bmp, floor.bmp: cube.bd1|cube.bd1 -o c.glb|c.glb~^glTF
 all|--textures: found in any case, a cut one named|0|$w 1 texture has no image *: floor.bmp: cube.bd1|cube.bd1 -o c.glb --textures tex|c.glb~image/png
