@@ -514,7 +514,8 @@ bool NumberTexcoords(Mesh* mesh) {
   if (!number) return false;
   if (NumberFew(corners, pair, number, &mesh->texcoordCount)) return true;
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
-    words[0] = static_cast<std::uint32_t>(pair(c) >> 32), words[1] = static_cast<std::uint32_t>(pair(c));
+    const std::uint64_t k = pair(c);
+    words[0] = static_cast<std::uint32_t>(k >> 32), words[1] = static_cast<std::uint32_t>(k);
     return true;
   };
   if (!FirstOfEqual<2>(corners, key, number)) return false;
@@ -572,7 +573,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   ok = ok && (place || !options.removeHiddenFaces);
   for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (!kept(block)) continue;
+    if (mesh->droppedBlocks && !kept(block)) continue;  // none dropped: no block to judge again
     BlockCorners corners;
     for (int c = 0; c < 8; ++c) {
       const MeshVertex& v = mesh->vertices[base + static_cast<std::uint32_t>(c)];

@@ -82,9 +82,10 @@ struct MeshFace : MqoFace {
   Turn turn;                // the face as a whole
   Turn triangle[2];         // corners (0 1 2) and (0 2 3) as listed
   // Glb only (zero otherwise): unit length, the way the listed corners turn
-  // counter-clockwise around, outward when the face turns Listed. Its side 0 shows this normal, side 1
-  // the opposite: a polygon written with its corners reversed shows side 1,
-  // so every side drawn carries its outward normal.
+  // counter-clockwise around, outward when the face turns Listed. Its side 0
+  // shows this normal, side 1 the opposite: a polygon written with its
+  // corners reversed shows side 1, so every side drawn carries its outward
+  // normal.
   float normal[3];
   // Glb only: bit t, triangle t, as listed, turns against `normal` (one half
   // of a crossed quad), so it shows the other side.

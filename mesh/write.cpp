@@ -3,9 +3,9 @@
 // caller's buffer, resumed from the cursor.
 //
 // OBJ and glTF numbers are the shortest text that reads back as the same
-// float (FormatShortestFloat, std::to_chars' text): the mesh keeps exact float values, and a fixed
-// number of decimals would move points that meet off each other, or cut
-// small maps' detail.
+// float (FormatShortestFloat, std::to_chars' text): the mesh keeps exact
+// float values, and a fixed number of decimals would move points that meet
+// off each other, or cut small maps' detail.
 #include <cstring>
 #include <initializer_list>
 

@@ -35,7 +35,6 @@ char* DigitsBackward32(std::uint32_t v, char* end) {
   return end;
 }
 
-
 std::size_t Zeros(char* out, bool negative, int decimals) {
   char* p = out;
   if (negative) *p++ = '-';
