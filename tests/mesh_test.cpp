@@ -174,6 +174,7 @@ TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
       {"\xed\xa0\x80", "\\u00ED\\u00A0\\u0080"},          // a surrogate
       {"\xf0\x8f\xbf\xbf", "\\u00F0\\u008F\\u00BF\\u00BF"},  // overlong
       {"\xf4\x90\x80\x80", "\\u00F4\\u0090\\u0080\\u0080"},  // past U+10FFFF
+      {"\xf5\x80\x80\x80", "\\u00F5\\u0080\\u0080\\u0080"},  // no lead byte
       {"a\xc3", "a\\u00C3"},                          // cut short
   };
   for (const auto& c : kNames) {
