@@ -87,7 +87,8 @@ class ImportBlockData(bpy.types.Operator, ImportHelper):
         args += ["--share-vertices"] if self.share_vertices else []
         for folder in filter(None, (f.strip() for f in self.texture_folders.split(os.pathsep))):
             args += ["--textures", os.path.abspath(bpy.path.abspath(folder))]
-        with tempfile.TemporaryDirectory(prefix="blockmqo-") as folder:
+        # A file Windows still holds must not turn an import into a traceback.
+        with tempfile.TemporaryDirectory(prefix="blockmqo-", ignore_cleanup_errors=True) as folder:
             glb = os.path.join(folder, "map.glb")
             try:
                 # No console window flashes up on Windows.
