@@ -45,8 +45,10 @@ export async function writeNotices(web, root, out) {
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
+<meta name="color-scheme" content="light dark">
 <title>blockmqo: licences</title>
-<link rel="stylesheet" href="style.css">
+<style>body { font-family: system-ui, sans-serif; max-width: 48rem; margin: 1rem auto; padding: 0 1rem; }
+pre { white-space: pre-wrap; font-size: 0.85rem; }</style>
 </head>
 <body>
 <main>
