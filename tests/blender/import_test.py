@@ -33,8 +33,7 @@ def load(path, **options):
             bpy.ops.import_scene.bd1(filepath=path, **options)
     except RuntimeError as error:
         result = str(error).strip()
-    os.dup2(saved, 1)
-    os.close(saved), os.close(log)
+    os.dup2(saved, 1), os.close(saved), os.close(log)
     said = [line for line in open(os.path.join(work, "said.txt")) if line.startswith("Warning: ")]
     meshes = [o for o in bpy.data.objects if o.type == "MESH"]
     return result, (len(bpy.data.objects), sum(len(o.data.polygons) for o in meshes),
@@ -67,10 +66,11 @@ for title, path, options, where, chosen, result, scene, said in [
     bpy.context.preferences.addons["blockmqo_import"].preferences.converter = chosen
     check(title, load(path, **options), (result, scene, said))
 obj = bpy.data.objects[0]
-check("named after the map, selected, active, at its scale, flat, its three images kept in Blender",
-      (obj.name, obj.data.name, obj.select_get(), bpy.context.view_layer.objects.active == obj, tuple(obj.scale),
+check("in File > Import; named after the map, selected, active, at its scale, flat, its three images kept in Blender",
+      (sys.modules["blockmqo_import"].menu_import in bpy.types.TOPBAR_MT_file_import._dyn_ui_initialize(), obj.name,
+       obj.data.name, obj.select_get(), bpy.context.view_layer.objects.active == obj, tuple(obj.scale),
        any(p.use_smooth for p in obj.data.polygons), [bool(i.packed_file) for i in bpy.data.images if i.source == "FILE"]),
-      ("steps", "steps", True, True, (1.0, 1.0, 1.0), False, [True] * 3))
+      (True, "steps", "steps", True, True, (1.0, 1.0, 1.0), False, [True] * 3))
 check("no temporary file left", sorted(set(os.listdir(tempfile.gettempdir())) - temp), [])
 print(f"blender add-on: {len(checked) - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)
