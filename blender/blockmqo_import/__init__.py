@@ -91,9 +91,10 @@ class ImportBlockData(bpy.types.Operator, ImportHelper):
         with tempfile.TemporaryDirectory(prefix="blockmqo-", ignore_cleanup_errors=True) as folder:
             glb = os.path.join(folder, "map.glb")
             try:
-                # No console window flashes up on Windows.
+                # No console window flashes up on Windows; the converter
+                # speaks UTF-8 there too (its manifest's code page).
                 run = subprocess.run(args + [source, "-o", glb], stdin=subprocess.DEVNULL, capture_output=True,
-                                     text=True, errors="replace",
+                                     encoding="utf-8", errors="replace",
                                      creationflags=getattr(subprocess, "CREATE_NO_WINDOW", 0))
             except OSError as error:
                 self.report({"ERROR"}, f"Could not run {converter}: {error.strerror or error}")
