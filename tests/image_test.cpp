@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -123,33 +122,4 @@ TEST(Image, TextureNamesFindTheirFiles) {
     EXPECT_EQ(path, f.path) << f.name;
   }
   fs::remove_all(root);
-}
-
-// The committed textured map's glb (blockmqo-cli's, by tests/mesh/readers.py)
-// holds the BMP, PNG and TGA beside it as PNGs of the same pixels, in texture
-// order.
-TEST(Image, TheTexturedGlbHoldsTheFilesPixels) {
-  const std::string folder = BLOCKMQO_SOURCE_DIR "/tests/mesh/textured/", glb = ReadFileBytes(folder + "steps.glb");
-  ASSERT_GT(glb.size(), 28u);
-  std::uint32_t jsonLength;
-  std::memcpy(&jsonLength, glb.data() + 12, 4);
-  const std::string json = glb.substr(20, jsonLength);
-  const auto* bin = reinterpret_cast<const unsigned char*>(glb.data()) + 28 + jsonLength;
-  auto after = [&](const std::string& key, std::size_t from) { return json.find(key, from) + key.size(); };
-  std::size_t image = after("\"images\":[", 0);
-  for (const char* name : {"stone.bmp", "moss.png", "wood.tga"}) {
-    SCOPED_TRACE(name);
-    image = after("\"bufferView\":", image);
-    std::size_t view = after("\"bufferViews\":[", 0);
-    for (unsigned long n = std::stoul(json.substr(image)); n-- > 0;) view = after("},{", view);
-    const std::size_t offset = std::stoul(json.substr(after("\"byteOffset\":", view)));
-    const std::size_t length = std::stoul(json.substr(after("\"byteLength\":", view)));
-    const std::string file = ReadFileBytes(folder + name);
-    ImagePixels embedded, source;
-    ASSERT_EQ(DecodeImage(bin + offset, length, &embedded), ImageResult::Ok);
-    ASSERT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(file.data()), file.size(), &source), ImageResult::Ok);
-    EXPECT_TRUE(embedded.width == 8 && source.width == 8 && embedded.height == 8 && source.height == 8 &&
-                std::equal(embedded.rgba, embedded.rgba + 256, source.rgba));
-    ReleaseImagePixels(&embedded), ReleaseImagePixels(&source);
-  }
 }
