@@ -129,8 +129,8 @@ def read_glb(base, names, used):
         material = doc["materials"][prim["material"]]
         check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
               f"{base}.glb: material {group} {material['name']}")
-        # An image of each texture found beside the map, inside the file
-        # (DecodeImage's test checks its pixels).
+        # An image of each texture found beside the map, inside the file (the
+        # image test checks that every kind becomes a PNG of the same pixels).
         texture = material["pbrMetallicRoughness"].get("baseColorTexture")
         image = texture and doc["images"][doc["textures"][texture["index"]]["source"]]
         view = image and doc["bufferViews"][image["bufferView"]]
