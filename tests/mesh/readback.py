@@ -15,7 +15,8 @@ from decimal import ROUND_HALF_UP, Decimal
 
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
 failures = []
-check = lambda ok, what: ok or failures.append(what) or print("FAIL:", what)
+# what: the message, or a function that makes it (where formatting it for every face would be slow)
+check = lambda ok, what: ok or failures.append(what() if callable(what) else what) or print("FAIL:", failures[-1])
 f32 = lambda x: struct.unpack("<f", struct.pack("<f", x))[0]
 
 
@@ -36,8 +37,10 @@ def read_map(path):
 
 
 def newell(points):
-    return [sum((a[(j + 1) % 3] - b[(j + 1) % 3]) * (a[(j + 2) % 3] + b[(j + 2) % 3])
-                for a, b in zip(points, points[1:] + points[:1])) for j in range(3)]
+    x = y = z = 0.0
+    for (ax, ay, az), (bx, by, bz) in zip(points, points[1:] + points[:1]):
+        x, y, z = x + (ay - by) * (az + bz), y + (az - bz) * (ax + bx), z + (ax - bx) * (ay + by)
+    return [x, y, z]
 
 
 def outward(points, centre):  # the Newell normal along the way from the block's centre
@@ -50,7 +53,7 @@ def flat(normals, points, what):
     own (a triangle's within its face's turn: the same side)."""
     n, own = normals[0], newell(points)
     check(all(m == n for m in normals) and abs(math.hypot(*n) - 1) < 1e-6 and
-          sum(a * b for a, b in zip(n, own)) > 0, f"{what}: normals {normals} of {points}")
+          sum(a * b for a, b in zip(n, own)) > 0, lambda: f"{what}: normals {normals} of {points}")
 
 
 def images(folder):  # the files a map's folder holds, by lower-case name
@@ -64,11 +67,11 @@ def match(written, expected, full, what):
     at = 0
     for group, corners, polygons in written:
         while at < len(expected) and not (expected[at][0] == group and sorted(expected[at][1][0]) == sorted(corners)):
-            check(not full, f"{what}: face {expected[at]} missing")
+            check(not full, lambda: f"{what}: face {expected[at]} missing")
             at += 1
-        check(at < len(expected), f"{what}: face {group} {corners} is not the map's next")
+        check(at < len(expected), lambda: f"{what}: face {group} {corners} is not the map's next")
         for polygon in polygons if at < len(expected) else []:
-            check(outward(polygon, expected[at][1][1]), f"{what}: {polygon} faces into its block")
+            check(outward(polygon, expected[at][1][1]), lambda: f"{what}: {polygon} faces into its block")
         at += 1
     check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
 
@@ -152,7 +155,7 @@ def read_glb(base, names, used):
         for first, second in ((corners[t:t + 3], corners[t + 3:t + 6]) for t in range(0, len(corners), 6)):
             quad = first + [c for c in second if c not in first]
             faces.append((group, quad, [[p for p, _ in first], [p for p, _ in second]]))
-            check(len(quad) == 4 and first[0] == second[0], f"{base}.glb: triangles {first} {second}")
+            check(len(quad) == 4 and first[0] == second[0], lambda: f"{base}.glb: triangles {first} {second}")
     return faces
 
 
