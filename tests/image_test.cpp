@@ -93,8 +93,13 @@ TEST(Image, BrokenFilesAreRejectedByCause) {
       {"png 8193 high", With(png, 20, {0, 0, 0x20, 1}), R::TooLarge}, {"png CgBI", With(png, 12, {'C', 'g', 'B', 'I'}), R::BadHeader},
       {"jpeg cut short", Cut(jpeg, jpeg.size() - 8), R::Truncated}, {"jpeg without a frame", With(jpeg, frame + 1, {0xE5}), R::BadHeader},
       {"jpeg claiming 8000 a side", With(jpeg, frame + 5, {0x1F, 0x40, 0x1F, 0x40}), R::Truncated},
-      {"jpeg frame of 7 bytes", With(jpeg, frame + 2, {0, 7}), R::BadHeader}};
-  for (const auto& c : cases) EXPECT_EQ(MakeGltfImage(c.file.data(), c.file.size(), &made), c.result) << c.name;
+      {"jpeg frame of 7 bytes", With(jpeg, frame + 2, {0, 7}), R::BadHeader},
+      // 51x51 blocks of 8 need 325 bytes at least, and the file has 327.
+      {"jpeg 408 a side, just enough bytes", With(jpeg, frame + 5, {0x01, 0x98, 0x01, 0x98}), R::Ok}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeGltfImage(c.file.data(), c.file.size(), &made), c.result) << c.name;
+    ReleaseGltfImage(&made);
+  }
 }
 
 // The last path part in any ASCII case; the same bytes first, then the lowest.
