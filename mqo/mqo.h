@@ -99,6 +99,8 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
 // `faceStride` bytes; with `outOfRangeMaterial`, an eleventh material,
 // "texture number outside 0-9", follows the ten, and faces whose texture
 // number is outside 0..9 use it.
+constexpr int kOutOfRangeMaterial = kTextureNameCount;  // its number: the eleventh
+constexpr char kOutOfRangeMaterialName[] = "texture number outside 0-9";
 struct MqoVertex {
   float x, y, z;
 };
