@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh/mesh.h"
-#include "mqo/mqo.h"
-#include "mqo/output_file.h"
+#include "job/job.h"
 
 namespace cli {
 
@@ -59,10 +57,8 @@ void ClearProgress(Progress* progress);
 void ShowProgress(Progress* progress, std::size_t done);
 
 // "blockmqo-cli: Failed: open file (mqo): missing/x.mqo: No such file or
-// directory": what failed, on which file, and why. All return false.
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path, const char* why);
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path, SystemError cause);
-bool FailRead(Progress* progress, const std::string& input, ReadResult read, SystemError cause);
+// directory": what failed, on which file (`path`), and why. Returns false.
+bool Fail(Progress* progress, const JobOutcome& outcome, MeshFormat format, const std::string& path);
 
 // One warning line of `n` bytes of `text` about `input`; nothing when n is 0.
 void Warn(Progress* progress, const char* text, std::size_t n, const std::string& input);

@@ -81,7 +81,8 @@ struct JobOutput {
   JobTarget target;
   const char* path;  // Path: the file written (an OBJ's MTL beside it, FormatOutputName)
   JobSink sink;      // Sink
-  // Sink: the name the OBJ's mtllib line gives its MTL (null: "map.mtl").
+  // Sink: the name the OBJ's mtllib line gives its MTL (null: "map.mtl"); its
+  // map_Kd lines name images by their file names alone.
   // An OBJ to standard output names no MTL and none is written.
   const char* mtlName;
 };
@@ -149,7 +150,7 @@ std::size_t FormatJobReason(const JobOutcome& outcome, char* out, std::size_t ca
 
 // The image decided for one texture name.
 enum class JobImageUse {
-  None,        // no face uses the name and no image was handed over for it
+  None,        // no face uses the name (or it is empty) and no image was handed over for it
   Used,        // found (or handed over) and written or named
   NotGiven,    // a face uses it, but no image was found or handed over
   Unreadable,  // found, but the file could not be read or is no image we take
@@ -164,7 +165,7 @@ struct JobImageReport {
   JobImageUse use;
   ImageResult cause;   // Unreadable: why the file was refused (Ok when it could not be read)
   SystemError system;  // Unreadable: why it could not be read, else 0
-  int given;           // the image handed over that it picked, else -1
+  int given;           // the image handed over that it picks (Used, Unreadable, NotUsed), else -1
   int folder;          // the folder it was found in, else -1
   char path[kJobPathMax];  // found in a folder: its path (an OBJ's MTL names it from its own folder)
 };
@@ -189,8 +190,10 @@ struct JobReport {
   MqoHazards hazards;            // as the map holds them
   int blockCount;
   int droppedBlocks;             // left out as non-finite (mesh formats)
+  std::uint32_t faceCount, vertexCount;  // written (the plain document: 6 and 8 a block)
   std::uint64_t ignoredBytes;    // after the last block, counted when they outnumber the blocks' bytes
   std::uint32_t warning[kJobWarningKinds];  // what each warning counts; 0: none
+  unsigned namesWithoutImage;    // glb: bit t, texture name t is in use and has no image in it
   char textureNames[kTextureNameCount][kTextureNameField + 1];
   JobImageReport image[kTextureNameCount];
 };
