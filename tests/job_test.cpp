@@ -236,6 +236,34 @@ TEST(Job, MaterialNamesTheSameInEveryMeshFormat) {
   }
 }
 
+// The writers in the smallest pieces: an MTL names an image's path of any
+// length; the longest glb JSON (11 materials, 10 images, every name of 31
+// bytes escaped, long bounds) keeps its names.
+TEST(Job, WritersHoldTheirContractsAtTheSmallestChunk) {
+  TextureNames names;
+  names.fill(std::string(31, '\xff'));
+  std::vector<BlockRecord> blocks;
+  for (int t = 0; t <= 10; ++t) blocks.push_back(Box(-1.17549435e-38f * static_cast<float>(t + 1), 1.0000001f, 3.4e38f, 7.1e-39f, 2, 3, t));
+  const auto map = BuildBd1(names, blocks);
+  BlockData data;
+  ASSERT_EQ(ReadBlockDataBytes(map.data(), map.size(), &data), ReadResult::Ok);
+  Mesh mesh;
+  ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+  static const unsigned char kBytes[kTextureNameCount][4] = {};
+  const std::string path = std::string(3000, 'p') + "\r.png";
+  MeshImage images[kTextureNameCount];
+  for (int t = 0; t < kTextureNameCount; ++t) images[t] = {kBytes[t], 4, "image/png", path.c_str()};
+  const std::string mtl = WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, images}, kMqoMinChunk);
+  EXPECT_NE(mtl.find("map_Kd " + std::string(3000, 'p') + "_.png\n"), std::string::npos);
+  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, images}, kMqoMinChunk);
+  std::size_t named = 0;
+  for (std::size_t at = glb.find("\"name\":\"\\u00FF"); at != std::string::npos; at = glb.find("\"name\":\"\\u00FF", at + 1)) ++named;
+  EXPECT_EQ(named, 20u);  // the ten materials' and the ten images'
+  EXPECT_NE(glb.find("\"name\":\"texture_number_outside_0-9\""), std::string::npos);
+  ReleaseMesh(&mesh);
+  ReleaseBlockData(&data);
+}
+
 // NAME.bd1 (any case) gives NAME.EXT, an OBJ's name its MTL's; any other
 // name only gains the extension.
 TEST(Job, OutputNames) {
