@@ -5,11 +5,12 @@
 # writes, and that it changes no other file. Then what needs a terminal, and
 # the manual page against --help. Failures of the OS and of single I/O calls
 # are tests/fault/faults.sh's.
-# Usage: cli_test.sh BLOCKMQO_CLI EXAMPLES_DIR [WINE_RUN]
+# Usage: cli_test.sh BLOCKMQO_CLI MAKE_MAP EXAMPLES_DIR [WINE_RUN]
 set -u
-man=$(dirname "$(realpath "$0")")/../packaging/blockmqo-cli.1 cli=$(realpath "$1") examples=$(realpath "$2") wine=${3:+$(realpath "$3")}
+man=$(dirname "$(realpath "$0")")/../packaging/blockmqo-cli.1 cli=$(realpath "$1") examples=$(realpath "$3") wine=${4:+$(realpath "$4")}
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-prog=("$cli") os=linux && [ -n "$wine" ] && prog=("$wine" "$cli") os=wine && "$wine" --server -p10 >/dev/null 2>&1
+prog=("$cli") mk=("$(realpath "$2")") os=linux
+[ -n "$wine" ] && prog=("$wine" "$cli") mk=("$wine" "${mk[0]}") os=wine && "$wine" --server -p10 >/dev/null 2>&1
 passed=0 failed=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 e="blockmqo-cli: Failed:" try="Try 'blockmqo-cli --help' for more information."
@@ -17,23 +18,20 @@ e="blockmqo-cli: Failed:" try="Try 'blockmqo-cli --help' for more information."
 if [ -n "$wine" ]; then nofile="File not found." nodir="Path not found." dir_in="open file (bd): folder.bd1: Access denied."
 else nofile="No such file or directory" nodir=$nofile dir_in="read file (bd): folder.bd1: Is a directory"; fi
 
-# The inputs: the examples, maps patched from the cube (one block, textures
-# 0 0 1 1 1 1; a record starts at 312, with x at +0, u at +96 and the
-# textures at +288), a folder, a note and an old document.
+# The inputs: the examples, maps made from the cube (one block, textures
+# wall.bmp and floor.bmp), a folder, a note and an old document.
 cd "$work" && mkdir -p tmpl/out tmpl/folder.bd1 tmpl/p tmpl/q && cd tmpl || exit 1
 cp "$examples"/*.bd1 . && cp cube.bd1 map.DAT && cp cube.bd1 UP.BD1 && cp cube.bd1 p/a.bd1 && cp cube.bd1 q/a.bd1
-cp cube.bd1 level.bd1 && echo notes >level.txt && printf 'old\r\n' >old.mqo && head -c 700 stairs.bd1 >short.bd1
-patch() { cp cube.bd1 "$1" && for p in "${@:2}"; do printf "${p#*=}" | dd of="$1" bs=1 seek="${p%=*}" conv=notrunc status=none; done; }
-patch tex.map 600=\\377\\377\\377\\377 604=\\012\\0\\0\\0
+cp cube.bd1 level.bd1 && echo notes >level.txt && printf 'old\r\n' >old.mqo
+map() { "${mk[@]}" "$@" || fail "make_map $*"; } && c=from=cube.bd1
+map short.bd1 $c count=2 && map tex.map $c 0.t0=-1 0.t1=10
 # Non-finite values in x, y, z and u (nan.map) and in v (every.map): each
 # array's count counts.
-patch nan.map 312=\\0\\0\\200\\177 372=\\0\\0\\300\\177 376=\\0\\0\\300\\177 408=\\0\\0\\300\\177
+map nan.map $c 0.x0=inf 0.y7=nan 0.z0=nan 0.u0.0=nan && map nan2.map from=nan.map from=nan.map
 # The cube's textures: a 1x1 BMP under another case, and a cut one.
 mkdir tex && printf 'BM:\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\1\0\0\0\1\0\0\0\1\0\x18\0%24s\xff\0\0\0' | tr ' ' '\0' >tex/WALL.BMP
 head -c 20 tex/WALL.BMP >tex/floor.bmp
-patch names.map 0=\\042 31=\\r 62=\\n 93={ 124=} 155=\( 186=\)
-{ head -c 310 nan.map; printf '\2\0'; tail -c 316 nan.map; tail -c 316 nan.map; } >nan2.map
-patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 504=\\0\\0\\300\\177
+map names.map $c '0="all.bmp' '1=\rloor.bmp' '2=\n' '3={' '4=}' '5=(' '6=)' && map every.map $c '0=(x)' 0.t0=12 0.v0.0=nan
 cd "$work" && before=$(cd tmpl && find . -type f -exec md5sum {} + | sort -k2) && set -f
 w="blockmqo-cli: warning:" tex="use texture numbers outside 0-9, which some readers reject"
 nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
