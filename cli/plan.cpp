@@ -81,7 +81,10 @@ std::string Shown(const std::string& path, bool output) {
   return path != "-" ? path : output ? "standard output" : "standard input";
 }
 
-std::string Plan(const Request& request, std::vector<Job>* jobs) {
+namespace {
+
+// Which operand is an input and which an output, and the names of the outputs.
+std::string Operands(const Request& request, std::vector<Job>* jobs) {
   const std::vector<std::string>& files = request.files;
   MeshFormat chosen = MeshFormat::Mqo;
   const bool formatGiven = !request.format.empty();
@@ -105,7 +108,7 @@ std::string Plan(const Request& request, std::vector<Job>* jobs) {
       return "cannot tell what to write to " + output +
              ": name it .mqo, .obj or .glb, or give --format";
     }
-    jobs->push_back({files[0], output, format});
+    jobs->push_back({files[0], output, format, true});
     return {};
   }
   for (const std::string& input : files) {
@@ -119,15 +122,23 @@ std::string Plan(const Request& request, std::vector<Job>* jobs) {
       if (!IsSeparator(dir.back())) dir += '/';
       output = dir + BaseName(output);
     }
-    jobs->push_back({input, output, chosen});
+    jobs->push_back({input, output, chosen, false});
   }
   return {};
 }
 
+// The files a job writes: its output, and an OBJ's MTL beside it.
+std::vector<std::string> Written(const Job& job) {
+  std::vector<std::string> written{job.output};
+  if (job.format == MeshFormat::Obj && job.output != "-") written.push_back(MtlName(job.output));
+  return written;
+}
+
 // Two outputs of a batch on one file, or an output on one of its inputs: the
-// batch would destroy its own work, so it is refused before any of it runs.
+// run would destroy its own work, so it is refused before any of it runs. The
+// one exception is an output the user named after its own input: the map is
+// read in full before it is replaced.
 std::string Collision(const std::vector<Job>& jobs) {
-  if (jobs.size() < 2) return {};
   auto key = [](std::string path) {
 #ifdef _WIN32
     // Names differing only in case, or in the separator, are one file there.
@@ -138,19 +149,46 @@ std::string Collision(const std::vector<Job>& jobs) {
   std::map<std::string, std::size_t> inputs, outputs;
   for (std::size_t i = 0; i < jobs.size(); ++i) inputs.emplace(key(jobs[i].input), i);
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    std::vector<std::string> written{jobs[i].output};
-    if (jobs[i].format == MeshFormat::Obj && jobs[i].output != "-") written.push_back(MtlName(jobs[i].output));
-    for (const std::string& path : written) {
-      const std::string shown = Shown(path, true);
-      if (auto input = inputs.find(key(path)); input != inputs.end() && path != "-")
-        return jobs[i].input + " would be written over " + jobs[input->second].input +
-               ", an input of this run";
+    for (const std::string& path : Written(jobs[i])) {
+      const bool itself = jobs[i].named && path == jobs[i].output && key(path) == key(jobs[i].input);
+      if (auto input = inputs.find(key(path)); input != inputs.end() && path != "-" && !itself)
+        return (input->second == i ? jobs[i].output + "'s materials" : jobs[i].input) + " would be written over " +
+               jobs[input->second].input + ", an input of this run";
       if (auto [other, added] = outputs.emplace(key(path), i); !added)
         return Shown(jobs[other->second].input, false) + " and " + Shown(jobs[i].input, false) +
-               " would both be written to " + shown;
+               " would both be written to " + Shown(path, true);
     }
   }
   return {};
+}
+
+// What the files already there say: a folder to write into that is a file, a
+// device or pipe with nothing beside it to write to, and files the user did
+// not name that an output would replace.
+std::string Existing(const Request& request, const FileKindOf& kindOf, const std::vector<Job>& jobs) {
+  const std::string& dir = request.directory;
+  if (!dir.empty() && kindOf(dir) != FileKind::Missing && kindOf(dir) != FileKind::Folder)
+    return "cannot write into " + dir + ": it is not a folder";
+  for (const Job& job : jobs)
+    if (!job.named && dir.empty() && job.input != "-" && kindOf(job.input) == FileKind::Other)
+      return job.input + " is not a regular file, so nothing is written beside it: give --output FILE or --directory DIR";
+  if (request.overwrite) return {};
+  std::string existing;
+  for (const Job& job : jobs)
+    for (const std::string& path : Written(job))
+      if (!job.named && path != "-" && kindOf(path) != FileKind::Missing) existing += (existing.empty() ? "" : ", ") + path;
+  if (existing.empty()) return {};
+  return "not replacing files that exist: " + existing + " (name the output, or give --overwrite)";
+}
+
+}  // namespace
+
+std::string Plan(const Request& request, const FileKindOf& kindOf, std::vector<Job>* jobs) {
+  std::string refused = Operands(request, jobs);
+  if (refused.empty()) refused = Collision(*jobs);
+  if (refused.empty()) refused = Existing(request, kindOf, *jobs);
+  if (!refused.empty()) jobs->clear();
+  return refused;
 }
 
 }  // namespace cli
