@@ -9,20 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "mesh/mesh.h"
-#include "mqo/mqo.h"
-#include "mqo/output_file.h"
+#include "job/job.h"
 
 namespace cli {
 
 // --- Planning -------------------------------------------------------------
 
 bool IsSeparator(char c);
-std::string BaseName(const std::string& path);
-// The folder part of a path, "." for none.
-std::string FolderOf(const std::string& path);
-const char* Extension(MeshFormat format);
-// NAME.obj's materials go to NAME.mtl, which the OBJ names without its folder.
+// Where an OBJ's materials go, as the core writes them: NAME.obj's to NAME.mtl.
 std::string MtlName(const std::string& obj);
 // "-" as the user reads it: standard input, or standard output.
 std::string Shown(const std::string& path, bool output);
@@ -74,10 +68,8 @@ void ClearProgress(Progress* progress);
 void ShowProgress(Progress* progress, std::size_t done);
 
 // "blockmqo-cli: Failed: open file (mqo): missing/x.mqo: No such file or
-// directory": what failed, on which file, and why. All return false.
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path, const char* why);
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path, SystemError cause);
-bool FailRead(Progress* progress, const std::string& input, ReadResult read, SystemError cause);
+// directory": what failed, on which file (`path`), and why. Returns false.
+bool Fail(Progress* progress, const JobOutcome& outcome, MeshFormat format, const std::string& path);
 
 // One warning line of `n` bytes of `text` about `input`; nothing when n is 0.
 void Warn(Progress* progress, const char* text, std::size_t n, const std::string& input);

@@ -25,7 +25,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -44,235 +43,38 @@ int _dowildcard = -1;
 #endif
 
 #include "cli/cli.h"
-#include "image/image.h"
-#include "mesh/mesh.h"
-#include "mqo/mqo.h"
-#include "mqo/output_file.h"
+#include "job/job.h"
 
 using namespace cli;
 
 namespace {
 
-ReadResult ReadStandardInput(BlockData* data, SystemError* cause) {
-#ifdef _WIN32
-  _setmode(_fileno(stdin), _O_BINARY);
-#endif
-  std::string bytes;
-  char buffer[65536];
-  try {
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin)) bytes.append(buffer, n);
-  } catch (const std::bad_alloc&) {
-    return ReadResult::OutOfMemory;
-  }
-  if (std::ferror(stdin)) {
-    *cause = LastSystemError();
-    return ReadResult::Truncated;
-  }
-  return ReadBlockDataBytes(bytes.data(), bytes.size(), data);
-}
-
-constexpr OutputResult kWritten{OutputStatus::Ok, 0};
-
-// One output into `file`, opened here, in pieces of the chunk, not yet in
-// place: the caller commits it, or abandons it when a file written with it fails.
-template <typename Next>
-OutputResult WriteUncommitted(const std::string& path, std::vector<char>& chunk, OutputFile* file, Next next) {
-  if (OutputResult result = OpenOutput(path.c_str(), file); result.status != OutputStatus::Ok) return result;
-  while (std::size_t n = next(chunk.data(), chunk.size())) {
-    if (OutputResult result = WriteOutput(file, chunk.data(), n); result.status != OutputStatus::Ok) {
-      AbandonOutput(file);
-      return result;
-    }
-  }
-  return kWritten;
-}
-
-// One output, atomically (or to standard output), in pieces of the chunk.
-template <typename Next>
-OutputResult WriteAll(const std::string& path, std::vector<char>& chunk, Next next) {
-  if (path == "-") {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    while (std::size_t n = next(chunk.data(), chunk.size()))
-      if (std::fwrite(chunk.data(), 1, n, stdout) != n) return {OutputStatus::WriteFailed, LastSystemError()};
-    if (std::fflush(stdout) != 0) return {OutputStatus::WriteFailed, LastSystemError()};
-    return kWritten;
-  }
-  OutputFile file;
-  OutputResult result = WriteUncommitted(path, chunk, &file, next);
-  return result.status == OutputStatus::Ok ? CommitOutput(&file) : result;
-}
-
-// A whole file's bytes, or false.
-bool ReadWholeFile(const char* path, std::vector<unsigned char>* bytes) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  unsigned char buffer[65536];
-  bool ok = true;
-  try {
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file)) bytes->insert(bytes->end(), buffer, buffer + n);
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  ok = ok && !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
-// The map's textures in use, found in the folders: for the MTL, each file's
-// path from the OBJ's folder; for the glb, each file made a PNG or JPEG (a
-// file refused, like one not found, has no bytes). Each file is read once.
-struct Textures {
-  MeshImage image[kTextureNameCount] = {};
-  std::string path[kTextureNameCount];
-  GltfImage loaded[kTextureNameCount] = {};
-
-  Textures() = default;
-  Textures(const Textures&) = delete;
-  Textures& operator=(const Textures&) = delete;
-  ~Textures() {
-    for (GltfImage& file : loaded) ReleaseGltfImage(&file);
-  }
-};
-
-// A file found in `folder`, as the MTL beside an OBJ in `objFolder` names
-// it: by its name alone when the two folders are written alike (the usual
-// case: the map's folder), else by its path from there. std::filesystem
-// takes narrow names as UTF-8 on Windows; a name it cannot convert keeps the
-// path as found.
-std::string PathFromFolder(const std::string& file, const std::string& folder, const std::string& objFolder) {
-  std::string name = file.substr(folder.size());
-  while (!name.empty() && IsSeparator(name.front())) name.erase(0, 1);
-  if (FolderOf(folder + "/x") == FolderOf(objFolder + "/x")) return name;
-  try {
-    namespace fs = std::filesystem;
-    const fs::path from = fs::absolute(objFolder).lexically_normal(), to = fs::absolute(file).lexically_normal();
-    const fs::path relative = to.lexically_relative(from);
-    return (relative.empty() ? to : relative).generic_string();
-  } catch (const std::exception&) {
-    return file;
-  }
-}
-
-void FindTextures(const BlockData& data, const Mesh& mesh, const Job& job, const std::vector<std::string>& folders,
-                  Textures* textures) {
-  std::vector<const char*> where;
-  for (const std::string& folder : folders) where.push_back(folder.c_str());
-  std::string found[kTextureNameCount];
-  for (int t = 0; t < kTextureNameCount; ++t) {
-    const ImageName name{data.textureNames[t], std::char_traits<char>::length(data.textureNames[t])};
-    char path[4096];
-    int in = 0;  // the folder it was found in
-    if (!mesh.groupFaceCount[t] ||
-        FindTextureFile(name, where.data(), static_cast<int>(where.size()), path, sizeof path, &in) !=
-            TextureFileResult::Found)
-      continue;
-    found[t] = path;
-    MeshImage& image = textures->image[t];
-    if (job.format == MeshFormat::Obj) {
-      textures->path[t] = PathFromFolder(found[t], folders[static_cast<std::size_t>(in)],
-                                         job.output == "-" ? "." : FolderOf(job.output));
-      image.path = textures->path[t].c_str();
-      continue;
-    }
-    int same = 0;
-    while (same < t && found[same] != found[t]) ++same;
-    if (same == t) {
-      std::vector<unsigned char> bytes;
-      if (ReadWholeFile(path, &bytes) && MakeGltfImage(bytes.data(), bytes.size(), &textures->loaded[t]) != ImageResult::Ok)
-        textures->loaded[t] = GltfImage{};
-    }
-    const GltfImage& loaded = textures->loaded[same];
-    image = MeshImage{loaded.bytes, loaded.size, loaded.mimeType, nullptr};
-  }
-}
-
-bool Convert(const Job& job, MeshOptions choice, const std::vector<std::string>& textureFolders, bool quiet,
+// One planned job through the core's conversion, and what it reports.
+bool Convert(const cli::Job& planned, MeshOptions choice, const std::vector<std::string>& textureFolders, bool quiet,
              Progress* progress) {
-  const bool isMesh = job.format != MeshFormat::Mqo || choice.removeHiddenFaces || choice.shareVertices;
-  BlockData data;
-  SystemError cause = 0;
-  ReadResult read = job.input == "-" ? ReadStandardInput(&data, &cause)
-                                     : ReadBlockDataFileWithCause(job.input.c_str(), &data, &cause);
-  if (read != ReadResult::Ok) return FailRead(progress, Shown(job.input, false), read, cause);
-  MqoHazards hazards = CountMqoHazards(data);
-  Mesh mesh{};
-  std::vector<char> chunk;
-  bool built = !isMesh || BuildMesh(data, job.format, choice, &mesh) == MeshResult::Ok;
-  try {
-    if (built) chunk.resize(kMqoWriteChunk);
-  } catch (const std::bad_alloc&) {
-    built = false;
+  std::vector<const char*> folders;
+  for (const std::string& folder : textureFolders) folders.push_back(folder.c_str());
+  ::Job job{};
+  job.input = planned.input == "-" ? JobInput{JobSource::StandardInput, nullptr, nullptr, 0}
+                                   : JobInput{JobSource::Path, planned.input.c_str(), nullptr, 0};
+  job.output = planned.output == "-" ? JobOutput{JobTarget::StandardOutput, nullptr, {}, nullptr}
+                                     : JobOutput{JobTarget::Path, planned.output.c_str(), {}, nullptr};
+  job.format = planned.format;
+  job.options = choice;
+  job.images = {folders.data(), static_cast<int>(folders.size()), nullptr, 0};
+  // Tens of kilobytes (a path for each texture name): not on the stack.
+  static JobReport report;
+  const JobOutcome outcome = RunJob(job, &report);
+  if (outcome.result != JobResult::Ok) {
+    const std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false)
+                               : outcome.file == JobFile::Mtl ? MtlName(planned.output)
+                                                              : Shown(planned.output, true);
+    return Fail(progress, outcome, planned.format, failed);
   }
-  if (!built) {
-    ReleaseMesh(&mesh);
-    ReleaseBlockData(&data);
-    return FailRead(progress, job.input, ReadResult::OutOfMemory, 0);
-  }
-  Textures textures;
-  if (job.format != MeshFormat::Mqo) {
-    // The map's own folder, unless the user names others.
-    std::vector<std::string> folders = textureFolders;
-    if (folders.empty() && job.input != "-") folders.push_back(FolderOf(job.input));
-    FindTextures(data, mesh, job, folders, &textures);
-  }
-  // Writes one of the mesh's files, a piece at a time.
-  auto meshFile = [&](MeshFormat format, const char* mtl) {
-    return [doc = MeshDocument{&data, &mesh, format, mtl, textures.image}, cursor = MeshCursor{}](
-               char* out, std::size_t capacity) mutable { return MeshDocumentNext(doc, &cursor, out, capacity); };
-  };
-  std::string failed = job.output;
-  MeshFormat failedFormat = job.format;
-  OutputResult result = kWritten;
-  if (!isMesh) {
-    MqoCursor cursor{};
-    result = WriteAll(job.output, chunk, [&](char* out, std::size_t capacity) {
-      return MqoDocumentNext(data, &cursor, out, capacity);
-    });
-  } else if (job.format == MeshFormat::Obj && job.output != "-") {
-    // Both files are written before either replaces its target, so a failure
-    // leaves the old pair as it was, not a new MTL beside an old OBJ.
-    const std::string mtl = MtlName(job.output), mtlBase = BaseName(mtl);
-    OutputFile mtlFile, objFile;
-    failed = mtl, failedFormat = MeshFormat::Mtl;
-    result = WriteUncommitted(mtl, chunk, &mtlFile, meshFile(MeshFormat::Mtl, nullptr));
-    if (result.status == OutputStatus::Ok) {
-      failed = job.output, failedFormat = MeshFormat::Obj;
-      result = WriteUncommitted(job.output, chunk, &objFile, meshFile(MeshFormat::Obj, mtlBase.c_str()));
-      if (result.status != OutputStatus::Ok) AbandonOutput(&mtlFile);
-    }
-    if (result.status == OutputStatus::Ok) {
-      failed = mtl, failedFormat = MeshFormat::Mtl;
-      result = CommitOutput(&mtlFile);
-      if (result.status != OutputStatus::Ok) AbandonOutput(&objFile);
-    }
-    if (result.status == OutputStatus::Ok) {
-      failed = job.output, failedFormat = MeshFormat::Obj;
-      result = CommitOutput(&objFile);
-    }
-  } else {
-    result = WriteAll(job.output, chunk, meshFile(job.format, nullptr));
-  }
-  if (!quiet && result.status == OutputStatus::Ok) {
-    char text[kMeshWarningMax];
-    if (job.format == MeshFormat::Mqo) {
-      // The mesh's document gives such faces a material of their own.
-      if (isMesh) hazards.texturesOutOfRange = 0;
-      for (int kind = 0; kind < kMqoWarningKinds; ++kind)
-        Warn(progress, text, FormatMqoWarning(hazards, static_cast<MqoWarning>(kind), text), job.input);
-    }
-    for (int kind = 0; kind < kMeshWarningKinds && job.format != MeshFormat::Mqo; ++kind)
-      Warn(progress, text,
-           FormatMeshWarning(MeshDocument{&data, &mesh, job.format, nullptr, textures.image},
-                             static_cast<MeshWarning>(kind), text),
-           job.input);
-  }
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
-  if (result.status == OutputStatus::Ok) return true;
-  return Fail(progress, MqoResultOfOutput(result), Extension(failedFormat) + 1, Shown(failed, true),
-              result.cause);
+  char text[kJobWarningMax];
+  for (int kind = 0; kind < kJobWarningKinds && !quiet; ++kind)
+    Warn(progress, text, FormatJobWarning(report, static_cast<JobWarning>(kind), text), planned.input);
+  return true;
 }
 
 #ifdef _WIN32
@@ -307,10 +109,6 @@ void Introduce() {
 #endif
 
 }  // namespace
-
-// The core's message hook, for ConvertBlockDataToMqo; this program reports
-// from the results instead, with the file's name and the reason.
-void ShowError(const char* text) { std::fprintf(stderr, "blockmqo-cli: %s\n", text); }
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -383,7 +181,7 @@ int main(int argc, char** argv) {
   }
   if (optimize) choice.removeHiddenFaces = choice.shareVertices = true;
 
-  std::vector<Job> jobs;
+  std::vector<cli::Job> jobs;
   if (const std::string refused = Plan(request, KindOfFile, &jobs); !refused.empty()) return UsageError(refused);
   if (!request.directory.empty()) {
     if (const SystemError cause = MakeFolder(request.directory)) {

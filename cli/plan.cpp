@@ -20,6 +20,30 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
   return true;
 }
 
+std::string BaseName(const std::string& path) {
+  std::size_t i = path.size();
+  while (i > 0 && !IsSeparator(path[i - 1])) --i;
+  return path.substr(i);
+}
+
+// The format a name asks for, when it ends in an extension this program writes.
+bool FormatOfName(const std::string& name, MeshFormat* format) {
+  for (MeshFormat f : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb})
+    if (EndsWithNoCase(name, FormatExtension(f))) {
+      *format = f;
+      return true;
+    }
+  return false;
+}
+
+// The core's name for a map's output, or an OBJ's MTL: NAME.bd1 becomes
+// NAME.mqo, any other name gains the extension.
+std::string OutputName(const std::string& name, MeshFormat format) {
+  std::string out(name.size() + kOutputNameExtra, '\0');
+  out.resize(FormatOutputName(name.c_str(), format, false, out.data(), out.size()));
+  return out;
+}
+
 }  // namespace
 
 bool IsSeparator(char c) {
@@ -30,52 +54,7 @@ bool IsSeparator(char c) {
 #endif
 }
 
-std::string BaseName(const std::string& path) {
-  std::size_t i = path.size();
-  while (i > 0 && !IsSeparator(path[i - 1])) --i;
-  return path.substr(i);
-}
-
-const char* Extension(MeshFormat format) {
-  switch (format) {
-    case MeshFormat::Obj: return ".obj";
-    case MeshFormat::Mtl: return ".mtl";
-    case MeshFormat::Glb: return ".glb";
-    case MeshFormat::Mqo: break;
-  }
-  return ".mqo";
-}
-
-namespace {
-
-// The format a name asks for, when it ends in an extension this program writes.
-bool FormatOfName(const std::string& name, MeshFormat* format) {
-  for (MeshFormat f : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb})
-    if (EndsWithNoCase(name, Extension(f))) {
-      *format = f;
-      return true;
-    }
-  return false;
-}
-
-// NAME.bd1 becomes NAME.mqo (or the format's extension); any other name just
-// gains it, so an input is never chosen as its own output.
-std::string DocumentName(const std::string& input, MeshFormat format) {
-  std::string base = input;
-  if (EndsWithNoCase(base, ".bd1")) base.resize(base.size() - 4);
-  return base + Extension(format);
-}
-
-}  // namespace
-
-std::string MtlName(const std::string& obj) {
-  return (EndsWithNoCase(obj, ".obj") ? obj.substr(0, obj.size() - 4) : obj) + ".mtl";
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::string folder = path.substr(0, path.size() - BaseName(path).size());
-  return folder.empty() ? "." : folder;
-}
+std::string MtlName(const std::string& obj) { return OutputName(obj, MeshFormat::Mtl); }
 
 std::string Shown(const std::string& path, bool output) {
   return path != "-" ? path : output ? "standard output" : "standard input";
@@ -116,7 +95,7 @@ std::string Operands(const Request& request, std::vector<Job>* jobs) {
     if (input == "-" && !request.directory.empty())
       return "standard input has no name to write into " + request.directory +
              ": give --output FILE instead of --directory";
-    if (input != "-") output = DocumentName(input, chosen);
+    if (input != "-") output = OutputName(input, chosen);
     if (input != "-" && !request.directory.empty()) {
       std::string dir = request.directory;
       if (!IsSeparator(dir.back())) dir += '/';

@@ -4,9 +4,7 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 #else
-#include <cerrno>
 #include <unistd.h>
 #endif
 
@@ -39,36 +37,13 @@ void ShowProgress(Progress* progress, std::size_t done) {
   progress->last = now;
 }
 
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path,
-          const char* why) {
+bool Fail(Progress* progress, const JobOutcome& outcome, MeshFormat format, const std::string& path) {
   ClearProgress(progress);
-  std::fprintf(stderr, "blockmqo-cli: Failed: %s", MqoResultStep(result));
-  if (kind) std::fprintf(stderr, " (%s)", kind);
-  std::fprintf(stderr, ": %s: %s\n", path.c_str(), why);
+  char message[kJobMessageMax], why[kSystemErrorMax];
+  FormatJobMessage(outcome, format, message);
+  FormatJobReason(outcome, why, sizeof why);
+  std::fprintf(stderr, "blockmqo-cli: %s: %s: %s\n", message, path.c_str(), why);
   return false;
-}
-
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path,
-          SystemError cause) {
-  char why[kSystemErrorMax];
-  FormatSystemError(cause, why, sizeof why);
-  return Fail(progress, result, kind, path, why);
-}
-
-bool FailRead(Progress* progress, const std::string& input, ReadResult read, SystemError cause) {
-  const MqoResult result = MqoResultOfRead(read);
-  const char* kind = result == MqoResult::OutOfMemory ? nullptr : "bd";
-  // A file that is merely too short, or counts its blocks below zero, is not
-  // the system's doing.
-  if (read == ReadResult::NegativeCount) return Fail(progress, result, kind, input, "negative block count");
-  if (read == ReadResult::Truncated && cause == 0)
-    return Fail(progress, result, kind, input, "shorter than its block count says");
-#ifdef _WIN32
-  if (read == ReadResult::OutOfMemory) cause = ERROR_NOT_ENOUGH_MEMORY;
-#else
-  if (read == ReadResult::OutOfMemory) cause = ENOMEM;
-#endif
-  return Fail(progress, result, kind, input, cause);
 }
 
 void Warn(Progress* progress, const char* text, std::size_t n, const std::string& input) {

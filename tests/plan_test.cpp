@@ -66,7 +66,7 @@ TEST(Plan, OperandsAndFilesToJobsOrRefusal) {
     std::string got = refused.empty() ? "" : "!" + refused.substr(0, expected.size() - 1);
     for (const cli::Job& job : jobs)
       got += (got.empty() ? "" : "; ") + job.input + (job.named ? " => " : " -> ") + job.output + " [" +
-             (cli::Extension(job.format) + 1) + "]";
+             (FormatExtension(job.format) + 1) + "]";
     EXPECT_EQ(got, expected) << words;
   }
 }
