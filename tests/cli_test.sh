@@ -84,7 +84,7 @@ all|a texture number warned of|0|$w 2 faces $tex: tex.map|tex.map -o t.mqo -f mq
 all|non-finite numbers warned of|0|$w 4 numbers are $nan: nan.map|nan.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|blocks left out of a mesh|0|$w 2 blocks have *left out: nan2.map|nan2.map -o n.glb|n.glb~^glTF
 all|textures not found|0|$w 2 textures have no image in the glb *: wall.bmp, floor.bmp: cube.bd1|cube.bd1 -o c.glb|c.glb~^glTF
-all|--textures: found in any case, a cut one named|0|$w 1 texture has no image *: floor.bmp: cube.bd1|cube.bd1 -o c.glb --textures tex|c.glb~image/png
+all|--textures: found in any case (in DIR/. too), a cut one named|0|$w 1 texture has no image *: floor.bmp: cube.bd1|cube.bd1 -o c.glb --textures tex/.|c.glb~image/png
 all|an OBJ's materials name the files from its folder|0||--textures tex cube.bd1 out/c.obj|out/c.obj~^f\s1/4\s out/c.mtl~^map_Kd\s\.\./tex/WALL\.BMP$
 all|names warned of|0|$w 7 $name: names.map|names.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|every kind, into the map itself|0|$w 1 face uses *$w 1 number is*$w 1 texture name holds*|-f mqo every.map -o every.map|every.map~^Metasequoia
