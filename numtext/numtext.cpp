@@ -193,6 +193,14 @@ namespace {
 // and 5 decide nothing at run time.
 template <int Decimals>
 std::size_t FormatFloatBits(std::uint32_t bits, char* out) {
+  if constexpr (Decimals == 4 || Decimals == 5) {
+    const FixedShortText text = FixedFloatShortText<Decimals>(bits);
+    if (text.length) {
+      std::memcpy(out, &text.first, 8);
+      std::memcpy(out + 8, &text.second, 8);
+      return text.length;
+    }
+  }
   const std::uint32_t biased = (bits >> 23) & 0xff;
   const std::uint32_t mantissa = bits & 0x7fffff;
   if (biased != 0xff) {
