@@ -47,7 +47,7 @@ struct FixedShortText {
   std::uint32_t length;
 };
 template <int Decimals>
-inline FixedShortText FixedFloatShortText(std::uint32_t bits);
+[[gnu::always_inline]] inline FixedShortText FixedFloatShortText(std::uint32_t bits);
 
 // The decimal digits of `value` without leading zeros ("0" for 0), for the
 // document's whole numbers; returns their count (at most 10). Only 32-bit
@@ -69,12 +69,22 @@ std::size_t FormatFixedExact(std::uint64_t bits, int decimals, char* out);
 
 // ---- Inline definitions.
 
-// v < 10^8 as eight decimal digits, one a byte (0 to 9, not yet text), the
-// first in the lowest byte: halves by 10^4, each half by 100 in its 32 bits,
-// each of those by 10 in its 16 (the multiply-and-shift quotients are exact
-// in those ranges, and no lane carries into the next).
-inline std::uint64_t EightDigitBytes(std::uint32_t v) {
+// v < 10^4 as four decimal digits, one a byte (0 to 9, not yet text), the
+// first in the lowest byte: by 100 in 32 bits, then each half by 10 in its
+// 16 (the multiply-and-shift quotients are exact in these ranges, and no
+// lane carries into the next).
+[[gnu::always_inline]] inline std::uint32_t FourDigitBytes(std::uint32_t v) {
+  const std::uint32_t hundreds = v * 5243 >> 19;
+  const std::uint32_t x = hundreds | (v - hundreds * 100) << 16;
+  const std::uint32_t tens = (x * 103 >> 10) & 0x000F000Fu;
+  return tens | (x - tens * 10) << 8;
+}
+
+// v < 10^8 as eight such digits. A 64-bit build does both halves' steps in
+// one word; a 32-bit one, which has no 64-bit multiply, in two.
+[[gnu::always_inline]] inline std::uint64_t EightDigitBytes(std::uint32_t v) {
   const std::uint32_t high = v / 10000;
+  if constexpr (sizeof(void*) < 8) return FourDigitBytes(high) | std::uint64_t{FourDigitBytes(v - high * 10000)} << 32;
   std::uint64_t x = high | std::uint64_t{v - high * 10000} << 32;
   const std::uint64_t hundreds = (x * 5243 >> 19) & 0x0000007F0000007Full;
   x = hundreds | (x - hundreds * 100) << 16;
@@ -83,7 +93,7 @@ inline std::uint64_t EightDigitBytes(std::uint32_t v) {
 }
 
 template <int Decimals>
-inline FixedShortText FixedFloatShortText(std::uint32_t bits) {
+[[gnu::always_inline]] inline FixedShortText FixedFloatShortText(std::uint32_t bits) {
   static_assert(Decimals == 4 || Decimals == 5);
   // Exponents 102 to 149: the value is m * 2^-s with s from 1 to 48, so the
   // scaled value below is exact in 64 bits, as on the general fast path.
