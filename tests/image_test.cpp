@@ -93,7 +93,8 @@ TEST(Image, BrokenFilesAreRejectedByCause) {
       {"png claiming 8000 a side", With(png, 16, {0, 0, 0x1F, 0x40, 0, 0, 0x1F, 0x40}), R::Truncated},
       {"png 8193 high", With(png, 20, {0, 0, 0x20, 1}), R::TooLarge}, {"png CgBI", With(png, 12, {'C', 'g', 'B', 'I'}), R::BadHeader},
       {"jpeg cut short", Cut(jpeg, jpeg.size() - 8), R::Truncated}, {"jpeg without a frame", With(jpeg, frame + 1, {0xE5}), R::BadHeader},
-      {"jpeg claiming 8000 a side", With(jpeg, frame + 5, {0x1F, 0x40, 0x1F, 0x40}), R::Truncated}};
+      {"jpeg claiming 8000 a side", With(jpeg, frame + 5, {0x1F, 0x40, 0x1F, 0x40}), R::Truncated},
+      {"jpeg frame of 7 bytes", With(jpeg, frame + 2, {0, 7}), R::BadHeader}};
   for (const auto& c : cases) EXPECT_EQ(MakeGltfImage(c.file.data(), c.file.size(), &made), c.result) << c.name;
 }
 

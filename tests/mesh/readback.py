@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Reads the committed OBJ, MTL and glb files beside the examples, a fuzz
-seed of odd texture names (and its optimized document) and a textured map
-back on its own and compares
-them with their maps: every face's positions, UVs, winding, normal and
-material, every material's name and image, every glb accessor and bound. Without options the files hold every
-face of the map; the optimized ones a subsequence of them (in order, grouped
-by texture), since hidden faces go. Usage: readback.py SOURCE_DIR"""
-import glob, json, math, os, re, struct, sys
+"""Reads OBJ, MTL and glb files back on its own and compares them with their
+maps: every face's positions, UVs, winding, normal and material, every
+material's name and image, every glb accessor and bound; Khronos' glTF
+validator then finds no error or warning in any of the glb files. The files:
+the committed ones beside the examples, a fuzz seed of odd texture names (and
+its optimized document) and a textured map; and blockmqo-cli's for maps that
+make_map writes (more glTF vertices than 16-bit indices reach, texture numbers
+outside 0-9, a PNG, a JPEG and a BMP beside them). Without options a file
+holds every face of its map; an optimized one a subsequence of them (in
+order, grouped by texture), since hidden faces go.
+Usage: readback.py SOURCE_DIR BLOCKMQO_CLI MAKE_MAP (after npm ci here)."""
+import glob, json, math, os, re, shutil, struct, subprocess, sys, tempfile
 from decimal import ROUND_HALF_UP, Decimal
 
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
@@ -69,11 +73,21 @@ def match(written, expected, full, what):
     check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
 
 
+def material_names(names, used):
+    """The mesh formats' material names: blanks and control bytes as _, and
+    while an earlier group in use has the name, _ and the group's number."""
+    given = {}
+    for g in sorted(used):
+        name = "texture_number_outside_0-9" if g == 10 else \
+            "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
+        while name in given.values():
+            name += f"_{g}"
+        given[g] = name
+    return given
+
+
 def read_obj(base, names, used):
-    plain = lambda g: "texture_number_outside_0-9" if g == 10 else \
-        "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
-    # A name an earlier group in use has already is followed by _ and the number.
-    obj_name = lambda g: plain(g) + (f"_{g}" if any(plain(e) == plain(g) for e in used if e < g) else "")
+    obj_name = material_names(names, used).get
     lines = open(base + ".obj", encoding="latin-1").read().split("\n")
     check(lines[:4] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map", "s off"], f"{base}.obj: head {lines[:4]}")
     v, vt, faces, group = [], [], [], None
@@ -123,16 +137,18 @@ def read_glb(base, names, used):
     faces, found = [], images(os.path.dirname(base))
     for group, prim in zip(sorted(used), doc["meshes"][0]["primitives"], strict=True):  # one a group in use
         material = doc["materials"][prim["material"]]
-        check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
+        check(material["name"] == utf8(material_names(names, used)[group]),
               f"{base}.glb: material {group} {material['name']}")
         # An image of each texture found beside the map, inside the file
         # (DecodeImage's test checks its pixels).
         texture = material["pbrMetallicRoughness"].get("baseColorTexture")
         image = texture and doc["images"][doc["textures"][texture["index"]]["source"]]
         view = image and doc["bufferViews"][image["bufferView"]]
-        check(bool(image) == (group < 10 and names[group].replace("\\", "/").split("/")[-1].lower() in found) and
-              (not image or (image["name"] == names[group] and image["mimeType"] == "image/png" and
-                             binary[view["byteOffset"]:view["byteOffset"] + 8] == b"\x89PNG\r\n\x1a\n")),
+        file = group < 10 and names[group].replace("\\", "/").split("/")[-1].lower()
+        jpeg = bool(file) and file.endswith(".jpg")  # a JPEG goes in as it is, any other image as a PNG
+        check(bool(image) == (file in found) and (not image or (
+            image["name"] == names[group] and image["mimeType"] == ("image/jpeg" if jpeg else "image/png") and
+            binary[view["byteOffset"]:view["byteOffset"] + 8].startswith(b"\xff\xd8\xff" if jpeg else b"\x89PNG\r\n\x1a\n"))),
               f"{base}.glb: image of {group}: {image}")
         a, positions = accessor(prim["attributes"]["POSITION"])
         check(a["min"] == [min(p[j] for p in positions) for j in range(3)] and
@@ -168,15 +184,37 @@ def read_mqo(base):
 # The document's number text: half away from zero at the cut.
 fixed = lambda x, d: float(Decimal(x).quantize(Decimal(10) ** -d, ROUND_HALF_UP))
 
-for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
-             "fuzz/seeds/names-edge", "tests/mesh/textured/steps"):
-    base = os.path.join(sys.argv[1], name)
-    names, expected = read_map(os.path.join(sys.argv[1], name.replace("-optimized", "") + ".bd1"))
+source, cli, make_map = map(os.path.abspath, sys.argv[1:4])
+work, glbs = tempfile.mkdtemp(), []
+# Maps of the CLI's, with the images they name beside them: a row of 2800
+# cubes and a 3x3x3 solid whose texture numbers run from -1 to 9; their faces,
+# and those left with --optimize.
+for image, name in (("tests/mesh/textured/moss.png", "wall.png"), ("fuzz/image-seeds/baseline.jpg", "floor.jpg"),
+                    ("tests/mesh/textured/stone.bmp", "brick.bmp")):
+    shutil.copy(os.path.join(source, image), os.path.join(work, name))
+made = {"row": ([f"box={x},0,0,{x + 1},1,1,0" for x in range(2800)], 16800, 11202),
+        "solid": ([f"box={i % 3},{i // 3 % 3},{i // 9},{i % 3 + 1},{i // 3 % 3 + 1},{i // 9 + 1},{i % 11 - 1}"
+                   for i in range(27)], 162, 54)}
+files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimized", "")), None)
+         for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
+                      "fuzz/seeds/names-edge", "tests/mesh/textured/steps")]
+for name, (boxes, faces, optimized) in made.items():
+    subprocess.run([make_map, os.path.join(work, name + ".bd1"), "0=wall.png", "1=floor.jpg", "2=brick.bmp", *boxes], check=True)
+    for option, count in (("", faces), ("--optimize", optimized)):
+        base = os.path.join(work, name + "-optimized" * bool(option))
+        for ext in (".obj", ".glb"):
+            run = subprocess.run([cli, os.path.join(work, name + ".bd1"), base + ext] + [option] * bool(option), capture_output=True)
+            check(run.returncode == 0, f"{base}{ext}: {run.stderr}")
+        files.append((base, os.path.join(work, name), count))
+for base, map_base, count in files:
+    names, expected = read_map(map_base + ".bd1")
     used = {g for g, _ in expected}
     obj, glb = read_obj(base, names, used), read_glb(base, names, used)
     for faces, ext in ((obj, ".obj"), (glb, ".glb")):
-        match(faces, expected, not name.endswith("optimized"), base + ext)
+        match(faces, expected, not base.endswith("optimized"), base + ext)
+        check(count is None or len(faces) == count, f"{base}{ext}: {len(faces)} faces, not {count}")
     check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
+    glbs.append(base + ".glb")
     if os.path.exists(base + "-optimized.mqo"):
         # No two faces of this map meet, so the options leave every face, and
         # a number outside 0-9 has the eleventh material.
@@ -185,5 +223,19 @@ for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples
                   for g, face in expected]
         match(sorted(mqo, key=lambda face: face[0]), at_cut, True, base + "-optimized.mqo")
         check(materials == 10 + (10 in used), f"{base}-optimized.mqo: {materials} materials")
+# The CLI finds the textured map's images as the fixtures' writer does.
+steps = os.path.join(source, "tests", "mesh", "textured", "steps")
+subprocess.run([cli, steps + ".bd1", os.path.join(work, "steps.glb")], capture_output=True)
+check(open(os.path.join(work, "steps.glb"), "rb").read() == open(steps + ".glb", "rb").read(), "the CLI's textured glb")
+here = os.path.dirname(os.path.abspath(__file__))
+check(os.path.isdir(os.path.join(here, "node_modules", "gltf-validator")), "the glTF validator: run npm ci in tests/mesh")
+script = """const v = require('gltf-validator'), fs = require('fs');
+(async () => { for (const f of process.argv.slice(1)) {
+  const r = await v.validateBytes(new Uint8Array(fs.readFileSync(f)));
+  console.log(r.issues.numErrors + r.issues.numWarnings, f); } })();"""
+report = subprocess.run(["node", "-e", script] + glbs, cwd=here, capture_output=True, text=True).stdout.splitlines()
+check(len(report) == len(glbs) and all(line.split()[0] == "0" for line in report),
+      f"the validator finds errors or warnings (count, file): {report}")
+shutil.rmtree(work)
 print(f"mesh readback: {'0 passed, 1 failed' if failures else '1 passed, 0 failed'}")
 sys.exit(bool(failures))
