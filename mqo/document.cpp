@@ -77,7 +77,7 @@ void ClearMemo(NumberMemo* memo) {
 // the line's room covers those past a number's end, which the rest of the
 // line overwrites. Numbers outside the short form are written directly.
 template <int Decimals>
-char* PutFixed(char* p, std::uint32_t bits, NumberMemo* memo) {
+[[gnu::always_inline]] inline char* PutFixed(char* p, std::uint32_t bits, NumberMemo* memo) {
   MemoSlot& slot = memo->slot[(bits * 0x9E3779B1u) >> (32 - kMemoBits)];
   if (slot.bits == bits && slot.length) {
     std::memcpy(p, slot.text, kMemoText);

@@ -13,10 +13,13 @@ constexpr int kPrintedWords = 72;
 static_assert(offsetof(BlockRecord, textureIndex) == kPrintedWords * 4);
 
 int NonFinite(const BlockRecord& block) {
-  std::uint32_t words[kPrintedWords];
-  std::memcpy(words, &block, sizeof words);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&block);
   int count = 0;
-  for (std::uint32_t word : words) count += (word & 0x7f800000u) == 0x7f800000u;
+  for (int i = 0; i < kPrintedWords; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, sizeof word);
+    count += (word & 0x7f800000u) == 0x7f800000u;
+  }
   return count;
 }
 
