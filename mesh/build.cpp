@@ -46,7 +46,9 @@ bool BlockFinite(const BlockRecord& block) {
 
 template <typename T>
 T* Allocate(std::size_t count) {
-  return static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
+  T* array = static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
+  if (array) PreferHugePages(array, count * sizeof(T));
+  return array;
 }
 
 // ---- Which way a polygon turns: the one formula for faces and triangles.
