@@ -50,8 +50,10 @@ template <int Decimals>
 [[gnu::always_inline]] inline FixedShortText FixedFloatShortText(std::uint32_t bits);
 
 // The decimal digits of `value` without leading zeros ("0" for 0), for the
-// document's whole numbers; returns their count (at most 10). Only 32-bit
-// divisions by constants, which a 32-bit build does without a helper call.
+// document's whole numbers; returns their count (at most 10). `out` holds 10
+// bytes, any of which may be written (8 at once for fewer digits). Only
+// 32-bit divisions by constants, which a 32-bit build does without a helper
+// call.
 std::size_t FormatUnsigned(std::uint32_t value, char* out);
 
 // The shortest text that reads back as the same float, exactly as
