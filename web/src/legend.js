@@ -5,7 +5,7 @@ import { PALETTE, WARNING } from './colours.js';
 import { element } from './dom.js';
 
 // What the page says of an image, by the core's decision for its texture name.
-export function imageWords({ use, why }) {
+export function imageWords({ use, why } = {}) {
   switch (use) {
     case 'used': return 'used';
     case 'not-given': return 'no image given';
@@ -69,7 +69,7 @@ export function summary(name, map, view, bitmaps) {
     return element('tr', {}, element('td', { textContent: String(number) }), nameCell, count);
   };
   map.materials.forEach((m, i) => {
-    const words = imageWords(map.images[i]);
+    const words = imageWords(map.images?.[i]);
     legend.append(row(i, m, PALETTE[i], view.perClass[i], bitmaps[i],
       [map.names[i] ? '' : 'no texture', words === 'used' ? '' : words]));
   });

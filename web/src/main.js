@@ -6,7 +6,7 @@
 import { ask, isIdle, isReady, startWorker } from './client.js';
 import { $, button, element, plural, setStatus } from './dom.js';
 import { addRow, addWarnings, explain, finishRow, markShown, setDetail } from './rows.js';
-import { clear, resetView, setTurning, show, shownRecord } from './stage.js';
+import { clear, refresh, resetView, setTurning, show, shownRecord } from './stage.js';
 
 // Which files are images to hand over rather than maps to convert.
 const IMAGE = /\.(bmp|png|jpe?g|tga)$/i;
@@ -99,7 +99,8 @@ function updateButtons() {
 
 // What came of the maps chosen since the list was last idle, said once all are done.
 function sayRun(run) {
-  const failedImages = run.ok.filter((r) => r.map?.images.some((i) => i.use === 'unreadable')).map((r) => r.name);
+  if (!run.ok.length && !run.failed.length) return;  // every map removed meanwhile
+  const failedImages = run.ok.filter((r) => r.map.images?.some((i) => i.use === 'unreadable')).map((r) => r.name);
   const images = failedImages.length ? ` Images that could not be read: ${failedImages.join(', ')}.` : '';
   const [failed] = run.failed;
   if (run.total === 1 && failed) return setStatus(`${failed.name} could not be converted: ${explain(failed.failure.facts)}`);
@@ -133,13 +134,20 @@ async function textures(record) {
   return bitmaps;
 }
 
-// Takes the core's answer for a record: its map, the files made with it, its textures.
-async function take(record, answer) {
-  const bitmaps = await textures({ ...record, map: answer.map });
-  if (!listed(record)) return false;
+// What the core decided of a record's images (given `images`, the files
+// handed over): its glb made with them, and its textures for the view.
+// Returns the decisions, or null when its glb could not be made.
+const decide = (record, images) => ask({ format: 'images', file: record.file, name: record.name, images });
+async function take(record, images, answer) {
+  if (answer.error) return;
+  const bitmaps = await textures({ ...record, images, map: { images: answer.images } });
+  if (!listed(record)) return;
   for (const b of record.textures) b?.close();
-  Object.assign(record, { state: 'done', map: answer.map, made: answer.made, textures: bitmaps });
-  return true;
+  // An OBJ made before named other images in its MTL.
+  record.made = { mqo: record.made.mqo, optimized: record.made.optimized, glb: answer.glb };
+  Object.assign(record, { images, textures: bitmaps });
+  record.map.images = answer.images;
+  refresh(record);
 }
 
 async function convertFiles(files) {
@@ -161,18 +169,9 @@ async function convertFiles(files) {
     const started = performance.now();
     // The view is made now only for a map that may be shown at once;
     // another's is made if it is shown later.
-    const answer = listed(record) ? await ask({ format: 'open', file: record.file, name: record.name, images, withView: batch > page.shownBatch }) : {};
-    run.busy--;
+    const answer = listed(record) ? await ask({ format: 'open', file: record.file, name: record.name, withView: batch > page.shownBatch }) : {};
     if (listed(record)) {
-      if (answer.error) {
-        Object.assign(record, { state: 'failed', failure: answer });
-        run.failed.push(record);
-      } else if (await take(record, answer)) {
-        run.ok.push(record);
-      }
-    }
-    if (listed(record)) {
-      finishRow(record, { download, view: (r) => showRecord(r, true), remove: removeByHand }, false);
+      Object.assign(record, answer.error ? { state: 'failed', failure: answer } : { state: 'done', map: answer.map });
       // Each choice or drop shows its first map, unless a later one has shown its own.
       if (answer.view && batch > page.shownBatch) {
         page.shownBatch = batch;
@@ -182,7 +181,12 @@ async function convertFiles(files) {
         performance.measure('blockmqo-choose-to-view', { start: started });
         requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
       }
+      // Its images after it is on show: the glb that decides them takes longer than the view.
+      if (record.state === 'done') await take(record, images, await decide(record, images));
+      if (listed(record)) finishRow(record, { download, view: (r) => showRecord(r, true), remove: removeByHand }, shownRecord() === record);
     }
+    run.busy--;
+    if (listed(record)) run[record.state === 'done' ? 'ok' : 'failed'].push(record);
     if (!run.busy) finishRun(run);
     updateButtons();
   }
@@ -204,15 +208,11 @@ async function addImages(images, alone) {
   const used = new Set();
   for (const record of done()) {
     // The latest first, so that of two images of one name the later is picked.
-    const all = [...images, ...record.images];
-    const answer = await ask({ format: 'open', file: record.file, name: record.name, images: all });
-    if (answer.error || !listed(record)) continue;
-    const picked = answer.map.images.filter((i) => i.given >= 0 && i.given < images.length);
-    if (!picked.length) continue;
+    const all = [...images, ...record.images], answer = await decide(record, all);
+    const picked = answer.error ? [] : answer.images.filter((i) => i.given >= 0 && i.given < images.length);
+    if (!picked.length || !listed(record)) continue;
     for (const { given } of picked) used.add(all[given]);
-    record.images = all;
-    if (!(await take(record, answer))) continue;
-    if (shownRecord() === record) await showRecord(record);
+    await take(record, all, answer);
   }
   if (!alone) return;
   const unused = images.filter((f) => !used.has(f)).map((f) => f.name);
@@ -256,7 +256,7 @@ async function download(record, kind, index) {
   if (!listed(record)) return;
   record.made[kind] = made;
   // The plain document's warnings are the map's own, in its row already.
-  if (kind !== 'mqo') addWarnings(record, made.warnings);
+  if (kind !== 'mqo') addWarnings(record, made.warnings.map((line) => `${made.files[0].name}: ${line}`));
   save(made.files.find((f) => f.name === name).file, name);
   setStatus(`${name} downloaded${made.warnings.length ? ', with warnings, listed in its row' : ''}.`);
 }

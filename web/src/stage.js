@@ -58,13 +58,18 @@ export async function show(record, view) {
   if (shown) shown.api.showMap(shown.state, view, record.textures);
   record.counts = { faces: view.faces, dropped: view.dropped, perClass: view.perClass };
   setCanvas(record.name);
-  refresh(record);
+  summarise(record);
 }
 
-// The summary again, with what the record now holds (images given later).
+function summarise(record) {
+  $('summary').replaceChildren(...summary(record.name, record.map, record.counts, record.textures));
+}
+
+// The summary and the view's images again, as the record now holds them.
 export function refresh(record) {
   if (stage.shown !== record) return;
-  $('summary').replaceChildren(...summary(record.name, record.map, record.counts, record.textures));
+  if (stage.view) stage.view.api.setImages(stage.view.state, record.textures);
+  summarise(record);
 }
 
 export function clear(record) {

@@ -4,9 +4,10 @@
 //
 // Requests { id, file, name, images, format } (images: the Files given with
 // the map, which the core picks from by texture name):
-//   'open'   the map converted to its document and its glb, each kept whole,
-//            with what the page shows of it (the core's names, warnings and
-//            decision for each texture name's image) and, withView, the view;
+//   'open'   what the page shows of the map: the core's names and warnings
+//            and, withView, the view;
+//   'images' its glb, kept whole, with the core's decision for each texture
+//            name's image;
 //   'view'   the view's mesh alone;
 //   'make'   one kind of file: 'mqo', 'optimized', 'obj' (with its MTL), 'glb';
 //   'zip'    every kind of file of `maps`, stored in one zip, with
@@ -138,18 +139,18 @@ function run(kind, each) {
   return RESULTS[result] === 'ok' ? { named: outputNames(kind), warnings: lines() } : failure(result);
 }
 
-// One kind of file as blobs by name, with the warnings for them.
+// One kind of file as blobs by name, with the core's warnings for them.
 function make(kind) {
   const parts = {};
   const made = run(kind, (file, bytes) => (parts[file] ||= []).push(bytes));
   if (made.error) return made;
   const files = Object.entries(made.named).map(([file, name]) => ({ name, file: new Blob(parts[file] || []) }));
-  return { files, warnings: made.warnings.map((w) => `${files[0].name}: ${w}`) };
+  return { files, warnings: made.warnings };
 }
 
-// The mesh as three.js draws it, at the offsets the bridge names.
-function view() {
-  const head = core.bm_view();
+// The mesh as three.js draws it, at the offsets the bridge names, from
+// bm_view's answer (made now when not given).
+function view(head = core.bm_view()) {
   if (!head) return null;
   const at = (field) => head + core.bm_view_offset(VIEW.indexOf(field));
   const memory = core.memory.buffer, faces = new Uint32Array(memory, at('faces'), 1)[0];
@@ -162,26 +163,34 @@ function view() {
   };
 }
 
-// The map opened: its document and glb whole, what the page shows of it.
+// The map opened: what the page shows of it, decided by the document's job
+// (whose document is made when asked for).
 function open(withView) {
-  const mqo = make('mqo');
-  if (mqo.error) return mqo;
+  const result = core.bm_decide(FORMATS.mqo, false);
+  if (RESULTS[result] !== 'output-write-failed') return failure(result);
   const texts = [];
   for (let t = 0; t < COUNTS.textures; t++) texts.push(decodeName(cString(core.bm_texture_name(t))));
-  // The map's own warnings, said of it rather than of its document.
-  const map = { names: texts, blocks: core.bm_block_count(), warnings: mqo.warnings.map((w) => w.slice(mqo.files[0].name.length + 2)) };
+  // The document's warnings are the map's own.
+  const map = { names: texts, blocks: core.bm_block_count(), warnings: lines() };
   const obj = outputNames('obj');
   map.files = [outputNames('mqo')[2], outputNames('optimized')[2], obj[2], obj[3], outputNames('glb')[2]];
-  const glb = make('glb');
-  if (glb.error) return glb;
-  map.images = texts.map((_, t) => ({
-    use: IMAGE_USES[core.bm_image_use(t)], why: IMAGE_RESULTS[core.bm_image_cause(t)], given: core.bm_image_given(t),
-  }));
-  const shown = view();
+  // The view's mesh is the files' one: the materials are named after it.
+  const head = core.bm_view();
   map.materials = [];
   for (let g = 0; g < COUNTS.groups; g++) map.materials.push(decodeName(cString(core.bm_material_name(g))));
   map.other = { number: COUNTS.other, name: map.materials.pop() };
-  return { map, made: { mqo, glb }, view: withView ? shown : null };
+  return { map, view: withView ? view(head) : null };
+}
+
+// The glb made with the images given, and what became of each texture name's.
+function images() {
+  const glb = make('glb');
+  if (glb.error) return glb;
+  const decided = [];
+  for (let t = 0; t < COUNTS.textures; t++) {
+    decided.push({ use: IMAGE_USES[core.bm_image_use(t)], why: IMAGE_RESULTS[core.bm_image_cause(t)], given: core.bm_image_given(t) });
+  }
+  return { images: decided, glb };
 }
 
 // An image's pixels, for the view when the browser cannot decode the file.
@@ -268,8 +277,12 @@ async function serve(request) {
   try {
     if (failed) return failed;
     if (format === 'open') return open(request.withView);
+    if (format === 'images') return images();
     if (format === 'view') return { view: view() };
-    return make(request.kind);
+    const t0 = performance.now(), made = make(request.kind);
+    // The conversion alone, as the benchmark compares it: reading and writing.
+    if (request.kind === 'mqo') performance.measure('blockmqo-convert', { start: t0 });
+    return made;
   } finally {
     core.bm_close();
   }

@@ -65,6 +65,7 @@ void ReleaseAll() {
 bool Sink(void*, JobFile file, const char* bytes, std::size_t size) {
   return bm_sink(static_cast<int>(file), bytes, size);
 }
+bool Refuse(void*, JobFile, const char*, std::size_t) { return false; }
 
 const char* Text(std::size_t (*format)(char*)) {
   static char line[kSystemErrorMax + kJobWarningMax + 1];
@@ -107,8 +108,8 @@ BRIDGE_EXPORT(bm_image) unsigned char* bm_image(int i, std::size_t nameSize, std
 
 // Converts the map into a format's files (a MeshFormat; `optimized`: hidden
 // faces removed and corners shared, as blockmqo-cli --optimize), handing each
-// piece to bm_sink. Returns a JobResult; the report is read below.
-BRIDGE_EXPORT(bm_run) int bm_run(int format, bool optimized) {
+// piece to `write`. Returns a JobResult; the report is read below.
+static int Run(int format, bool optimized, bool (*write)(void*, JobFile, const char*, std::size_t)) {
   static char mtl[sizeof g_name + kOutputNameExtra];
   g_format = static_cast<MeshFormat>(format);
   const bool named = FormatOutputName(g_name, MeshFormat::Mtl, false, mtl, sizeof mtl) != 0;
@@ -116,7 +117,7 @@ BRIDGE_EXPORT(bm_run) int bm_run(int format, bool optimized) {
   const char* slash = std::strrchr(mtl, '/');
   Job job{};
   job.input = {JobSource::Bytes, nullptr, g_input, g_inputSize};
-  job.output = {JobTarget::Sink, nullptr, {Sink, nullptr}, named ? (slash ? slash + 1 : mtl) : nullptr};
+  job.output = {JobTarget::Sink, nullptr, {write, nullptr}, named ? (slash ? slash + 1 : mtl) : nullptr};
   job.format = g_format;
   if (optimized) job.options = MeshOptions{.removeHiddenFaces = true, .shareVertices = true};
   job.images = {nullptr, 0, g_given, g_givenCount};
@@ -124,6 +125,14 @@ BRIDGE_EXPORT(bm_run) int bm_run(int format, bool optimized) {
   if (!g_input) g_report.read = false;
   return static_cast<int>(g_outcome.result);
 }
+
+// The files to bm_sink.
+BRIDGE_EXPORT(bm_run) int bm_run(int format, bool optimized) { return Run(format, optimized, Sink); }
+
+// What a job decides of the map, its files not made: its sink takes nothing,
+// so it stops at the first piece, its report filled (the read, the map's
+// names and warnings). Returns a JobResult: OutputWriteFailed once read.
+BRIDGE_EXPORT(bm_decide) int bm_decide(int format, bool optimized) { return Run(format, optimized, Refuse); }
 
 // The last job's failure: the desktop programs' text, and why in words.
 BRIDGE_EXPORT(bm_message) const char* bm_message() {
@@ -190,7 +199,8 @@ BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
   ReleaseBlockData(&g_map);
   if (!g_input || ReadBlockDataBytes(g_input, g_inputSize, &g_map) != ReadResult::Ok) return nullptr;
   Mesh mesh{};
-  const MeshOptions options{.removeHiddenFaces = true, .shareVertices = true};
+  // The faces the files hold; their corners are not shared, as the view copies each face's own.
+  const MeshOptions options{.removeHiddenFaces = true, .shareVertices = false};
   // three.js cannot bound or draw Inf and NaN; BuildMesh leaves them out and groups the faces.
   if (BuildMesh(g_map, MeshFormat::Obj, options, &mesh) != MeshResult::Ok) return nullptr;
   const std::size_t n = mesh.faceCount;
