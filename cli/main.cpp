@@ -64,9 +64,11 @@ bool Convert(const cli::Job& planned, MeshOptions choice, const std::vector<std:
   static JobReport report;
   const JobOutcome outcome = RunJob(job, &report);
   if (outcome.result != JobResult::Ok) {
-    const std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false)
-                               : outcome.file == JobFile::Mtl ? MtlName(planned.output)
-                                                              : Shown(planned.output, true);
+    std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false) : Shown(planned.output, true);
+    if (outcome.file == JobFile::Mtl) {  // the MTL's name, as the job made it
+      failed.resize(failed.size() + kOutputNameExtra);
+      failed.resize(FormatOutputName(planned.output.c_str(), MeshFormat::Mtl, false, failed.data(), failed.size()));
+    }
     return Fail(progress, outcome, planned.format, failed);
   }
   char text[kJobWarningMax];

@@ -153,7 +153,7 @@ enum class JobImageUse {
   None,        // no face uses the name (or it is empty) and no image was handed over for it
   Used,        // found (or handed over) and written or named
   NotGiven,    // a face uses it, but no image was found or handed over
-  Unreadable,  // found, but the file could not be read or is no image we take
+  Unreadable,  // glb: found, but the file could not be read or is no image we take (an MTL only names it)
   NotUsed,     // handed over, but no face uses the name
 };
 #ifdef _WIN32
@@ -167,7 +167,9 @@ struct JobImageReport {
   SystemError system;  // Unreadable: why it could not be read, else 0
   int given;           // the image handed over that it picks (Used, Unreadable, NotUsed), else -1
   int folder;          // the folder it was found in, else -1
-  char path[kJobPathMax];  // found in a folder: its path (an OBJ's MTL names it from its own folder)
+  // Found in a folder: its path (an OBJ's MTL names it from its own folder);
+  // handed over: its name.
+  char path[kJobPathMax];
 };
 
 // The warnings a front end shows, in this order; each is formatted by

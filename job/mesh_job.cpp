@@ -70,14 +70,17 @@ void DecideMeshWarnings(const Job& job, const BlockData& data, const Mesh& mesh,
 
 JobOutcome RunJob(const Job& job, JobReport* report) {
   const bool isMesh = job.format != MeshFormat::Mqo || job.options.removeHiddenFaces || job.options.shareVertices;
+  if (!isMesh) {
+    // The plain document needs none of the mesh's work, only a report.
+    JobReport* own = report ? nullptr : static_cast<JobReport*>(std::malloc(sizeof(JobReport)));
+    const JobOutcome outcome = report || own ? RunDocumentJob(job, report ? report : own)
+                                             : JobOutcome{JobResult::OutOfMemory, JobFile::Input, 0};
+    std::free(own);
+    return outcome;
+  }
   auto* work = static_cast<Work*>(std::calloc(1, sizeof(Work)));
   if (!work) return {JobResult::OutOfMemory, JobFile::Input, 0};
   JobReport& r = report ? *report : work->report;
-  if (!isMesh) {
-    const JobOutcome outcome = RunDocumentJob(job, &r);
-    std::free(work);
-    return outcome;
-  }
   BlockData data{};
   Mesh mesh{};
   JobChunk chunk{};

@@ -79,7 +79,8 @@ bool ReadWholeStream(std::FILE* stream, unsigned char** bytes, std::size_t* size
     if (n == 0) break;
   }
   if (!std::ferror(stream)) return true;
-  *cause = LastSystemError();
+  // A failed read always has a reason to show, and 0 would mean memory.
+  *cause = LastSystemError() ? LastSystemError() : EIO;
   return false;
 }
 

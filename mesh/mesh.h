@@ -62,7 +62,8 @@ inline int MeshGroup(std::int32_t texture) {
 // A group's material name in OBJ, MTL and glb (the MQO document keeps the
 // map's names as they are). One rule for every mesh format and the page:
 // the texture's name with every byte up to the space, and DEL, as "_";
-// "empty" for an empty name; "texture_number_outside_0-9" for group 10;
+// "empty" for an empty name; for group 10 the eleventh material's name
+// (kOutOfRangeMaterialName, so "texture_number_outside_0-9");
 // then, while an earlier group in use already has that name, "_" and the
 // group's number is added, so names are unique within a file.
 // `groupFaceCount` says which groups are in use (Mesh::groupFaceCount).

@@ -608,8 +608,7 @@ namespace {
 
 // The word a group's name starts from.
 std::size_t MaterialWord(const BlockData& data, int group, char* out) {
-  if (group >= kTextureNameCount) return static_cast<std::size_t>(Put(out, "texture_number_outside_0-9") - out);
-  const char* name = data.textureNames[group];
+  const char* name = group < kTextureNameCount ? data.textureNames[group] : kOutOfRangeMaterialName;
   if (!*name) return static_cast<std::size_t>(Put(out, "empty") - out);
   char* q = out;
   for (; *name; ++name) *q++ = static_cast<unsigned char>(*name) <= ' ' || *name == 0x7f ? '_' : *name;

@@ -73,47 +73,37 @@ std::vector<std::string> Warnings(const JobReport& report) {
 // Each warning a front end shows is decided once, by format: the document's
 // hazards only for the document, and the numbers outside 0-9 only for the
 // plain one; blocks left out only in the mesh formats; the map's own facts
-// (no blocks, bytes far past the last block) in every one.
+// (no blocks, bytes far past the last block) in every one. The file is
+// written all the same. (The texts are the command-line test's.)
 TEST(Job, WarningsDecidedByFormat) {
   BlockRecord nan = Cube(0, 0);
   nan.vx[0] = NAN, nan.textureIndex[0] = -1;
-  const auto hazards = BuildBd1({"q\"", "b.png"}, {nan, Cube(2, 1)});
+  const auto hazards = BuildBd1({"q\"", "b.png"}, {nan, Cube(2, 1)}), empty = BuildBd1({}, {});
   auto trailing = BuildBd1({}, {Cube(0, 0)}), few = trailing;
   trailing.resize(trailing.size() + 317), few.resize(few.size() + 316);
-  const std::string out = "1 face uses a texture number outside 0-9, which some readers reject",
-                    inf = "1 number is infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread",
-                    quote = "1 texture name holds a quote, line break, brace or parenthesis, which breaks the "
-                            "material line in readers that read names",
-                    left = "1 block has an infinite or not-a-number corner or texture coordinate, which this format "
-                           "cannot hold; it is left out",
-                    glb = "1 texture has no image in the glb (not found, unreadable, or over 8192 pixels a side); its "
-                          "name stays on its material: b.png";
   const struct {
     const std::vector<unsigned char>* map;
     MeshFormat format;
     bool optimized;
-    std::vector<std::string> warnings;
+    std::vector<std::uint32_t> counts;  // in the order of JobWarning
   } kCases[] = {
-      {&hazards, MeshFormat::Mqo, false, {out, inf, quote}},
-      {&hazards, MeshFormat::Mqo, true, {inf, quote}},
-      {&hazards, MeshFormat::Obj, false, {left}},
-      {&hazards, MeshFormat::Glb, true, {left, glb}},
-      {&trailing, MeshFormat::Obj, false, {"317 bytes after the last block are not part of the map; they are ignored"}},
-      {&few, MeshFormat::Mqo, false, {}},
+      {&hazards, MeshFormat::Mqo, false, {1, 1, 1, 0, 0, 0, 0}}, {&hazards, MeshFormat::Mqo, true, {0, 1, 1, 0, 0, 0, 0}},
+      {&hazards, MeshFormat::Obj, false, {0, 0, 0, 1, 0, 0, 0}}, {&hazards, MeshFormat::Glb, true, {0, 0, 0, 1, 1, 0, 0}},
+      {&trailing, MeshFormat::Obj, false, {0, 0, 0, 0, 0, 0, 317}}, {&few, MeshFormat::Mqo, false, {0, 0, 0, 0, 0, 0, 0}},
+      {&empty, MeshFormat::Mqo, false, {0, 0, 0, 0, 0, 1, 0}}, {&empty, MeshFormat::Obj, false, {0, 0, 0, 0, 0, 1, 0}},
+      {&empty, MeshFormat::Glb, false, {0, 0, 0, 0, 0, 1, 0}},
   };
   JobReport report;
   for (const auto& c : kCases) {
     Collected into;
     ASSERT_EQ(RunJob(BytesJob(*c.map, c.format, &into, {c.optimized, c.optimized}), &report).result, JobResult::Ok);
-    EXPECT_EQ(Warnings(report), c.warnings) << FormatExtension(c.format) << c.optimized;
-  }
-  // No blocks: said in every format, the file written all the same.
-  for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb}) {
-    Collected into;
-    ASSERT_EQ(RunJob(BytesJob(BuildBd1({}, {}), format, &into), &report).result, JobResult::Ok);
-    EXPECT_EQ(Warnings(report), std::vector<std::string>{"map holds no blocks"}) << FormatExtension(format);
+    EXPECT_EQ(std::vector<std::uint32_t>(report.warning, report.warning + kJobWarningKinds), c.counts)
+        << FormatExtension(c.format) << c.optimized << c.map->size();
     EXPECT_FALSE(into.document.empty());
   }
+  EXPECT_EQ(Warnings(report), std::vector<std::string>{"map holds no blocks"});
+  report.warning[static_cast<int>(JobWarning::NoBlocks)] = 0, report.warning[static_cast<int>(JobWarning::TrailingBytes)] = 317;
+  EXPECT_EQ(Warnings(report), std::vector<std::string>{"317 bytes after the last block are not part of the map; they are ignored"});
 }
 
 // A failure names its cause, the file and the reason as the front ends show
@@ -173,7 +163,6 @@ ImageBytes Bmp(unsigned char red) { return MakeBmp(1, 1, {red, 0, 0, 255}, 24, f
 // One image for each texture name, whoever asks: among the images handed
 // over, the same bytes, else the lowest name in another case; a file that is
 // no image is unreadable, with why; one no face uses is said to be unused.
-// In folders: the map's own by default, named in the MTL from the OBJ's.
 TEST(Job, OneImageForEachTextureName) {
   const auto map = BuildBd1({"Wall.bmp", "floor.bmp", "roof.png", "unused.png", "C:\\x\\Wall.bmp"},
                             {Cube(0, 0), Cube(2, 1), Cube(4, 2), Cube(6, 4)});
@@ -203,18 +192,6 @@ TEST(Job, OneImageForEachTextureName) {
   for (std::size_t at = into.document.find("\"mimeType\""); at != std::string::npos; at = into.document.find("\"mimeType\"", at + 1)) ++images;
   EXPECT_EQ(images, 1u);
 
-  const std::string dir = Scratch() + "images/";
-  fs::create_directories(dir + "maps"), fs::create_directories(dir + "out");
-  WriteFileBytes(dir + "maps/m.bd1", map), WriteFileBytes(dir + "maps/WALL.bmp", blue);
-  const std::string input = dir + "maps/m.bd1", output = dir + "out/m.obj";
-  job.input = {JobSource::Path, input.c_str(), nullptr, 0};
-  job.output = {JobTarget::Path, output.c_str(), {}, nullptr};
-  job.format = MeshFormat::Obj;
-  job.images = {};
-  ASSERT_EQ(RunJob(job, &report).result, JobResult::Ok);
-  EXPECT_EQ(report.image[0].use, JobImageUse::Used);
-  EXPECT_EQ(report.image[0].path, dir + "maps/WALL.bmp");
-  EXPECT_NE(ReadFileBytes(dir + "out/m.mtl").find("map_Kd ../maps/WALL.bmp\n"), std::string::npos);
 }
 
 // The mesh formats' material names, one rule in OBJ, MTL and glb: control
@@ -234,6 +211,34 @@ TEST(Job, MaterialNamesTheSameInEveryMeshFormat) {
     EXPECT_NE(obj.document.find("\nusemtl " + name + "\n"), std::string::npos) << name;
     EXPECT_NE(glb.document.find("{\"name\":\"" + name + "\",\"pbr"), std::string::npos) << name;
   }
+}
+
+// The writers in the smallest pieces: an MTL names an image's path of any
+// length; the longest glb JSON (11 materials, 10 images, every name of 31
+// bytes escaped, long bounds) keeps its names.
+TEST(Job, WritersHoldTheirContractsAtTheSmallestChunk) {
+  TextureNames names;
+  names.fill(std::string(31, '\xff'));
+  std::vector<BlockRecord> blocks;
+  for (int t = 0; t <= 10; ++t) blocks.push_back(Box(-1.17549435e-38f * static_cast<float>(t + 1), 1.0000001f, 3.4e38f, 7.1e-39f, 2, 3, t));
+  const auto map = BuildBd1(names, blocks);
+  BlockData data;
+  ASSERT_EQ(ReadBlockDataBytes(map.data(), map.size(), &data), ReadResult::Ok);
+  Mesh mesh;
+  ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+  static const unsigned char kBytes[kTextureNameCount][4] = {};
+  const std::string path = std::string(3000, 'p') + "\r.png";
+  MeshImage images[kTextureNameCount];
+  for (int t = 0; t < kTextureNameCount; ++t) images[t] = {kBytes[t], 4, "image/png", path.c_str()};
+  const std::string mtl = WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, images}, kMqoMinChunk);
+  EXPECT_NE(mtl.find("map_Kd " + std::string(3000, 'p') + "_.png\n"), std::string::npos);
+  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, images}, kMqoMinChunk);
+  std::size_t named = 0;
+  for (std::size_t at = glb.find("\"name\":\"\\u00FF"); at != std::string::npos; at = glb.find("\"name\":\"\\u00FF", at + 1)) ++named;
+  EXPECT_EQ(named, 20u);  // the ten materials' and the ten images'
+  EXPECT_NE(glb.find("\"name\":\"texture_number_outside_0-9\""), std::string::npos);
+  ReleaseMesh(&mesh);
+  ReleaseBlockData(&data);
 }
 
 // NAME.bd1 (any case) gives NAME.EXT, an OBJ's name its MTL's; any other
