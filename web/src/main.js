@@ -21,21 +21,27 @@ const page = {
   batches: 0,          // choices and drops so far
   shownBatch: 0,       // the latest choice or drop that put a map on show
   quiet: false,        // a fresh converter after clearing the list is not announced
+  broken: false,       // the converter could not be loaded
 };
 // A record still on the list, after an await.
 const listed = (record) => page.records.get(record.id) === record;
 const done = () => [...page.records.values()].filter((r) => r.state === 'done');
 
+const READY = 'Ready. Nothing is uploaded: the conversion runs in this page.';
 const loading = {
-  loading() { if (!page.quiet) setStatus('Loading the converter…'); },
+  loading() {
+    page.broken = false;
+    if (!page.quiet) setStatus('Loading the converter…');
+  },
   ready() {
     performance.mark('blockmqo-ready');
-    if (!page.quiet && !page.run) setStatus('Ready. Nothing is uploaded: the conversion runs in this page.');
+    if (!page.quiet && !page.run) setStatus(READY);
     page.quiet = false;
     for (const record of page.records.values()) if (record.state === 'waiting') setDetail(record, 'Waiting…');
   },
   broken(why) {
     page.quiet = false;
+    page.broken = true;
     setStatus(element('span', { className: 'failure', textContent: 'The converter could not be loaded, so nothing can be converted yet. ' }),
       `Check the connection and try again; files already chosen wait for it. (${why}.) `,
       button('Try again', () => startWorker()));
@@ -81,8 +87,9 @@ function start() {
     for (const record of [...page.records.values()]) remove(record);
     $('files').focus();
     setStatus('The list is cleared.');
-    // A module's memory only grows: a fresh worker gives back what the largest map took.
-    if (isReady() && isIdle()) page.quiet = true, startWorker(loading);
+    // A module's memory only grows: a fresh worker gives back what the largest
+    // map took. One that could not be loaded is tried again, or its "Try again" would be gone.
+    if ((isReady() && isIdle()) || page.broken) page.quiet = true, startWorker(loading);
   });
   $('zip').addEventListener('click', downloadAll);
   if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
@@ -99,7 +106,8 @@ function updateButtons() {
 
 // What came of the maps chosen since the list was last idle, said once all are done.
 function sayRun(run) {
-  if (!run.ok.length && !run.failed.length) return;  // every map removed meanwhile
+  // Every map removed meanwhile: each was said as it went.
+  if (!run.ok.length && !run.failed.length) return isReady() && setStatus(READY);
   const failedImages = run.ok.filter((r) => r.map.images?.some((i) => i.use === 'unreadable')).map((r) => r.name);
   const images = failedImages.length ? ` Images that could not be read: ${failedImages.join(', ')}.` : '';
   const [failed] = run.failed;

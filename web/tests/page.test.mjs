@@ -67,8 +67,13 @@ test('a drop while the converter cannot load waits for it to load again; of two 
   assert.match(await page.locator('#status').textContent(),
     /^The converter could not be loaded, so nothing can be converted yet\. Check the connection and try again; files already chosen wait for it\. \(.+\.\) /);
   assert.equal(await page.locator('#results li').textContent(), 'cube.bd1 Waiting for the converter…');
+  // A map cleared while it waits is forgotten (the run ends with nothing to say of it); the converter is tried again.
+  await page.getByRole('button', { name: 'Clear the list' }).click();
+  await page.getByRole('button', { name: 'Try again' }).waitFor();
   await page.unroute('**/blockmqo.wasm');
   await page.getByRole('button', { name: 'Try again' }).click();
+  await page.getByText('Ready.').waitFor();
+  await page.evaluate(drop, [[file(CUBE)]]);
   assert.equal(await (await itemFor(page, 'cube.bd1')).getAttribute('data-state'), 'done');
   await page.getByText(/^The 3D view is not available: this browser cannot draw it \(no WebGL\)/).waitFor();
   assert.deepEqual([await page.locator('#view').isVisible(), await page.locator('#status').textContent(), await axe(page)], [false, 'cube.bd1 converted.', []]);
