@@ -274,12 +274,12 @@ async function downloadAll() {
   if (page.zipping) return;
   const started = performance.now();
   const records = done(), used = new Set();
-  const maps = records.map(({ file, name, images, map }) => {
+  const maps = records.map(({ file, name, images, map, made }) => {
     // A name chosen twice gets a folder per choice, so no file hides another.
     let folder = '';
     for (let n = 2; map.files.some((f) => used.has(folder + f)); n++) folder = `${n}/`;
     for (const f of map.files) used.add(folder + f);
-    return { file, name, images, folder };
+    return { file, name, images, folder, made };
   });
   page.zipping = true;
   updateButtons();

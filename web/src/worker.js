@@ -208,8 +208,9 @@ function pixels(bytes) {
 const PIECE = 8 << 20;
 
 // Every kind of file of every map, stored (not deflated: the documents are
-// text to be read, and the time matters more than the bytes), each map held
-// once and its files written straight into the zip a piece at a time. fflate
+// text to be read, and the time matters more than the bytes): the kinds the
+// page has made already as they are, the others made now, each map held once
+// and its files written straight into the zip a piece at a time. fflate
 // lays out the zip; each file's CRC comes from hash-wasm, three times as fast
 // as fflate's own in JavaScript. A map that cannot be read or made is left
 // out, with its failure; the others go in.
@@ -223,42 +224,44 @@ async function zipAll({ id, maps }) {
     else if (chunk) held.push(chunk), heldBytes += chunk.length, total += chunk.length;
     if (heldBytes >= PIECE || final) pieces.push(new Blob(held.splice(0))), heldBytes = 0;
   });
+  // A stored entry whose size and CRC are known once its last piece is in.
+  const stored = (filename) => {
+    const entry = { filename, compression: 0, size: 0, crc: 0 };
+    zip.add(entry);
+    crc.init();
+    return {
+      add(bytes) { crc.update(bytes), entry.size += bytes.length, entry.ondata(null, bytes, false); },
+      finish() { entry.crc = parseInt(crc.digest(), 16), entry.ondata(null, new Uint8Array(0), true); },
+    };
+  };
   for (const [index, map] of maps.entries()) {
     self.postMessage({ type: 'progress', id, done: index, total: maps.length });
-    const failed = await hold(map);
-    if (failed) {
-      left.push({ index, ...failed });
-      continue;
-    }
+    let failed = null, opened = false;
     for (const kind of Object.keys(KINDS)) {
-      // Each file is a stored entry whose size and CRC are known once its last piece is in.
+      // A kind the page already has goes in as it was made.
+      if (map.made?.[kind]) {
+        for (const { name, file } of map.made[kind].files) {
+          const entry = stored(`${map.folder}${name}`);
+          entry.add(new Uint8Array(await file.arrayBuffer()));
+          entry.finish();
+        }
+        for (const line of map.made[kind].warnings) warnings.push({ index, name: map.made[kind].files[0].name, line });
+        continue;
+      }
+      if (!opened && (failed = await hold(map))) break;
+      opened = true;
       const named = outputNames(kind);
       let entry = null, file = -1;
-      const finish = () => {
-        if (!entry) return;
-        entry.crc = parseInt(crc.digest(), 16);
-        entry.ondata(null, new Uint8Array(0), true);
-      };
       const made = run(kind, (f, bytes) => {
-        if (f !== file) {
-          finish();
-          file = f;
-          entry = { filename: `${map.folder}${named[f]}`, compression: 0, size: 0, crc: 0 };
-          zip.add(entry);
-          crc.init();
-        }
-        crc.update(bytes);
-        entry.size += bytes.length;
-        entry.ondata(null, bytes, false);
+        if (f !== file) entry?.finish(), file = f, entry = stored(`${map.folder}${named[f]}`);
+        entry.add(bytes);
       });
-      finish();
-      if (made.error) {
-        // Its files made before stay in the zip; the map is named as failed.
-        left.push({ index, ...made });
-        break;
-      }
+      entry?.finish();
+      // Its files made before stay in the zip; the map is named as failed.
+      if ((failed = made.error ? made : null)) break;
       for (const line of made.warnings) warnings.push({ index, name: made.named[2], line });
     }
+    if (failed) left.push({ index, ...failed });
     core.bm_close();
     // A zip without its 64-bit extension counts its offsets in 32 bits.
     if (total >= 2 ** 32) return { error: 'The zip would pass 4 GiB, the most a plain zip can hold: download fewer maps at once.' };
