@@ -109,7 +109,7 @@ function sayRun(run) {
   // Every map removed meanwhile: each was said as it went.
   if (!run.ok.length && !run.failed.length) return isReady() && setStatus(READY);
   const failedImages = run.ok.filter((r) => r.map.images?.some((i) => i.use === 'unreadable')).map((r) => r.name);
-  const images = failedImages.length ? ` Images that could not be read: ${failedImages.join(', ')}.` : '';
+  const images = failedImages.length ? ` An image given for ${failedImages.join(', ')} could not be read.` : '';
   const [failed] = run.failed;
   if (run.total === 1 && failed) return setStatus(`${failed.name} could not be converted: ${explain(failed.failure.facts)}`);
   if (run.total === 1) return setStatus(`${run.ok[0].name} converted${run.ok[0].warnings.length ? ', with warnings' : ''}.${images}`);
@@ -213,19 +213,20 @@ function finishRun(run) {
 // when the core picks one for a texture name. `alone` (no map came with
 // them): one that no map names is said to be no map itself.
 async function addImages(images, alone) {
-  const used = new Set();
+  const used = new Set(), broken = new Set();
   for (const record of done()) {
     // The latest first, so that of two images of one name the later is picked.
     const all = [...images, ...record.images], answer = await decide(record, all);
     const picked = answer.error ? [] : answer.images.filter((i) => i.given >= 0 && i.given < images.length);
     if (!picked.length || !listed(record)) continue;
-    for (const { given } of picked) used.add(all[given]);
+    for (const { given, use } of picked) (use === 'unreadable' ? broken : used).add(all[given]);
     await take(record, all, answer);
   }
   if (!alone) return;
-  const unused = images.filter((f) => !used.has(f)).map((f) => f.name);
+  const unused = images.filter((f) => !used.has(f) && !broken.has(f)).map((f) => f.name);
   const parts = [];
   if (used.size) parts.push(`Textured: ${[...used].map((f) => f.name).join(', ')}.`);
+  if (broken.size) parts.push(`Named by a map, but could not be read: ${[...broken].map((f) => f.name).join(', ')}.`);
   if (unused.length) {
     parts.push(`Not a map, and no map on the list names it: ${unused.join(', ')}. ` +
       'An image textures a map whose texture names name it, chosen or dropped with it or after it.');

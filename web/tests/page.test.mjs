@@ -251,7 +251,7 @@ test('axe finds nothing with and without a map; a phone keeps a converted map\'s
   writeFileSync(join(work, 'broken', 'stone.bmp'), 'BM but no bitmap');
   writeFileSync(join(work, 'broken', 'moss.png'), '');
   await page.getByLabel('Choose block data files (.bd1)').setInputFiles([STEPS, join(work, 'broken', 'stone.bmp'), join(work, 'broken', 'moss.png')]);
-  await page.getByText(/^steps\.bd1 converted.* Images that could not be read: steps\.bd1\.$/).waitFor();
+  await page.getByText(/^steps\.bd1 converted.* An image given for steps\.bd1 could not be read\.$/).waitFor();
   assert.deepEqual([await notes(), await axe(page)], [['image given but unreadable: cut short', 'image given but unreadable: not an image', 'no image given'], []]);
   // Clearing the list forgets every map and starts a fresh converter, and says only that.
   const [used] = page.workers(), fresh = page.waitForEvent('worker');
