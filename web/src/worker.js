@@ -103,7 +103,9 @@ async function hold({ file, name, images = [] }) {
   if (!bytes) return failure(core.bm_unreadable());
   const pointer = core.bm_input(bytes.length);
   if (pointer) put(pointer, bytes);
-  put(core.bm_name(), new TextEncoder().encode(`${name}\0`.slice(-1000)));
+  // The bridge holds a name of up to 1023 bytes; a longer one keeps its end, and with it its extension.
+  const named = new TextEncoder().encode(name);
+  put(core.bm_name(), [...named.subarray(Math.max(0, named.length - 1000)), 0]);
   // An image that cannot be read is handed over empty, and refused as such.
   const given = images.length && core.bm_images(images.length);
   for (const [i, image] of (given ? images : []).entries()) {
