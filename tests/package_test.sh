@@ -29,7 +29,7 @@ dist)
   check "the checksums hold" sh -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' - "$pkg/dist"
   zip=$(echo "$pkg"/dist/*-win32.zip) && top=$(basename "$zip" .zip) && version=${top#*-} && version=${version%-*}
   check "the archive's files, in order" same "$(unzip -Z1 "$zip" | sed "s|^$top/||" | paste -sd' ')" \
-    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-blender-$version.zip blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/floor.bmp examples/moss.bmp examples/stairs.bd1 examples/stairs.mqo examples/stone.bmp examples/tower1.bmp examples/tower2.bmp examples/tower3.bmp examples/wall.bmp examples/wall_a.bmp examples/wall_b.bmp examples/wood.bmp"
+    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-blender-$version.zip blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/floor.bmp examples/moss.png examples/stairs.bd1 examples/stairs.mqo examples/stone.bmp examples/tower1.bmp examples/tower2.bmp examples/tower3.bmp examples/wall.bmp examples/wall_a.bmp examples/wall_b.bmp examples/wood.tga"
   unzip -q "$zip" -d "$work" && cd "$work/$top" || exit 1
   # The Blender add-on, as downloaded on its own, with the program it runs and their licences.
   check "the Blender add-on: the download's bytes, its files" same "$(cmp "$pkg/dist/blockmqo-blender-$version.zip" \

@@ -46,7 +46,7 @@ for (const f of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest'])
 // "Try an example" loads this map from the page's own files.
 copyFileSync(join(root, 'examples', 'courtyard.bd1'), join(out, 'courtyard.bd1'));
 // The examples' images, drawn for them, beside it.
-for (const f of readdirSync(join(root, 'examples')).filter((f) => f.endsWith('.bmp'))) copyFileSync(join(root, 'examples', f), join(out, f));
+for (const f of readdirSync(join(root, 'examples')).filter((f) => /\.(bmp|png|tga)$/.test(f))) copyFileSync(join(root, 'examples', f), join(out, f));
 
 const { warnings } = await generateSW({
   globDirectory: out,

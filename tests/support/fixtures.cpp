@@ -76,7 +76,7 @@ Fixtures CommittedMaps() {
   auto shortHeader = BuildBd1({"cut"}, {});
   shortHeader.resize(200);
   return {{"examples/cube", WorkedExample()},
-          {"examples/stairs", BuildBd1({"stone.bmp", "moss.bmp", "wood.bmp"}, Stairs())},
+          {"examples/stairs", BuildBd1({"stone.bmp", "moss.png", "wood.tga"}, Stairs())},
           {"examples/courtyard",
            BuildBd1({"wall_a.bmp", "wall_b.bmp", "tower1.bmp", "tower2.bmp", "tower3.bmp", "", "empty"}, Courtyard())},
           {"fuzz/seeds/empty-map", BuildBd1({}, {})}, {"fuzz/seeds/worked-example", WorkedExample()},
