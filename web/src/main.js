@@ -314,7 +314,8 @@ async function showRecord(record, reveal = false, view = null) {
     if (!view) return setStatus(`${record.name} could not be shown: ${answer.error ? explain(answer.facts) : 'it is too large for the memory the browser gives.'}`);
   }
   const before = shownRecord();
-  await show(record, view);
+  await show(record, view, listed);
+  if (!listed(record)) return;
   if (before && before !== record) markShown(before, false);
   markShown(record, true);
   if (reveal && matchMedia(NARROW).matches) $('map').scrollIntoView();
