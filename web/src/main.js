@@ -187,8 +187,12 @@ async function convertFiles(files) {
         // Measured once the view has drawn the map's first frame, and at the
         // next animation frame, the one that puts it on the screen.
         performance.measure('blockmqo-choose-to-view', { start: started });
-        // The glb below waits for that frame: where WebGL draws on the CPU, they would share it.
-        await new Promise((shown) => requestAnimationFrame(() => shown(performance.measure('blockmqo-choose-to-frame', { start: started }))));
+        // The glb below waits for that frame (where WebGL draws on the CPU, they
+        // would share it), or a moment in a hidden tab, which draws no frames.
+        await new Promise((shown) => {
+          requestAnimationFrame(() => shown(performance.measure('blockmqo-choose-to-frame', { start: started })));
+          setTimeout(shown, 250);
+        });
       }
       // Its images after it is on show: the glb that decides them takes longer than the view.
       if (record.state === 'done') await take(record, images, await decide(record, images));
