@@ -187,7 +187,12 @@ async function convertFiles(files) {
         // Measured once the view has drawn the map's first frame, and at the
         // next animation frame, the one that puts it on the screen.
         performance.measure('blockmqo-choose-to-view', { start: started });
-        requestAnimationFrame(() => performance.measure('blockmqo-choose-to-frame', { start: started }));
+        // The glb below waits for that frame (where WebGL draws on the CPU, they
+        // would share it), or a moment in a hidden tab, which draws no frames.
+        await new Promise((shown) => {
+          requestAnimationFrame(() => shown(performance.measure('blockmqo-choose-to-frame', { start: started })));
+          setTimeout(shown, 250);
+        });
       }
       // Its images after it is on show: the glb that decides them takes longer than the view.
       if (record.state === 'done') await take(record, images, await decide(record, images));
@@ -314,7 +319,8 @@ async function showRecord(record, reveal = false, view = null) {
     if (!view) return setStatus(`${record.name} could not be shown: ${answer.error ? explain(answer.facts) : 'it is too large for the memory the browser gives.'}`);
   }
   const before = shownRecord();
-  await show(record, view);
+  await show(record, view, listed);
+  if (!listed(record)) return;
   if (before && before !== record) markShown(before, false);
   markShown(record, true);
   if (reveal && matchMedia(NARROW).matches) $('map').scrollIntoView();

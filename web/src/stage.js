@@ -50,10 +50,11 @@ function setCanvas(name) {
 }
 
 // Puts a record on show with its view's arrays, which go to the GPU and are
-// let go here; `view` keeps only its counts for the summary. Returns false
-// when another record was put on show meanwhile.
-export async function show(record, view) {
+// let go here; the record keeps only its counts for the summary. `listed`
+// says whether the record is still on the list once the view's code is in.
+export async function show(record, view, listed) {
   const shown = await theView();
+  if (!listed(record)) return;
   stage.shown = record;
   if (shown) shown.api.showMap(shown.state, view, record.textures);
   record.counts = { faces: view.faces, dropped: view.dropped, perClass: view.perClass };
