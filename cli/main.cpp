@@ -66,11 +66,9 @@ bool Convert(const cli::Job& planned, MeshOptions choice, const std::vector<std:
   static JobReport report;
   const JobOutcome outcome = RunJob(job, &report);
   if (outcome.result != JobResult::Ok) {
-    std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false) : Shown(planned.output, true);
-    if (outcome.file == JobFile::Mtl) {  // the MTL's name, as the job made it
-      failed.resize(failed.size() + kOutputNameExtra);
-      failed.resize(FormatOutputName(planned.output.c_str(), MeshFormat::Mtl, false, failed.data(), failed.size()));
-    }
+    const std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false)
+                               : outcome.file == JobFile::Mtl ? MtlName(planned.output)  // the core's name for it
+                                                              : Shown(planned.output, true);
     return Fail(progress, outcome, planned.format, failed);
   }
   char text[kJobWarningMax];
