@@ -4,11 +4,10 @@
 // buffer of exactly that size (an overrun is AddressSanitizer's to catch),
 // equals the reference document composed from the bytes. Then the map goes
 // through BuildMesh with every option pair for every format, and through
-// every writer in pieces of the same size. What must hold of any map: at most
-// 6 faces a block, every index in range, the glb's stated lengths equal to
-// its bytes and its JSON well formed, the OBJ's indices in range, and, for
-// maps of up to 64 blocks, the faces removed are those a plain quadratic
-// reference removes.
+// every writer in pieces of the same size. What must hold of any mesh: at most
+// 6 faces a block, every index in range, unit normals on the side each
+// triangle shows, and, for maps of up to 64 blocks, the faces removed are
+// those a plain quadratic reference removes.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -30,31 +28,6 @@ void Check(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
   std::abort();
-}
-
-void CheckGlb(const std::string& glb) {
-  auto word = [&](std::size_t at) {
-    std::uint32_t w = 0;
-    if (at + 4 <= glb.size()) std::memcpy(&w, glb.data() + at, 4);
-    return w;
-  };
-  const std::uint32_t json = word(12);
-  Check(word(0) == 0x46546c67u && word(8) == glb.size() && json % 4 == 0 && 20 + json <= glb.size(), "glb lengths");
-  Check(nlohmann::json::accept(glb.substr(20, json)), "glb JSON");
-  Check(glb.size() == 20 + json || word(20 + json) + 28 + json == glb.size(), "glb BIN length");
-}
-
-void CheckObj(const std::string& obj) {
-  std::uint32_t v = 0, vt = 0;
-  for (std::size_t at = 0, end; at < obj.size(); at = end + 1) {
-    Check((end = obj.find('\n', at)) != std::string::npos, "OBJ ends its lines");
-    const std::string line = obj.substr(at, end - at);
-    v += line.starts_with("v "), vt += line.starts_with("vt ");
-    unsigned long a, b;
-    for (std::size_t space = 1; line.starts_with("f ") && space != std::string::npos; space = line.find(' ', space + 1))
-      Check(std::sscanf(line.c_str() + space, " %lu/%lu", &a, &b) == 2 && a >= 1 && a <= v && b >= 1 && b <= vt,
-            "OBJ index in range");
-  }
 }
 
 // The plain reference: a face (6b + f) is removed when, going through the
@@ -164,12 +137,10 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
           have[6 * static_cast<std::size_t>(mesh.faces[f].block) + mesh.faces[f].side] = true;
         Check(have == want, "the faces the reference keeps");
       }
-      if (format == MeshFormat::Glb) CheckGlb(WriteMesh({&data, &mesh, format, nullptr, nullptr}, capacity));
-      if (format == MeshFormat::Obj) {
-        CheckObj(WriteMesh({&data, &mesh, format, "map.mtl", nullptr}, capacity));
-        Check(WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, nullptr}, capacity).starts_with("# blockmqo\n"), "MTL");
-      }
-      if (format == MeshFormat::Mqo) Check(WriteMesh({&data, &mesh, format, nullptr, nullptr}, capacity).ends_with("Eof"), "MQO");
+      // What the files say is read back from the committed ones and the CLI's
+      // (tests/mesh/readback.py); here every writer runs, for the sanitizers.
+      WriteMesh({&data, &mesh, format, format == MeshFormat::Obj ? "map.mtl" : nullptr, nullptr}, capacity);
+      if (format == MeshFormat::Obj) WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, nullptr}, capacity);
       ReleaseMesh(&mesh);
     }
   }

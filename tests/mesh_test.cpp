@@ -172,7 +172,9 @@ TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
     const char *name, *json;
   } kNames[] = {
       {"\xc3\xbc \xe2\x82\xac \xed\x9f\xbf \xf4\x8f\xbf\xbf", "\xc3\xbc \xe2\x82\xac \xed\x9f\xbf \xf4\x8f\xbf\xbf"},
+      {"\xe0\xa0\x80", "\xe0\xa0\x80"},                        // U+0800, the first of three bytes
       {"\xe0\x80\xaf", "\\u00E0\\u0080\\u00AF"},          // overlong
+      {"\xe0\x9f\xbf", "\\u00E0\\u009F\\u00BF"},          // overlong, the last before U+0800
       {"\xed\xa0\x80", "\\u00ED\\u00A0\\u0080"},          // a surrogate
       {"\xf0\x8f\xbf\xbf", "\\u00F0\\u008F\\u00BF\\u00BF"},  // overlong
       {"\xf4\x90\x80\x80", "\\u00F4\\u0090\\u0080\\u0080"},  // past U+10FFFF
@@ -192,20 +194,32 @@ TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
   }
 }
 
-// Texture names given the same bytes share one image, the first one's too.
-TEST(MeshDocument, NamesGivenTheSameBytesShareAnImage) {
-  std::vector<unsigned char> bytes = BuildBd1({"a.png", "b.png", "c.png"}, {Cube(0, 0, 0, 0), Cube(2, 0, 0, 1), Cube(4, 0, 0, 2)});
+// Texture names given the same bytes share one image, the first one's too;
+// images go in while they fit kGlbImagesMax together, and one that does not
+// fit is left out, the next that fits still in.
+TEST(MeshDocument, ImagesShareBytesAndFitTheBudget) {
+  std::vector<unsigned char> bytes = BuildBd1({"a.png", "b.png", "c.png", "d.png"},
+                                              {Cube(0, 0, 0, 0), Cube(2, 0, 0, 1), Cube(4, 0, 0, 2), Cube(6, 0, 0, 3)});
   BlockData data;
   ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
   Mesh mesh;
   ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
-  static const unsigned char kOne[4] = {1, 2, 3, 4}, kTwo[4] = {5, 6, 7, 8};
-  const MeshImage images[kTextureNameCount] = {{kOne, 4, "image/png", nullptr}, {kTwo, 4, "image/png", nullptr},
+  static const unsigned char kOne[4] = {1, 2, 3, 4}, kTwo[4] = {5, 6, 7, 8}, kThree[4] = {9}, kFour[4] = {10};
+  const MeshImage shared[kTextureNameCount] = {{kOne, 4, "image/png", nullptr}, {kTwo, 4, "image/png", nullptr},
                                                {kOne, 4, "image/png", nullptr}};
-  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, images}, kMqoMinChunk);
+  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, shared}, kMqoMinChunk);
   std::size_t count = 0;
   for (std::size_t at = glb.find("\"mimeType\""); at != std::string::npos; at = glb.find("\"mimeType\"", at + 1)) ++count;
   EXPECT_EQ(count, 2u);
+  // Sizes only: the layout is made on the first piece, and the BIN chunk
+  // that would read the bytes is never reached.
+  const MeshImage large[kTextureNameCount] = {{kOne, kGlbImagesMax - 5, "image/png", nullptr}, {kTwo, 6, "image/png", nullptr},
+                                              {kThree, 5, "image/png", nullptr}, {kFour, 1, "image/png", nullptr}};
+  MeshCursor cursor{};
+  std::vector<char> piece(kMqoMinChunk);
+  ASSERT_GT(MeshDocumentNext({&data, &mesh, MeshFormat::Glb, nullptr, large}, &cursor, piece.data(), piece.size()), 0u);
+  EXPECT_EQ(cursor.glb.images, 2);
+  EXPECT_EQ(std::vector<int>(cursor.glb.imageGroup, cursor.glb.imageGroup + 2), (std::vector<int>{0, 2}));
   ReleaseMesh(&mesh);
   ReleaseBlockData(&data);
 }

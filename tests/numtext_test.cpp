@@ -42,6 +42,8 @@ TEST(FormatFixed, FloatsThroughBothPaths) {
       // A negative value that rounds to zero keeps its sign; zero itself has none.
       {B(-0.00004f), 4, "-0.0000"}, {B(0.00004f), 4, "0.0000"}, {B(-0.00006f), 4, "-0.0001"},
       {0x80000001u, 5, "-0.00000"}, {0x00000001u, 5, "0.00000"}, {B(0x1.fffffcp-127f), 7, "0.0000000"},
+      // Subnormals far enough out to show their digits.
+      {0x00000001u, 50, "0." + std::string(44, '0') + "140130"}, {0x807fffffu, 50, "-0." + std::string(37, '0') + "1175494210692"},
       // A carry lengthens the integer part.
       {B(9.99995f), 4, "10.0000"}, {B(-999.99995f), 3, "-1000.000"}, {B(0.99994f), 4, "0.9999"},
       {B(0.000051f), 4, "0.0001"}, {B(0.0000496f), 4, "0.0000"},
@@ -80,27 +82,6 @@ TEST(FormatFixed, ExactPathMatchesCorrectRoundingAwayFromTies) {
   }
 }
 
-void ExpectFastMatchesExact(std::uint32_t bits, int decimals) {
-  ASSERT_EQ(Fast(bits, decimals), Exact(WidenFloatBits(bits), decimals)) << std::hex << bits << " at " << decimals;
-}
-
-// The fast path against the exact one: every tie at 4 and 5 decimals within
-// ±4096 and its neighbours, then every float near the points where the fast
-// path changes its layout (a new integer digit, the scaled value outgrowing
-// 32 bits near 429496.7296 at 4 decimals and 42949.67296 at 5), both signs.
-TEST(FormatFixed, FastPathMatchesExactAtTiesAndLayoutChanges) {
-  for (const int decimals : {4, 5}) {
-    for (int n = 1 - (8192 << decimals); n < 8192 << decimals; n += 2) {  // n / 2^(decimals + 1)
-      const std::uint32_t tie = B(std::ldexp(static_cast<float>(n), -1 - decimals));
-      for (std::uint32_t bits : {tie - 1, tie, tie + 1}) ExpectFastMatchesExact(bits, decimals);
-    }
-  }
-  for (float point : {1.f, 10.f, 100.f, 1000.f, 10000.f, 100000.f, 42949.67296f, 429496.7296f, 4294967.296f})
-    for (int decimals = 1; decimals <= 7; ++decimals)
-      for (std::uint32_t bits = B(point) - 3000; bits != B(point) + 3000; ++bits)
-        for (std::uint32_t sign : {0u, 0x80000000u}) ExpectFastMatchesExact(bits | sign, decimals);
-}
-
 // Calls each(i) for i below 2^32 a stride apart: every `stride`th here, all
 // of them on every core in a build configured with -DBLOCKMQO_EXHAUSTIVE=ON
 // (minutes).
@@ -120,8 +101,26 @@ void OverFloats(std::uint64_t stride, const Each& each) {
 #endif
 }
 
-// Float patterns a stride apart through both paths at 4 and 5 decimals.
-TEST(FormatFixed, FastPathMatchesExactOnFloatsAStrideApart) {
+void ExpectFastMatchesExact(std::uint32_t bits, int decimals) {
+  ASSERT_EQ(Fast(bits, decimals), Exact(WidenFloatBits(bits), decimals)) << std::hex << bits << " at " << decimals;
+}
+
+// The fast path against the exact one: every tie at 4 and 5 decimals within
+// ±4096 and its neighbours, every float near the points where the fast path
+// changes its layout (a new integer digit, the scaled value outgrowing 32
+// bits near 429496.7296 at 4 decimals and 42949.67296 at 5), both signs, and
+// float patterns a stride apart.
+TEST(FormatFixed, FastPathMatchesExact) {
+  for (const int decimals : {4, 5}) {
+    for (int n = 1 - (8192 << decimals); n < 8192 << decimals; n += 2) {  // n / 2^(decimals + 1)
+      const std::uint32_t tie = B(std::ldexp(static_cast<float>(n), -1 - decimals));
+      for (std::uint32_t bits : {tie - 1, tie, tie + 1}) ExpectFastMatchesExact(bits, decimals);
+    }
+  }
+  for (float point : {1.f, 10.f, 100.f, 1000.f, 10000.f, 100000.f, 42949.67296f, 429496.7296f, 4294967.296f})
+    for (int decimals = 1; decimals <= 7; ++decimals)
+      for (std::uint32_t bits = B(point) - 3000; bits != B(point) + 3000; ++bits)
+        for (std::uint32_t sign : {0u, 0x80000000u}) ExpectFastMatchesExact(bits | sign, decimals);
   OverFloats(65537, [](std::uint64_t i) {
     for (int decimals : {4, 5}) ExpectFastMatchesExact(static_cast<std::uint32_t>(i), decimals);
   });
@@ -129,8 +128,8 @@ TEST(FormatFixed, FastPathMatchesExactOnFloatsAStrideApart) {
 
 // The shortest float text is std::to_chars', but for zero's sign, within its
 // buffer: on float patterns a stride apart, and on the grid values its own
-// path takes (every multiple of 2^-10 up to 100000 and a little past, both
-// signs).
+// path takes (multiples of 2^-10 up to 100000 and a little past, both signs;
+// every one below 1).
 TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
   auto expect = [](std::uint32_t bits) {
     std::string mine(kShortestFloatMax + 8, '\x7f'), theirs(64, '\0');
@@ -141,10 +140,13 @@ TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
         std::to_chars(theirs.data(), theirs.data() + 64, bits << 1 ? std::bit_cast<float>(bits) : 0.0f).ptr - theirs.data()));
     EXPECT_EQ(mine, theirs) << std::hex << bits;
   };
+  auto grid = [&](std::uint64_t i) {
+    for (std::uint32_t sign : {0u, 0x80000000u}) expect(B(static_cast<float>(i) / 1024) | sign);
+  };
+  for (std::uint64_t i = 0; i < 1024; ++i) grid(i);  // below 1, every one
   OverFloats(4099, [&](std::uint64_t i) {
     expect(static_cast<std::uint32_t>(i));
-    if (i < 110000u << 10)
-      for (std::uint32_t sign : {0u, 0x80000000u}) expect(B(static_cast<float>(i) / 1024) | sign);
+    if (i < 110000u << 10) grid(i);
   });
 }
 

@@ -6,10 +6,11 @@
 # one), and leave the target as it was; a working one must write the committed document;
 # none may leave a temporary file. --memory runs batches under memory limits
 # instead, which a sanitizer's reserved shadow memory cannot live under (77).
-# Usage: faults.sh [--memory] BLOCKMQO_CLI EXAMPLES_DIR
+# Usage: faults.sh BLOCKMQO_CLI EXAMPLES_DIR
+#        faults.sh --memory BLOCKMQO_CLI EXAMPLES_DIR MAKE_MAP
 #        faults.sh BLOCKMQO_CLI.EXE EXAMPLES_DIR WINE_RUN HOLD_FILE.EXE
 set -u
-memory= && [ "$1" = --memory ] && memory=1 && shift
+memory= && [ "$1" = --memory ] && memory=1 make_map=$(realpath "$4") && shift && set -- "$1" "$2"
 cli=$(realpath "$1") examples=$(realpath "$2") wine=${3:+$(realpath "$3")} hold=${4:+$(realpath "$4")}
 work=$(mktemp -d /tmp/faults.XXXXXX) os=linux && [ -n "$wine" ] && os=wine
 trap '[ -n "$wine" ] && "$wine" --server -k >/dev/null 2>&1; chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
@@ -79,7 +80,7 @@ finish() { echo "faults: $passed passed, $failed failed"; [ "$failed" = 0 ]; exi
 cp "$examples/cube.bd1" "$examples/courtyard.bd1" . && printf 'the old document\r\n' >old.mqo
 if [ -n "$memory" ]; then
   [ -n "$asan" ] && { echo "SKIP: a sanitizer's shadow memory cannot live under a memory limit"; exit 77; }
-  { head -c 310 cube.bd1; printf '\377\177'; head -c $((32767 * 316)) /dev/zero; } >big.bd1
+  "$make_map" big.bd1 $(yes box=0,0,0,1,1,1,0 | head -n 32767) || exit 1  # the largest map
   lo=4096 hi=262144  # the least limit (KiB) under which the largest map converts
   while [ $((hi - lo)) -gt 64 ]; do
     mid=$(((lo + hi) / 2)) && if limit -v $mid "${prog[@]}" big.bd1 big.mqo 2>/dev/null; then hi=$mid; else lo=$mid; fi

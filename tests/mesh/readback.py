@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
-"""Reads the committed OBJ, MTL and glb files beside the examples, a fuzz
-seed of odd texture names (and its optimized document) and a textured map
-back on its own and compares
-them with their maps: every face's positions, UVs, winding, normal and
-material, every material's name and image, every glb accessor and bound. Without options the files hold every
-face of the map; the optimized ones a subsequence of them (in order, grouped
-by texture), since hidden faces go. Usage: readback.py SOURCE_DIR"""
-import glob, json, math, os, re, struct, sys
+"""Reads OBJ, MTL and glb files back on its own and compares them with their
+maps: every face's positions, UVs, winding, normal and material, every
+material's name and image, every glb accessor and bound; Khronos' glTF
+validator then finds no error or warning in any of the glb files. The files:
+the committed ones beside the examples, a fuzz seed of odd texture names (and
+its optimized document) and a textured map; and blockmqo-cli's for maps that
+make_map writes (more glTF vertices than 16-bit indices reach, texture numbers
+outside 0-9, a PNG, a JPEG and a BMP beside them). Without options a file
+holds every face of its map; an optimized one a subsequence of them (in
+order, grouped by texture), since hidden faces go.
+Usage: readback.py SOURCE_DIR BLOCKMQO_CLI MAKE_MAP (after npm ci here)."""
+import glob, json, math, os, re, shutil, struct, subprocess, sys, tempfile
 from decimal import ROUND_HALF_UP, Decimal
 
 CORNERS = [(0, 1, 2, 3), (7, 6, 5, 4), (4, 5, 1, 0), (5, 6, 2, 1), (6, 7, 3, 2), (7, 4, 0, 3)]
 failures = []
-check = lambda ok, what: ok or failures.append(what) or print("FAIL:", what)
+# what: the message, or a function that makes it (where formatting it for every face would be slow)
+check = lambda ok, what: ok or failures.append(what() if callable(what) else what) or print("FAIL:", failures[-1])
 f32 = lambda x: struct.unpack("<f", struct.pack("<f", x))[0]
 
 
@@ -32,8 +37,10 @@ def read_map(path):
 
 
 def newell(points):
-    return [sum((a[(j + 1) % 3] - b[(j + 1) % 3]) * (a[(j + 2) % 3] + b[(j + 2) % 3])
-                for a, b in zip(points, points[1:] + points[:1])) for j in range(3)]
+    x = y = z = 0.0
+    for (ax, ay, az), (bx, by, bz) in zip(points, points[1:] + points[:1]):
+        x, y, z = x + (ay - by) * (az + bz), y + (az - bz) * (ax + bx), z + (ax - bx) * (ay + by)
+    return [x, y, z]
 
 
 def outward(points, centre):  # the Newell normal along the way from the block's centre
@@ -46,7 +53,7 @@ def flat(normals, points, what):
     own (a triangle's within its face's turn: the same side)."""
     n, own = normals[0], newell(points)
     check(all(m == n for m in normals) and abs(math.hypot(*n) - 1) < 1e-6 and
-          sum(a * b for a, b in zip(n, own)) > 0, f"{what}: normals {normals} of {points}")
+          sum(a * b for a, b in zip(n, own)) > 0, lambda: f"{what}: normals {normals} of {points}")
 
 
 def images(folder):  # the files a map's folder holds, by lower-case name
@@ -60,11 +67,11 @@ def match(written, expected, full, what):
     at = 0
     for group, corners, polygons in written:
         while at < len(expected) and not (expected[at][0] == group and sorted(expected[at][1][0]) == sorted(corners)):
-            check(not full, f"{what}: face {expected[at]} missing")
+            check(not full, lambda: f"{what}: face {expected[at]} missing")
             at += 1
-        check(at < len(expected), f"{what}: face {group} {corners} is not the map's next")
+        check(at < len(expected), lambda: f"{what}: face {group} {corners} is not the map's next")
         for polygon in polygons if at < len(expected) else []:
-            check(outward(polygon, expected[at][1][1]), f"{what}: {polygon} faces into its block")
+            check(outward(polygon, expected[at][1][1]), lambda: f"{what}: {polygon} faces into its block")
         at += 1
     check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
 
@@ -125,14 +132,16 @@ def read_glb(base, names, used):
         material = doc["materials"][prim["material"]]
         check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
               f"{base}.glb: material {group} {material['name']}")
-        # An image of each texture found beside the map, inside the file
-        # (DecodeImage's test checks its pixels).
+        # An image of each texture found beside the map, inside the file (the
+        # image test checks that every kind becomes a PNG of the same pixels).
         texture = material["pbrMetallicRoughness"].get("baseColorTexture")
         image = texture and doc["images"][doc["textures"][texture["index"]]["source"]]
         view = image and doc["bufferViews"][image["bufferView"]]
-        check(bool(image) == (group < 10 and names[group].replace("\\", "/").split("/")[-1].lower() in found) and
-              (not image or (image["name"] == names[group] and image["mimeType"] == "image/png" and
-                             binary[view["byteOffset"]:view["byteOffset"] + 8] == b"\x89PNG\r\n\x1a\n")),
+        file = group < 10 and names[group].replace("\\", "/").split("/")[-1].lower()
+        jpeg = bool(file) and file.endswith(".jpg")  # a JPEG goes in as it is, any other image as a PNG
+        check(bool(image) == (file in found) and (not image or (
+            image["name"] == names[group] and image["mimeType"] == ("image/jpeg" if jpeg else "image/png") and
+            binary[view["byteOffset"]:view["byteOffset"] + 8].startswith(b"\xff\xd8\xff" if jpeg else b"\x89PNG\r\n\x1a\n"))),
               f"{base}.glb: image of {group}: {image}")
         a, positions = accessor(prim["attributes"]["POSITION"])
         check(a["min"] == [min(p[j] for p in positions) for j in range(3)] and
@@ -146,7 +155,7 @@ def read_glb(base, names, used):
         for first, second in ((corners[t:t + 3], corners[t + 3:t + 6]) for t in range(0, len(corners), 6)):
             quad = first + [c for c in second if c not in first]
             faces.append((group, quad, [[p for p, _ in first], [p for p, _ in second]]))
-            check(len(quad) == 4 and first[0] == second[0], f"{base}.glb: triangles {first} {second}")
+            check(len(quad) == 4 and first[0] == second[0], lambda: f"{base}.glb: triangles {first} {second}")
     return faces
 
 
@@ -168,15 +177,37 @@ def read_mqo(base):
 # The document's number text: half away from zero at the cut.
 fixed = lambda x, d: float(Decimal(x).quantize(Decimal(10) ** -d, ROUND_HALF_UP))
 
-for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
-             "fuzz/seeds/names-edge", "tests/mesh/textured/steps"):
-    base = os.path.join(sys.argv[1], name)
-    names, expected = read_map(os.path.join(sys.argv[1], name.replace("-optimized", "") + ".bd1"))
+source, cli, make_map = map(os.path.abspath, sys.argv[1:4])
+work, glbs = tempfile.mkdtemp(), []
+# Maps of the CLI's, with the images they name beside them: a row of 2800
+# cubes and a 3x3x3 solid whose texture numbers run from -1 to 9; their faces,
+# and those left with --optimize.
+for image, name in (("tests/mesh/textured/moss.png", "wall.png"), ("fuzz/image-seeds/baseline.jpg", "floor.jpg"),
+                    ("tests/mesh/textured/stone.bmp", "brick.bmp")):
+    shutil.copy(os.path.join(source, image), os.path.join(work, name))
+made = {"row": ([f"box={x},0,0,{x + 1},1,1,0" for x in range(2800)], 16800, 11202),
+        "solid": ([f"box={i % 3},{i // 3 % 3},{i // 9},{i % 3 + 1},{i // 3 % 3 + 1},{i // 9 + 1},{i % 11 - 1}"
+                   for i in range(27)], 162, 54)}
+files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimized", "")), None)
+         for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
+                      "fuzz/seeds/names-edge", "tests/mesh/textured/steps")]
+for name, (boxes, faces, optimized) in made.items():
+    subprocess.run([make_map, os.path.join(work, name + ".bd1"), "0=wall.png", "1=floor.jpg", "2=brick.bmp", *boxes], check=True)
+    for option, count in (("", faces), ("--optimize", optimized)):
+        base = os.path.join(work, name + "-optimized" * bool(option))
+        for ext in (".obj", ".glb"):
+            run = subprocess.run([cli, os.path.join(work, name + ".bd1"), base + ext] + [option] * bool(option), capture_output=True)
+            check(run.returncode == 0, f"{base}{ext}: {run.stderr}")
+        files.append((base, os.path.join(work, name), count))
+for base, map_base, count in files:
+    names, expected = read_map(map_base + ".bd1")
     used = {g for g, _ in expected}
     obj, glb = read_obj(base, names, used), read_glb(base, names, used)
     for faces, ext in ((obj, ".obj"), (glb, ".glb")):
-        match(faces, expected, not name.endswith("optimized"), base + ext)
+        match(faces, expected, not base.endswith("optimized"), base + ext)
+        check(count is None or len(faces) == count, f"{base}{ext}: {len(faces)} faces, not {count}")
     check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
+    glbs.append(base + ".glb")
     if os.path.exists(base + "-optimized.mqo"):
         # No two faces of this map meet, so the options leave every face, and
         # a number outside 0-9 has the eleventh material.
@@ -185,5 +216,19 @@ for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples
                   for g, face in expected]
         match(sorted(mqo, key=lambda face: face[0]), at_cut, True, base + "-optimized.mqo")
         check(materials == 10 + (10 in used), f"{base}-optimized.mqo: {materials} materials")
+# The CLI finds the textured map's images as the fixtures' writer does.
+steps = os.path.join(source, "tests", "mesh", "textured", "steps")
+subprocess.run([cli, steps + ".bd1", os.path.join(work, "steps.glb")], capture_output=True)
+check(open(os.path.join(work, "steps.glb"), "rb").read() == open(steps + ".glb", "rb").read(), "the CLI's textured glb")
+here = os.path.dirname(os.path.abspath(__file__))
+check(os.path.isdir(os.path.join(here, "node_modules", "gltf-validator")), "the glTF validator: run npm ci in tests/mesh")
+script = """const v = require('gltf-validator'), fs = require('fs');
+(async () => { for (const f of process.argv.slice(1)) {
+  const r = await v.validateBytes(new Uint8Array(fs.readFileSync(f)));
+  console.log(r.issues.numErrors + r.issues.numWarnings, f); } })();"""
+report = subprocess.run(["node", "-e", script] + glbs, cwd=here, capture_output=True, text=True).stdout.splitlines()
+check(len(report) == len(glbs) and all(line.split()[0] == "0" for line in report),
+      f"the validator finds errors or warnings (count, file): {report}")
+shutil.rmtree(work)
 print(f"mesh readback: {'0 passed, 1 failed' if failures else '1 passed, 0 failed'}")
 sys.exit(bool(failures))

@@ -43,8 +43,6 @@ Fixtures CommittedMaps();
 // back against their maps; WriteMeshFixture gives the bytes the writers
 // write for it, in pieces of `chunk`, from its map in the source folder.
 std::vector<std::string> MeshFixtures();
-// Image files beside a committed map, by path from the source folder.
-std::vector<std::pair<std::string, std::vector<unsigned char>>> CommittedTextures();
 std::string WriteMeshFixture(const std::string& source, const std::string& path, std::size_t chunk);
 
 // A mesh file's bytes, in pieces of `chunk`.

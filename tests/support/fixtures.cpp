@@ -3,7 +3,6 @@
 
 #include "image/image.h"
 #include "tests/support/bd1.h"
-#include "tests/support/image_files.h"
 
 namespace {
 
@@ -90,26 +89,6 @@ Fixtures CommittedMaps() {
           {"tests/mesh/textured/steps", BuildBd1({"C:\\maps\\Stone.BMP", "moss.png", "tex/wood.tga"}, Stairs())},
           {"fuzz/seeds/negative-count", BuildBd1({"n"}, {unit}, -1)},
           {"fuzz/seeds/count-beyond-data", BuildBd1({"n"}, {unit}, 3)}};
-}
-
-// The textured steps' images, one of each kind: an 8-bit BMP, a PNG with
-// alpha and a run-length TGA, 8x8 patterns of their own.
-std::vector<std::pair<std::string, ImageBytes>> CommittedTextures() {
-  auto pattern = [](int seed) {
-    ImageBytes rgba;
-    for (int i = 0; i < 64; ++i)
-      rgba.insert(rgba.end(), {static_cast<unsigned char>(seed * 80 + (i % 8) * 20), static_cast<unsigned char>((i / 8) * 30),
-                               static_cast<unsigned char>((i % 8 + i / 8) % 2 * 200), static_cast<unsigned char>(seed == 1 ? 128 + i : 255)});
-    return rgba;
-  };
-  const ImageBytes bmp = MakeBmp(8, 8, pattern(1), 32, false);
-  GltfImage png{};
-  MakeGltfImage(bmp.data(), bmp.size(), &png);
-  std::pair<std::string, ImageBytes> files[] = {{"tests/mesh/textured/stone.bmp", MakeBmp(8, 8, pattern(0), 8, false)},
-                                                {"tests/mesh/textured/moss.png", {png.bytes, png.bytes + png.size}},
-                                                {"tests/mesh/textured/wood.tga", MakeTga(8, 8, pattern(2), 24, true, true)}};
-  ReleaseGltfImage(&png);
-  return {std::begin(files), std::end(files)};
 }
 
 std::vector<std::string> MeshFixtures() {

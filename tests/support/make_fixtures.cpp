@@ -20,7 +20,6 @@ int main(int argc, char** argv) {
       ok = WriteFileBytes(path + ".mqo", {doc.begin(), doc.end()}) && ok;
     }
   }
-  for (const auto& [path, bytes] : CommittedTextures()) ok = WriteFileBytes(std::string(argv[1]) + "/" + path, bytes) && ok;
   for (const std::string& path : MeshFixtures()) {
     const std::string bytes = WriteMeshFixture(argv[1], path, kMqoWriteChunk);
     ok = WriteFileBytes(std::string(argv[1]) + "/" + path, {bytes.begin(), bytes.end()}) && ok;
