@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "mqo/mqo.h"
+#include "job/job.h"
 
 namespace {
 

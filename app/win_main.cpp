@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/file_dialog.h"
-#include "mqo/mqo.h"
+#include "job/job.h"
 
 void ShowError(const char* text) { MessageBoxA(nullptr, text, "Error", MB_OK); }
 

@@ -17,13 +17,9 @@
 #include <vector>
 
 #include "bench/heap_counter.h"
-#include "mesh/mesh.h"
-#include "mqo/mqo.h"
-#include "mqo/output_file.h"
+#include "job/job.h"
 #include "numtext/numtext.h"
 #include "tests/support/bd1.h"
-
-void ShowError(const char* text) { std::fprintf(stderr, "blockmqo_bench: %s\n", text); }
 
 namespace {
 
@@ -64,6 +60,17 @@ std::vector<BlockRecord> RealisticBlocks(int count) {
 const int kSizes[] = {1, 100, 1000, 10000, kMaxBlockCount};
 std::string g_dir, g_output, g_document;  // the largest map's document, for the floor
 std::string Input(int blocks) { return g_dir + "/map" + std::to_string(blocks) + ".bd1"; }
+
+// What ships: the conversion job, file to file, in the format with the options.
+bool Convert(const std::string& input, const std::string& output, MeshFormat format, MeshOptions options,
+             JobReport* report = nullptr) {
+  Job job{};
+  job.input = {JobSource::Path, input.c_str(), nullptr, 0};
+  job.output = {JobTarget::Path, output.c_str(), {}, nullptr};
+  job.format = format;
+  job.options = options;
+  return RunJob(job, report).result == JobResult::Ok;
+}
 
 // The floor and the naive writer handle files as the conversion does: a
 // temporary file beside the target, fsync, close, rename.
@@ -157,36 +164,17 @@ void Run(benchmark::State& state, bool (*write)()) {
 void Convert(benchmark::State& state) {
   const std::string input = Input(static_cast<int>(state.range(0)));
   for (auto _ : state)
-    if (ConvertFile(input.c_str(), g_output.c_str()) != MqoResult::Ok) state.SkipWithError("conversion failed");
+    if (!Convert(input, g_output, MeshFormat::Mqo, {})) state.SkipWithError("conversion failed");
 }
 BENCHMARK(Convert)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Arg(kMaxBlockCount)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, floor, WriteFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, naive, WriteNaive)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The mesh of the largest map with both options, file to file like Convert:
-// read, build, write atomically in the conversion's pieces.
-bool ConvertMesh(MeshFormat format, const std::string& input, Mesh* counts = nullptr) {
-  BlockData data;
-  if (ReadBlockDataFile(input.c_str(), &data) != ReadResult::Ok) return false;
-  Mesh mesh;
-  OutputFile file;
-  std::vector<char> chunk(kMqoWriteChunk);
+// The mesh of the largest map with both options, file to file like Convert
+// (an OBJ with its MTL).
+bool ConvertMesh(MeshFormat format, const std::string& input, JobReport* report = nullptr) {
   const char* extension = format == MeshFormat::Glb ? ".glb" : format == MeshFormat::Obj ? ".obj" : ".mesh.mqo";
-  bool ok = BuildMesh(data, format, {.removeHiddenFaces = true, .shareVertices = true}, &mesh) == MeshResult::Ok &&
-            OpenOutput((g_output + extension).c_str(), &file).status == OutputStatus::Ok;
-  const bool opened = ok;
-  for (MeshFormat part : {format, MeshFormat::Mtl}) {
-    MeshDocument doc{&data, &mesh, part, "out.mtl", nullptr};
-    MeshCursor cursor{};
-    while (std::size_t n = ok ? MeshDocumentNext(doc, &cursor, chunk.data(), chunk.size()) : 0)
-      ok = WriteOutput(&file, chunk.data(), n).status == OutputStatus::Ok;
-    if (format != MeshFormat::Obj) break;  // an OBJ's MTL goes with it (here into the same file)
-  }
-  if (opened) ok = ok ? CommitOutput(&file).status == OutputStatus::Ok : (AbandonOutput(&file), false);
-  if (counts && ok) counts->vertexCount = mesh.vertexCount, counts->faceCount = mesh.faceCount;
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
-  return ok;
+  return Convert(input, g_output + extension, format, {.removeHiddenFaces = true, .shareVertices = true}, report);
 }
 void MeshFile(benchmark::State& state, MeshFormat format, bool colliding) {
   const std::string input = colliding ? g_dir + "/colliding.bd1" : Input(kMaxBlockCount);
@@ -235,18 +223,17 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
 
   std::size_t before = HeapInUse();
   HeapResetPeak();
-  MqoResult result = ConvertFile(Input(kMaxBlockCount).c_str(), g_output.c_str());
+  const bool converted = Convert(Input(kMaxBlockCount), g_output, MeshFormat::Mqo, {});
   std::size_t peak = HeapPeak() - before, array = kMaxBlockCount * sizeof(BlockRecord);
   std::printf("\npeak heap during one conversion of %d blocks: %zu bytes (%s); bound: block array %zu + 1 MiB = %zu\n",
-              kMaxBlockCount, peak, result == MqoResult::Ok ? "ok" : "FAILED", array, array + (1u << 20));
+              kMaxBlockCount, peak, converted ? "ok" : "FAILED", array, array + (1u << 20));
+  static JobReport report;
   for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb}) {
-    Mesh counts{};
     HeapResetPeak();
-    bool ok = ConvertMesh(format, Input(kMaxBlockCount), &counts);
+    bool ok = ConvertMesh(format, Input(kMaxBlockCount), &report);
     std::printf("peak heap, %s with both options: %zu bytes (%s); %u faces of %d, %u vertices of %d\n",
                 format == MeshFormat::Glb ? "glb" : format == MeshFormat::Obj ? "obj" : "mesh mqo", HeapPeak() - before,
-                ok ? "ok" : "FAILED",
-                counts.faceCount, 6 * kMaxBlockCount, counts.vertexCount, 8 * kMaxBlockCount);
+                ok ? "ok" : "FAILED", report.faceCount, 6 * kMaxBlockCount, report.vertexCount, 8 * kMaxBlockCount);
   }
 }
 
@@ -273,7 +260,7 @@ int main(int argc, char** argv) {
                                       {blocks.begin(), blocks.begin() + n}));
   WriteFileBytes(g_dir + "/colliding.bd1", BuildBd1({}, CollidingBlocks(kMaxBlockCount)));
   // The floor writes exactly what the conversion writes.
-  if (ConvertFile(Input(kMaxBlockCount).c_str(), g_output.c_str()) != MqoResult::Ok) return 1;
+  if (!Convert(Input(kMaxBlockCount), g_output, MeshFormat::Mqo, {})) return 1;
   g_document = ReadFileBytes(g_output);
 
   Collector collector;

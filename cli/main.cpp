@@ -23,8 +23,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -42,465 +40,41 @@ int _dowildcard = -1;
 #include <unistd.h>
 #endif
 
-#include "image/image.h"
-#include "mesh/mesh.h"
-#include "mqo/mqo.h"
-#include "mqo/output_file.h"
+#include "cli/cli.h"
+#include "job/job.h"
+
+using namespace cli;
 
 namespace {
 
-bool EndsWithNoCase(const std::string& s, const char* suffix) {
-  std::size_t n = std::char_traits<char>::length(suffix);
-  if (s.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    char c = s[s.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '/' || c == '\\' || c == ':';
-#else
-  return c == '/';
-#endif
-}
-
-std::string BaseName(const std::string& path) {
-  std::size_t i = path.size();
-  while (i > 0 && !IsSeparator(path[i - 1])) --i;
-  return path.substr(i);
-}
-
-const char* Extension(MeshFormat format) {
-  switch (format) {
-    case MeshFormat::Obj: return ".obj";
-    case MeshFormat::Mtl: return ".mtl";
-    case MeshFormat::Glb: return ".glb";
-    case MeshFormat::Mqo: break;
-  }
-  return ".mqo";
-}
-
-// The format a name asks for, when it ends in an extension this program writes.
-bool FormatOfName(const std::string& name, MeshFormat* format) {
-  for (MeshFormat f : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb})
-    if (EndsWithNoCase(name, Extension(f))) {
-      *format = f;
-      return true;
-    }
-  return false;
-}
-
-// NAME.bd1 becomes NAME.mqo (or the format's extension); any other name just
-// gains it, so an input is never chosen as its own output.
-std::string DocumentName(const std::string& input, MeshFormat format) {
-  std::string base = input;
-  if (EndsWithNoCase(base, ".bd1")) base.resize(base.size() - 4);
-  return base + Extension(format);
-}
-
-// NAME.obj's materials go to NAME.mtl, which the OBJ names without its folder.
-std::string MtlName(const std::string& obj) {
-  return (EndsWithNoCase(obj, ".obj") ? obj.substr(0, obj.size() - 4) : obj) + ".mtl";
-}
-
-// The folder part of a path, "." for none.
-std::string FolderOf(const std::string& path) {
-  const std::string folder = path.substr(0, path.size() - BaseName(path).size());
-  return folder.empty() ? "." : folder;
-}
-
-std::string Shown(const std::string& path, bool output) {
-  return path != "-" ? path : output ? "standard output" : "standard input";
-}
-
-struct Job {
-  std::string input, output;  // "-": standard input, standard output
-  MeshFormat format;          // Obj also writes its Mtl beside it
-};
-
-// Counting a long batch's maps on a terminal: "blockmqo-cli: 12/300", from
-// the first second on, rewritten in place and wiped before any other line.
-struct Progress {
-  std::size_t total;
-  bool enabled, shown;
-  std::chrono::steady_clock::time_point start, last;
-};
-
-bool StandardErrorIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
-void ClearProgress(Progress* progress) {
-  if (progress->shown) std::fprintf(stderr, "\r%40s\r", "");
-  progress->shown = false;
-}
-
-void ShowProgress(Progress* progress, std::size_t done) {
-  if (!progress->enabled || done == progress->total) return;
-  auto now = std::chrono::steady_clock::now();
-  if (now - progress->start < std::chrono::seconds(1) ||
-      (progress->shown && now - progress->last < std::chrono::milliseconds(100)))
-    return;
-  std::fprintf(stderr, "\rblockmqo-cli: %zu/%zu", done, progress->total);
-  std::fflush(stderr);
-  progress->shown = true;
-  progress->last = now;
-}
-
-// "blockmqo-cli: Failed: open file (mqo): missing/x.mqo: No such file or
-// directory": what failed, on which file, and why.
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path,
-          const char* why) {
-  ClearProgress(progress);
-  std::fprintf(stderr, "blockmqo-cli: Failed: %s", MqoResultStep(result));
-  if (kind) std::fprintf(stderr, " (%s)", kind);
-  std::fprintf(stderr, ": %s: %s\n", path.c_str(), why);
-  return false;
-}
-
-bool Fail(Progress* progress, MqoResult result, const char* kind, const std::string& path,
-          SystemError cause) {
-  char why[kSystemErrorMax];
-  FormatSystemError(cause, why, sizeof why);
-  return Fail(progress, result, kind, path, why);
-}
-
-bool FailRead(Progress* progress, const std::string& input, ReadResult read, SystemError cause) {
-  const MqoResult result = MqoResultOfRead(read);
-  const char* kind = result == MqoResult::OutOfMemory ? nullptr : "bd";
-  // A file that is merely too short, or counts its blocks below zero, is not
-  // the system's doing.
-  if (read == ReadResult::NegativeCount) return Fail(progress, result, kind, input, "negative block count");
-  if (read == ReadResult::Truncated && cause == 0)
-    return Fail(progress, result, kind, input, "shorter than its block count says");
-#ifdef _WIN32
-  if (read == ReadResult::OutOfMemory) cause = ERROR_NOT_ENOUGH_MEMORY;
-#else
-  if (read == ReadResult::OutOfMemory) cause = ENOMEM;
-#endif
-  return Fail(progress, result, kind, input, cause);
-}
-
-void Warn(Progress* progress, const char* text, std::size_t n, const std::string& input) {
-  if (!n) return;
-  ClearProgress(progress);
-  std::fprintf(stderr, "blockmqo-cli: warning: %.*s: %s\n", static_cast<int>(n), text,
-               Shown(input, false).c_str());
-}
-
-ReadResult ReadStandardInput(BlockData* data, SystemError* cause) {
-#ifdef _WIN32
-  _setmode(_fileno(stdin), _O_BINARY);
-#endif
-  std::string bytes;
-  char buffer[65536];
-  try {
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin)) bytes.append(buffer, n);
-  } catch (const std::bad_alloc&) {
-    return ReadResult::OutOfMemory;
-  }
-  if (std::ferror(stdin)) {
-    *cause = LastSystemError();
-    return ReadResult::Truncated;
-  }
-  return ReadBlockDataBytes(bytes.data(), bytes.size(), data);
-}
-
-constexpr OutputResult kWritten{OutputStatus::Ok, 0};
-
-// One output into `file`, opened here, in pieces of the chunk, not yet in
-// place: the caller commits it, or abandons it when a file written with it fails.
-template <typename Next>
-OutputResult WriteUncommitted(const std::string& path, std::vector<char>& chunk, OutputFile* file, Next next) {
-  if (OutputResult result = OpenOutput(path.c_str(), file); result.status != OutputStatus::Ok) return result;
-  while (std::size_t n = next(chunk.data(), chunk.size())) {
-    if (OutputResult result = WriteOutput(file, chunk.data(), n); result.status != OutputStatus::Ok) {
-      AbandonOutput(file);
-      return result;
-    }
-  }
-  return kWritten;
-}
-
-// One output, atomically (or to standard output), in pieces of the chunk.
-template <typename Next>
-OutputResult WriteAll(const std::string& path, std::vector<char>& chunk, Next next) {
-  if (path == "-") {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    while (std::size_t n = next(chunk.data(), chunk.size()))
-      if (std::fwrite(chunk.data(), 1, n, stdout) != n) return {OutputStatus::WriteFailed, LastSystemError()};
-    if (std::fflush(stdout) != 0) return {OutputStatus::WriteFailed, LastSystemError()};
-    return kWritten;
-  }
-  OutputFile file;
-  OutputResult result = WriteUncommitted(path, chunk, &file, next);
-  return result.status == OutputStatus::Ok ? CommitOutput(&file) : result;
-}
-
-// A whole file's bytes, or false.
-bool ReadWholeFile(const char* path, std::vector<unsigned char>* bytes) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  unsigned char buffer[65536];
-  bool ok = true;
-  try {
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file)) bytes->insert(bytes->end(), buffer, buffer + n);
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  ok = ok && !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
-// The map's textures in use, found in the folders: for the MTL, each file's
-// path from the OBJ's folder; for the glb, each file made a PNG or JPEG (a
-// file refused, like one not found, has no bytes). Each file is read once.
-struct Textures {
-  MeshImage image[kTextureNameCount] = {};
-  std::string path[kTextureNameCount];
-  GltfImage loaded[kTextureNameCount] = {};
-
-  Textures() = default;
-  Textures(const Textures&) = delete;
-  Textures& operator=(const Textures&) = delete;
-  ~Textures() {
-    for (GltfImage& file : loaded) ReleaseGltfImage(&file);
-  }
-};
-
-// A file found in `folder`, as the MTL beside an OBJ in `objFolder` names
-// it: by its name alone when the two folders are written alike (the usual
-// case: the map's folder), else by its path from there. std::filesystem
-// takes narrow names as UTF-8 on Windows; a name it cannot convert keeps the
-// path as found.
-std::string PathFromFolder(const std::string& file, const std::string& folder, const std::string& objFolder) {
-  std::string name = file.substr(folder.size());
-  while (!name.empty() && IsSeparator(name.front())) name.erase(0, 1);
-  if (FolderOf(folder + "/x") == FolderOf(objFolder + "/x")) return name;
-  try {
-    namespace fs = std::filesystem;
-    const fs::path from = fs::absolute(objFolder).lexically_normal(), to = fs::absolute(file).lexically_normal();
-    const fs::path relative = to.lexically_relative(from);
-    return (relative.empty() ? to : relative).generic_string();
-  } catch (const std::exception&) {
-    return file;
-  }
-}
-
-void FindTextures(const BlockData& data, const Mesh& mesh, const Job& job, const std::vector<std::string>& folders,
-                  Textures* textures) {
-  std::vector<const char*> where;
-  for (const std::string& folder : folders) where.push_back(folder.c_str());
-  std::string found[kTextureNameCount];
-  for (int t = 0; t < kTextureNameCount; ++t) {
-    const ImageName name{data.textureNames[t], std::char_traits<char>::length(data.textureNames[t])};
-    char path[4096];
-    int in = 0;  // the folder it was found in
-    if (!mesh.groupFaceCount[t] ||
-        FindTextureFile(name, where.data(), static_cast<int>(where.size()), path, sizeof path, &in) !=
-            TextureFileResult::Found)
-      continue;
-    found[t] = path;
-    MeshImage& image = textures->image[t];
-    if (job.format == MeshFormat::Obj) {
-      textures->path[t] = PathFromFolder(found[t], folders[static_cast<std::size_t>(in)],
-                                         job.output == "-" ? "." : FolderOf(job.output));
-      image.path = textures->path[t].c_str();
-      continue;
-    }
-    int same = 0;
-    while (same < t && found[same] != found[t]) ++same;
-    if (same == t) {
-      std::vector<unsigned char> bytes;
-      if (ReadWholeFile(path, &bytes) && MakeGltfImage(bytes.data(), bytes.size(), &textures->loaded[t]) != ImageResult::Ok)
-        textures->loaded[t] = GltfImage{};
-    }
-    const GltfImage& loaded = textures->loaded[same];
-    image = MeshImage{loaded.bytes, loaded.size, loaded.mimeType, nullptr};
-  }
-}
-
-bool Convert(const Job& job, MeshOptions choice, const std::vector<std::string>& textureFolders, bool quiet,
+// One planned job through the core's conversion, and what it reports.
+bool Convert(const cli::Job& planned, MeshOptions choice, const std::vector<std::string>& textureFolders, bool quiet,
              Progress* progress) {
-  const bool isMesh = job.format != MeshFormat::Mqo || choice.removeHiddenFaces || choice.shareVertices;
-  BlockData data;
-  SystemError cause = 0;
-  ReadResult read = job.input == "-" ? ReadStandardInput(&data, &cause)
-                                     : ReadBlockDataFileWithCause(job.input.c_str(), &data, &cause);
-  if (read != ReadResult::Ok) return FailRead(progress, Shown(job.input, false), read, cause);
-  MqoHazards hazards = CountMqoHazards(data);
-  Mesh mesh{};
-  std::vector<char> chunk;
-  bool built = !isMesh || BuildMesh(data, job.format, choice, &mesh) == MeshResult::Ok;
-  try {
-    if (built) chunk.resize(kMqoWriteChunk);
-  } catch (const std::bad_alloc&) {
-    built = false;
-  }
-  if (!built) {
-    ReleaseMesh(&mesh);
-    ReleaseBlockData(&data);
-    return FailRead(progress, job.input, ReadResult::OutOfMemory, 0);
-  }
-  Textures textures;
-  if (job.format != MeshFormat::Mqo) {
-    // The map's own folder, unless the user names others.
-    std::vector<std::string> folders = textureFolders;
-    if (folders.empty() && job.input != "-") folders.push_back(FolderOf(job.input));
-    FindTextures(data, mesh, job, folders, &textures);
-  }
-  // Writes one of the mesh's files, a piece at a time.
-  auto meshFile = [&](MeshFormat format, const char* mtl) {
-    return [doc = MeshDocument{&data, &mesh, format, mtl, textures.image}, cursor = MeshCursor{}](
-               char* out, std::size_t capacity) mutable { return MeshDocumentNext(doc, &cursor, out, capacity); };
-  };
-  std::string failed = job.output;
-  MeshFormat failedFormat = job.format;
-  OutputResult result = kWritten;
-  if (!isMesh) {
-    MqoCursor cursor{};
-    result = WriteAll(job.output, chunk, [&](char* out, std::size_t capacity) {
-      return MqoDocumentNext(data, &cursor, out, capacity);
-    });
-  } else if (job.format == MeshFormat::Obj && job.output != "-") {
-    // Both files are written before either replaces its target, so a failure
-    // leaves the old pair as it was, not a new MTL beside an old OBJ.
-    const std::string mtl = MtlName(job.output), mtlBase = BaseName(mtl);
-    OutputFile mtlFile, objFile;
-    failed = mtl, failedFormat = MeshFormat::Mtl;
-    result = WriteUncommitted(mtl, chunk, &mtlFile, meshFile(MeshFormat::Mtl, nullptr));
-    if (result.status == OutputStatus::Ok) {
-      failed = job.output, failedFormat = MeshFormat::Obj;
-      result = WriteUncommitted(job.output, chunk, &objFile, meshFile(MeshFormat::Obj, mtlBase.c_str()));
-      if (result.status != OutputStatus::Ok) AbandonOutput(&mtlFile);
+  std::vector<const char*> folders;
+  for (const std::string& folder : textureFolders) folders.push_back(folder.c_str());
+  ::Job job{};
+  job.input = planned.input == "-" ? JobInput{JobSource::StandardInput, nullptr, nullptr, 0}
+                                   : JobInput{JobSource::Path, planned.input.c_str(), nullptr, 0};
+  job.output = planned.output == "-" ? JobOutput{JobTarget::StandardOutput, nullptr, {}, nullptr}
+                                     : JobOutput{JobTarget::Path, planned.output.c_str(), {}, nullptr};
+  job.format = planned.format;
+  job.options = choice;
+  job.images = {folders.data(), static_cast<int>(folders.size()), nullptr, 0};
+  // Tens of kilobytes (a path for each texture name): not on the stack.
+  static JobReport report;
+  const JobOutcome outcome = RunJob(job, &report);
+  if (outcome.result != JobResult::Ok) {
+    std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false) : Shown(planned.output, true);
+    if (outcome.file == JobFile::Mtl) {  // the MTL's name, as the job made it
+      failed.resize(failed.size() + kOutputNameExtra);
+      failed.resize(FormatOutputName(planned.output.c_str(), MeshFormat::Mtl, false, failed.data(), failed.size()));
     }
-    if (result.status == OutputStatus::Ok) {
-      failed = mtl, failedFormat = MeshFormat::Mtl;
-      result = CommitOutput(&mtlFile);
-      if (result.status != OutputStatus::Ok) AbandonOutput(&objFile);
-    }
-    if (result.status == OutputStatus::Ok) {
-      failed = job.output, failedFormat = MeshFormat::Obj;
-      result = CommitOutput(&objFile);
-    }
-  } else {
-    result = WriteAll(job.output, chunk, meshFile(job.format, nullptr));
+    return Fail(progress, outcome, planned.format, failed);
   }
-  if (!quiet && result.status == OutputStatus::Ok) {
-    char text[kMeshWarningMax];
-    if (job.format == MeshFormat::Mqo) {
-      // The mesh's document gives such faces a material of their own.
-      if (isMesh) hazards.texturesOutOfRange = 0;
-      for (int kind = 0; kind < kMqoWarningKinds; ++kind)
-        Warn(progress, text, FormatMqoWarning(hazards, static_cast<MqoWarning>(kind), text), job.input);
-    }
-    for (int kind = 0; kind < kMeshWarningKinds && job.format != MeshFormat::Mqo; ++kind)
-      Warn(progress, text,
-           FormatMeshWarning(MeshDocument{&data, &mesh, job.format, nullptr, textures.image},
-                             static_cast<MeshWarning>(kind), text),
-           job.input);
-  }
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
-  if (result.status == OutputStatus::Ok) return true;
-  return Fail(progress, MqoResultOfOutput(result), Extension(failedFormat) + 1, Shown(failed, true),
-              result.cause);
-}
-
-struct Request {
-  std::vector<std::string> files, textures;
-  std::string output, directory, format;  // empty when not given
-};
-
-// Every job of the run, decided before anything is read or written; an empty
-// text, or what is wrong with the request.
-std::string Plan(const Request& request, std::vector<Job>* jobs) {
-  const std::vector<std::string>& files = request.files;
-  MeshFormat chosen = MeshFormat::Mqo;
-  const bool formatGiven = !request.format.empty();
-  if (formatGiven) FormatOfName("." + request.format, &chosen);
-  if (files.empty()) return "no input given: name a block data file, or - for standard input";
-  const bool named = !request.output.empty();
-  if (named && !request.directory.empty()) return "--output and --directory cannot be used together";
-  if (named && files.size() != 1)
-    return "--output takes one input, not " + std::to_string(files.size());
-  MeshFormat byName;
-  if (named || (request.directory.empty() && files.size() == 2 &&
-                (files[1] == "-" || FormatOfName(files[1], &byName)))) {
-    // The one place where a name can be replaced: the user wrote it as the output.
-    const std::string& output = named ? request.output : files[1];
-    MeshFormat format = chosen;
-    if (output != "-" && FormatOfName(output, &byName)) {
-      if (formatGiven && byName != chosen)
-        return "--format " + request.format + " contradicts the output's name " + output;
-      format = byName;
-    } else if (output != "-" && !formatGiven) {
-      return "cannot tell what to write to " + output +
-             ": name it .mqo, .obj or .glb, or give --format";
-    }
-    jobs->push_back({files[0], output, format});
-    return {};
-  }
-  for (const std::string& input : files) {
-    std::string output = "-";  // standard input, without an output named, to standard output
-    if (input == "-" && !request.directory.empty())
-      return "standard input has no name to write into " + request.directory +
-             ": give --output FILE instead of --directory";
-    if (input != "-") output = DocumentName(input, chosen);
-    if (input != "-" && !request.directory.empty()) {
-      std::string dir = request.directory;
-      if (!IsSeparator(dir.back())) dir += '/';
-      output = dir + BaseName(output);
-    }
-    jobs->push_back({input, output, chosen});
-  }
-  return {};
-}
-
-// Two outputs of a batch on one file, or an output on one of its inputs: the
-// batch would destroy its own work, so it is refused before any of it runs.
-std::string Collision(const std::vector<Job>& jobs) {
-  if (jobs.size() < 2) return {};
-  auto key = [](std::string path) {
-#ifdef _WIN32
-    // Names differing only in case, or in the separator, are one file there.
-    for (char& c : path) c = c == '\\' ? '/' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-#endif
-    return path;
-  };
-  std::map<std::string, std::size_t> inputs, outputs;
-  for (std::size_t i = 0; i < jobs.size(); ++i) inputs.emplace(key(jobs[i].input), i);
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    std::vector<std::string> written{jobs[i].output};
-    if (jobs[i].format == MeshFormat::Obj && jobs[i].output != "-") written.push_back(MtlName(jobs[i].output));
-    for (const std::string& path : written) {
-      const std::string shown = Shown(path, true);
-      if (auto input = inputs.find(key(path)); input != inputs.end() && path != "-")
-        return jobs[i].input + " would be written over " + jobs[input->second].input +
-               ", an input of this run";
-      if (auto [other, added] = outputs.emplace(key(path), i); !added)
-        return Shown(jobs[other->second].input, false) + " and " + Shown(jobs[i].input, false) +
-               " would both be written to " + shown;
-    }
-  }
-  return {};
-}
-
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "blockmqo-cli: %s\nTry 'blockmqo-cli --help' for more information.\n",
-               message.c_str());
-  return 2;
+  char text[kJobWarningMax];
+  for (int kind = 0; kind < kJobWarningKinds && !quiet; ++kind)
+    Warn(progress, text, FormatJobWarning(report, static_cast<JobWarning>(kind), text), planned.input);
+  return true;
 }
 
 #ifdef _WIN32
@@ -535,10 +109,6 @@ void Introduce() {
 #endif
 
 }  // namespace
-
-// The core's message hook, for ConvertBlockDataToMqo; this program reports
-// from the results instead, with the file's name and the reason.
-void ShowError(const char* text) { std::fprintf(stderr, "blockmqo-cli: %s\n", text); }
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -606,7 +176,7 @@ int main(int argc, char** argv) {
   }
   if (optimize) choice.removeHiddenFaces = choice.shareVertices = true;
 
-  std::vector<Job> jobs;
+  std::vector<cli::Job> jobs;
   std::string refused = Plan(request, &jobs);
   if (refused.empty()) refused = Collision(jobs);
   if (!refused.empty()) return UsageError(refused);

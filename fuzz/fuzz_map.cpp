@@ -7,7 +7,8 @@
 // every writer in pieces of the same size. What must hold of any mesh: at most
 // 6 faces a block, every index in range, unit normals on the side each
 // triangle shows, and, for maps of up to 64 blocks, the faces removed are
-// those a plain quadratic reference removes.
+// those a plain quadratic reference removes. Last, the whole job, with
+// images handed over for the glb and the OBJ.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "job/job.h"
 #include "tests/support/bd1.h"
 #include "tests/support/reference_document.h"
 
@@ -115,14 +117,17 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
           const double b[3] = {double{v[2]->x} - v[0]->x, double{v[2]->y} - v[0]->y, double{v[2]->z} - v[0]->z};
           const double cross[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
           // Up to rounding: the build sums edges (Newell), here two edges cross;
-          // a sliver far smaller than its coordinates turns either way.
-          double scale = 0;
+          // a sliver far smaller than its coordinates turns either way. The
+          // normal is a float, within 1e-6 of unit length and direction, so a
+          // triangle at right angles to it may come out either side by that
+          // much of its own size.
+          double scale = 0, size = std::hypot(cross[0], cross[1], cross[2]);
           for (const MeshVertex* p : v) scale += double{p->x} * p->x + double{p->y} * p->y + double{p->z} * p->z;
           for (int way = 0; way < 2; ++way) {
             if (face.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && face.triangle[t] != Turn::Both) continue;
             double dot = 0;
             for (int j = 0; j < 3; ++j) dot += (way ? -cross[j] : cross[j]) * SideNormal(face, SideShown(face, t, way), j);
-            Check(dot >= -1e-12 * scale, "a triangle's normal on the side it shows");
+            Check(dot >= -1e-12 * scale - 1e-6 * size, "a triangle's normal on the side it shows");
           }
         }
       }
@@ -147,6 +152,43 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
   ReleaseMesh(&plain);
 }
 
+// The whole job from the bytes, with an image handed over for every texture
+// name: a good one for even numbers, a piece of the input itself (seldom an
+// image) for odd ones. Each name's decision agrees with what the glb holds.
+void CheckJob(const std::uint8_t* bytes, std::size_t size, std::size_t capacity) {
+  static const unsigned char kBmp[58] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1,
+                                         0,   0,   0,  1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                         0,   0,   0,  0, 0, 0,  0, 0, 0xff, 0, 0, 0};
+  BlockData names;
+  if (ReadBlockDataBytes(bytes, size, &names) != ReadResult::Ok) return;
+  JobImage given[kTextureNameCount];
+  for (int t = 0; t < kTextureNameCount; ++t) {
+    const char* name = names.textureNames[t];
+    const char* base = std::max(std::strrchr(name, '/'), std::strrchr(name, '\\'));
+    base = base ? base + 1 : name;
+    const std::size_t piece = std::min(size, static_cast<std::size_t>(t) * 37);
+    given[t] = {{base, std::strlen(base)}, t % 2 ? bytes + size - piece : kBmp, t % 2 ? piece : sizeof kBmp};
+  }
+  static JobReport report;
+  for (MeshFormat format : {MeshFormat::Obj, MeshFormat::Glb}) {
+    Job job{};
+    job.input = {JobSource::Bytes, nullptr, bytes, size};
+    job.output = {JobTarget::Sink, nullptr, {[](void*, JobFile, const char*, std::size_t) { return true; }, nullptr}, nullptr};
+    job.format = format;
+    job.options = {size % 2 == 1, size % 3 == 1};
+    job.images = {nullptr, 0, given, kTextureNameCount};
+    job.chunk = capacity;
+    Check(RunJob(job, &report).result == JobResult::Ok, "job");
+    for (int t = 0; t < kTextureNameCount && format == MeshFormat::Glb; ++t) {
+      const bool used = report.image[t].use == JobImageUse::Used;
+      Check(!used || (*names.textureNames[t] && report.image[t].given >= 0), "an image used has a name and a file");
+      Check(!(report.namesWithoutImage >> t & 1) || (!used && *names.textureNames[t]), "the glb's images as decided");
+      Check(report.image[t].use != JobImageUse::Unreadable || report.image[t].given % 2, "a good image read");
+    }
+  }
+  ReleaseBlockData(&names);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -166,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   for (BlockData& data : read) {
     if (expected == ReadResult::Ok) {
       Check(WrittenDocument(data, capacity) == reference, "document differs from the reference");
-      if (&data == read) CheckMesh(data, capacity);
+      if (&data == read) CheckMesh(data, capacity), CheckJob(bytes, size, capacity);
     } else {
       Check(data.count == 0 && data.blocks == nullptr && data.textureNames[0][0] == '\0', "held after a failure");
     }

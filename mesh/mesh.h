@@ -53,11 +53,23 @@ struct MeshOptions {
 
 // Faces are grouped by texture: numbers 0..9 are groups 0..9, every other
 // number falls in group 10, one material of its own in every format.
-constexpr int kMeshGroups = 11;
-constexpr int kOutOfRangeGroup = 10;
+constexpr int kMeshGroups = kTextureNameCount + 1;
+constexpr int kOutOfRangeGroup = kOutOfRangeMaterial;
 inline int MeshGroup(std::int32_t texture) {
   return texture >= 0 && texture < kOutOfRangeGroup ? texture : kOutOfRangeGroup;
 }
+
+// A group's material name in OBJ, MTL and glb (the MQO document keeps the
+// map's names as they are). One rule for every mesh format and the page:
+// the texture's name with every byte up to the space, and DEL, as "_";
+// "empty" for an empty name; for group 10 the eleventh material's name
+// (kOutOfRangeMaterialName, so "texture_number_outside_0-9");
+// then, while an earlier group in use already has that name, "_" and the
+// group's number is added, so names are unique within a file.
+// `groupFaceCount` says which groups are in use (Mesh::groupFaceCount).
+// Writes at most kMaterialNameMax bytes and no NUL.
+constexpr std::size_t kMaterialNameMax = 80;
+std::size_t FormatMaterialName(const BlockData& data, const std::uint32_t* groupFaceCount, int group, char* out);
 
 // Which way a polygon, its corners taken in the order listed, turns seen from
 // outside its block: the sign of its (Newell) normal along its outward
@@ -193,3 +205,10 @@ enum class MeshWarning { BlocksLeftOut, TexturesNotEmbedded };
 constexpr int kMeshWarningKinds = 2;
 constexpr std::size_t kMeshWarningMax = kMqoWarningMax + kTextureNameCount * (4 * kTextureNameField + 2);
 std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* out);
+// The texture names in use (not empty) whose image the glb does not hold:
+// bit t for name t.
+unsigned GlbNamesWithoutImage(const MeshDocument& doc);
+// The same warning from what a caller kept: the blocks left out, or the
+// names of `without` (GlbNamesWithoutImage's bits).
+std::size_t FormatMeshLoss(MeshWarning kind, std::uint32_t blocksLeftOut,
+                           const char (*names)[kTextureNameField + 1], unsigned without, char* out);

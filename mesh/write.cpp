@@ -52,8 +52,6 @@ int NumberImages(const MeshDocument& doc, int (&image)[kTextureNameCount], int (
   return count;
 }
 
-const char* const kOutOfRangeName = "texture number outside 0-9";
-
 // ---- MQO: the document's header and materials, the mesh as its object.
 
 std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
@@ -73,25 +71,8 @@ std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
 // smooth across shared corners from doing so. Written out, the normals cost a
 // third of the OBJ's time on maps whose faces each turn their own way.
 
-// A material name is one word: the texture's name with blanks and control
-// bytes as "_" ("empty" for an empty name), followed by "_" and the number
-// when an earlier group in use already has that name.
-char* PutObjName(char* p, const MeshDocument& doc, int group) {
-  auto word = [&](int g, char* q) {
-    if (g == kOutOfRangeGroup) return Put(q, "texture_number_outside_0-9");
-    const char* name = doc.data->textureNames[g];
-    if (!*name) return Put(q, "empty");
-    for (; *name; ++name) *q++ = static_cast<unsigned char>(*name) <= ' ' || *name == 0x7f ? '_' : *name;
-    return q;
-  };
-  char* end = word(group, p);
-  for (int g = 0; g < group; ++g) {
-    char earlier[64];
-    char* e = doc.mesh->groupFaceCount[g] ? word(g, earlier) : earlier;
-    if (e - earlier == end - p && std::memcmp(earlier, p, static_cast<std::size_t>(e - earlier)) == 0)
-      return PutUnsigned(Put(end, "_"), static_cast<std::uint32_t>(group));
-  }
-  return end;
+char* PutMaterialName(char* p, const MeshDocument& doc, int group) {
+  return p + FormatMaterialName(*doc.data, doc.mesh->groupFaceCount, group, p);
 }
 
 enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjFaces };
@@ -157,7 +138,7 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         const MeshFace& face = mesh.faces[i];
         const int group = MeshGroup(face.texture);
         if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
-          p = Put(PutObjName(Put(p, "usemtl "), doc, group), "\n");
+          p = Put(PutMaterialName(Put(p, "usemtl "), doc, group), "\n");
         if (face.turn != Turn::Reversed) p = PutObjFace(p, mesh, i, false);
         if (face.turn != Turn::Listed) p = PutObjFace(p, mesh, i, true);
         ++i;
@@ -167,22 +148,29 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
   return static_cast<std::size_t>(p - out);
 }
 
+// A group's lines, then its map_Kd line; the file's path may be longer than
+// any buffer, so it goes out in as many pieces as it takes (`part`: how much
+// of it is out).
 std::size_t NextMtl(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const std::uint32_t* groups = doc.mesh->groupFaceCount;
   char* p = out;
-  if (cursor->section == 0) p = Put(p, "# blockmqo\n"), cursor->section = 1;
-  for (int& g = cursor->section; g > 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity;) {
-    const int group = g - 1;
-    g = g == kMeshGroups ? -1 : g + 1;
-    if (!groups[group]) continue;
-    p = Put(PutObjName(Put(p, "\nnewmtl "), doc, group), "\nKd 1 1 1\n");
+  if (cursor->section == 0) p = Put(p, "# blockmqo\n"), cursor->section = 1, cursor->index = 0;
+  while (cursor->section > 0 && static_cast<std::size_t>(p - out) + kMaxItem <= capacity) {
+    const int group = cursor->section - 1;
     const char* name = group < kTextureNameCount ? doc.data->textureNames[group] : "";
     if (*name && doc.images && doc.images[group].path) name = doc.images[group].path;
-    if (*name) {
-      p = Put(p, "map_Kd ");
-      for (; *name; ++name) *p++ = *name == '\r' || *name == '\n' ? '_' : *name;
-      p = Put(p, "\n");
+    if (groups[group] && cursor->index == 0) {
+      p = Put(PutMaterialName(Put(p, "\nnewmtl "), doc, group), "\nKd 1 1 1\n");
+      if (*name) p = Put(p, "map_Kd "), cursor->index = 1, cursor->part = 0;
     }
+    if (groups[group] && cursor->index == 1) {
+      const char* rest = name + cursor->part;
+      for (char* end = out + capacity - 1; *rest && p < end; ++rest) *p++ = *rest == '\r' || *rest == '\n' ? '_' : *rest;
+      cursor->part = static_cast<std::uint32_t>(rest - name);
+      if (*rest) break;  // the rest in the next piece
+      *p++ = '\n';
+    }
+    cursor->section = cursor->section == kMeshGroups ? -1 : cursor->section + 1, cursor->index = 0;
   }
   return static_cast<std::size_t>(p - out);
 }
@@ -232,34 +220,52 @@ char* PutJsonString(char* p, const char* text) {
   return p;
 }
 // The JSON writer: a context that places the commas, and one function per
-// kind of object. The JSON has at most 11 primitives and 10 images, and every
-// name is at most 31 bytes, so it fits kGlbJsonMax (about 1.5 KB a primitive
-// and 0.4 KB an image at most).
+// kind of object. Every byte goes through Emit, which counts it and stores it
+// only while it fits: MakeLayout sees the whole length and what to do when
+// it is too long.
 struct Json {
-  char* p;
+  char* out;
+  std::size_t length;
   bool empty;  // nothing yet in the innermost object or array
+  bool names;  // write the materials' and images' names
 };
+void Emit(Json& j, const char* bytes, std::size_t n) {
+  if (j.length + n <= kGlbJsonMax) std::memcpy(j.out + j.length, bytes, n);
+  j.length += n;
+}
+void Emit(Json& j, const char* text) { Emit(j, text, std::strlen(text)); }
 void Member(Json& j, const char* name) {
-  if (!j.empty) *j.p++ = ',';
+  if (!j.empty) Emit(j, ",");
   j.empty = false;
-  if (name) j.p = Put(Put(Put(j.p, "\""), name), "\":");
+  if (name) Emit(j, "\""), Emit(j, name), Emit(j, "\":");
 }
 void Open(Json& j, const char* name, char bracket) {
   Member(j, name);
-  *j.p++ = bracket;
+  Emit(j, &bracket, 1);
   j.empty = true;
 }
 void Close(Json& j, char bracket) {
-  *j.p++ = bracket;
+  Emit(j, &bracket, 1);
   j.empty = false;
 }
-void Number(Json& j, const char* name, std::uint32_t value) { Member(j, name), j.p = PutUnsigned(j.p, value); }
-void Text(Json& j, const char* name, const char* text) { Member(j, name), j.p = PutJsonString(j.p, text); }
+void Number(Json& j, const char* name, std::uint32_t value) {
+  char digits[16];
+  Member(j, name), Emit(j, digits, FormatUnsigned(value, digits));
+}
+void Real(Json& j, float value) {
+  char digits[kShortestFloatMax];
+  Member(j, nullptr), Emit(j, digits, static_cast<std::size_t>(PutFloat(digits, value) - digits));
+}
+void Text(Json& j, const char* name, const char* text) {
+  char quoted[2 + 6 * kMaterialNameMax];  // every byte \u00XX at worst
+  Member(j, name), Emit(j, quoted, static_cast<std::size_t>(PutJsonString(quoted, text) - quoted));
+}
 
 void Material(Json& j, const MeshDocument& doc, const GlbPrimitive& prim) {
-  const char* name = prim.group < kTextureNameCount ? doc.data->textureNames[prim.group] : kOutOfRangeName;
+  char name[kMaterialNameMax + 1];
+  name[FormatMaterialName(*doc.data, doc.mesh->groupFaceCount, prim.group, name)] = '\0';
   Open(j, nullptr, '{');
-  Text(j, "name", *name ? name : "empty");
+  if (j.names) Text(j, "name", name);
   // Blocks are not metal; the default (fully metallic) shows them black.
   Open(j, "pbrMetallicRoughness", '{');
   Number(j, "metallicFactor", 0);
@@ -298,7 +304,7 @@ void Accessor(Json& j, const Mesh& mesh, const GlbPrimitive& prim, int p, Stream
   if (stream == kPositions) {  // positions must state their bounds
     for (const float* bound : {mesh.groupMin[prim.group], mesh.groupMax[prim.group]}) {
       Open(j, bound == mesh.groupMin[prim.group] ? "min" : "max", '[');
-      for (int k = 0; k < 3; ++k) Member(j, nullptr), j.p = PutFloat(j.p, bound[k]);
+      for (int k = 0; k < 3; ++k) Real(j, bound[k]);
       Close(j, ']');
     }
   }
@@ -315,8 +321,8 @@ void BufferView(Json& j, std::uint32_t offset, std::uint32_t length, std::uint32
   Close(j, '}');
 }
 
-std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* out) {
-  Json j{out, true};
+std::size_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* out, bool names) {
+  Json j{out, 0, true, names};
   const int n = layout.count;
   Open(j, nullptr, '{');
   Open(j, "asset", '{');
@@ -370,7 +376,7 @@ std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* 
     for (std::uint32_t t = 0; t < images; ++t) {
       const int name = layout.imageGroup[t];
       Open(j, nullptr, '{');
-      Text(j, "name", doc.data->textureNames[name]);
+      if (j.names) Text(j, "name", doc.data->textureNames[name]);
       Number(j, "bufferView", kStreams * static_cast<std::uint32_t>(n) + t);
       Text(j, "mimeType", doc.images[name].mimeType);
       Close(j, '}');
@@ -397,7 +403,7 @@ std::uint32_t WriteJson(const MeshDocument& doc, const GlbLayout& layout, char* 
     Close(j, ']');
   }
   Close(j, '}');
-  return static_cast<std::uint32_t>(j.p - out);
+  return j.length;
 }
 
 void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
@@ -430,7 +436,13 @@ void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
     layout->binLength += static_cast<std::uint32_t>((doc.images[layout->imageGroup[t]].size + 3) & ~std::size_t{3});
   }
   if (!layout->count) layout->images = 0;
-  layout->jsonLength = WriteJson(doc, *layout, layout->json);
+  // Names are the only part the map makes long. The longest JSON (11
+  // primitives, 10 images, every name 31 bytes escaped) fits with its names,
+  // as the tests show; should it not, the names go, and the rest is a few
+  // hundred bytes an object.
+  std::size_t length = WriteJson(doc, *layout, layout->json, true);
+  if (length > kGlbJsonMax) length = WriteJson(doc, *layout, layout->json, false);
+  layout->jsonLength = static_cast<std::uint32_t>(length);
   while (layout->jsonLength % 4) layout->json[layout->jsonLength++] = ' ';
 }
 
@@ -547,22 +559,32 @@ std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* 
   return 0;
 }
 
+unsigned GlbNamesWithoutImage(const MeshDocument& doc) {
+  int image[kTextureNameCount], name[kTextureNameCount];
+  NumberImages(doc, image, name);
+  unsigned without = 0;
+  for (int t = 0; t < kTextureNameCount; ++t)
+    if (doc.mesh->groupFaceCount[t] && *doc.data->textureNames[t] && image[t] < 0) without |= 1u << t;
+  return without;
+}
+
 std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* out) {
-  const BlockData& data = *doc.data;
-  const Mesh& mesh = *doc.mesh;
+  const unsigned without = doc.format == MeshFormat::Glb ? GlbNamesWithoutImage(doc) : 0;
+  return FormatMeshLoss(kind, static_cast<std::uint32_t>(doc.mesh->droppedBlocks), doc.data->textureNames, without, out);
+}
+
+std::size_t FormatMeshLoss(MeshWarning kind, std::uint32_t blocksLeftOut, const char (*names)[kTextureNameField + 1],
+                           unsigned without, char* out) {
   if (kind == MeshWarning::BlocksLeftOut)
     return FormatCountedWarning(
-        static_cast<std::uint32_t>(mesh.droppedBlocks),
+        blocksLeftOut,
         "block has an infinite or not-a-number corner or texture coordinate, which this format "
         "cannot hold; it is left out",
         "blocks have an infinite or not-a-number corner or texture coordinate, which this "
         "format cannot hold; they are left out",
         out);
-  if (doc.format != MeshFormat::Glb) return 0;
-  int image[kTextureNameCount], name[kTextureNameCount];
-  NumberImages(doc, image, name);
   std::uint32_t count = 0;
-  for (int t = 0; t < kTextureNameCount; ++t) count += mesh.groupFaceCount[t] && *data.textureNames[t] && image[t] < 0;
+  for (int t = 0; t < kTextureNameCount; ++t) count += without >> t & 1;
   std::size_t n = FormatCountedWarning(
       count,
       "texture has no image in the glb (not found, unreadable, or over 8192 pixels a side); its name stays on its "
@@ -573,11 +595,44 @@ std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* o
   // The names as the map has them, control bytes as \xNN.
   char* p = out + n;
   for (int t = 0, listed = 0; t < kTextureNameCount; ++t) {
-    if (!mesh.groupFaceCount[t] || !*data.textureNames[t] || image[t] >= 0) continue;
+    if (!(without >> t & 1)) continue;
     p = Put(p, listed++ ? ", " : " ");
-    for (const char* c = data.textureNames[t]; *c; ++c)
+    for (const char* c = names[t]; *c; ++c)
       if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) p = PutHex(Put(p, "\\x"), static_cast<unsigned char>(*c));
       else *p++ = *c;
   }
   return static_cast<std::size_t>(p - out);
+}
+
+namespace {
+
+// The word a group's name starts from.
+std::size_t MaterialWord(const BlockData& data, int group, char* out) {
+  const char* name = group < kTextureNameCount ? data.textureNames[group] : kOutOfRangeMaterialName;
+  if (!*name) return static_cast<std::size_t>(Put(out, "empty") - out);
+  char* q = out;
+  for (; *name; ++name) *q++ = static_cast<unsigned char>(*name) <= ' ' || *name == 0x7f ? '_' : *name;
+  return static_cast<std::size_t>(q - out);
+}
+
+}  // namespace
+
+std::size_t FormatMaterialName(const BlockData& data, const std::uint32_t* groupFaceCount, int group, char* out) {
+  // Every earlier group's name in turn, each by this rule, so that a suffix
+  // added to one is seen by the groups after it. A name grows by at most
+  // "_10" for each earlier group, so 31 + 10 x 3 bytes at most.
+  char names[kMeshGroups][kMaterialNameMax];
+  std::size_t length[kMeshGroups];
+  for (int g = 0; g <= group; ++g) {
+    length[g] = 0;
+    if (g < group && !groupFaceCount[g]) continue;
+    length[g] = MaterialWord(data, g, names[g]);
+    for (int e = 0; e < g; ++e) {
+      if (!length[e] || length[e] != length[g] || std::memcmp(names[e], names[g], length[g]) != 0) continue;
+      length[g] = static_cast<std::size_t>(PutUnsigned(Put(names[g] + length[g], "_"), static_cast<std::uint32_t>(g)) - names[g]);
+      e = -1;  // compare the longer name with them all again
+    }
+  }
+  std::memcpy(out, names[group], length[group]);
+  return length[group];
 }

@@ -137,7 +137,7 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
         break;
       case kMaterials: {
         const char* name = i < kTextureNameCount ? source.data->textureNames[i] : "";
-        p = PutMaterial(p, i < kTextureNameCount ? (*name ? name : "empty") : "texture number outside 0-9", name);
+        p = PutMaterial(p, i < kTextureNameCount ? (*name ? name : "empty") : kOutOfRangeMaterialName, name);
         if (static_cast<int>(++i) == materials) cursor->section = kObject, i = 0;
         break;
       }

@@ -1,16 +1,9 @@
-// Block data to Metasequoia text document.
+// Block data to Metasequoia text document: the document writer, and what a
+// map holds that some readers of it reject. No files: the conversion job
+// (job/job.h) reads maps and writes files.
 //
-// ConvertBlockDataToMqo reads the block data file at `inputPath` in full,
-// closes it, then writes the document to `outputPath`. Failures are reported
-// through ShowError, once, with one of the texts of MqoResultMessage; nothing
-// is shown on success. The document goes to a new file beside the target and
-// replaces it only when complete, so a failed conversion never damages an
-// existing file (even when input and output are the same file). A target that
-// exists but is not a regular file (a device, a pipe) is written in place.
-//
-// MqoDocumentNext is the document writer on its own: it produces the document
-// bytes (CR LF line ends included) into a caller's buffer, whole lines at a
-// time, and does no I/O.
+// MqoDocumentNext produces the document bytes (CR LF line ends included)
+// into a caller's buffer, whole lines at a time, and does no I/O.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +11,8 @@
 
 #include "blockdata/blockdata.h"
 
+// What a conversion's failure means, for the page's bridge until it runs the
+// job: the job's messages are the same texts (FormatJobMessage).
 enum class MqoResult {
   Ok,
   InputOpenFailed,   // "Failed: open file (bd)"
@@ -60,20 +55,6 @@ std::size_t FormatMqoWarning(const MqoHazards& hazards, MqoWarning kind, char* o
 // or `many` by the count; 0 bytes when the count is 0.
 std::size_t FormatCountedWarning(std::uint32_t count, const char* one, const char* many, char* out);
 
-// Does the whole conversion and returns its outcome; shows nothing. When
-// `hazards` is given, it receives CountMqoHazards of the map as read, so a
-// caller need not read the input twice (which may by then be the document).
-MqoResult ConvertFile(const char* inputPath, const char* outputPath,
-                      MqoHazards* hazards = nullptr);
-
-// Does the whole conversion and reports a failure with ShowError.
-void ConvertBlockDataToMqo(const char* inputPath, const char* outputPath);
-
-// Shows a failure message and returns when the user has seen it. The core only
-// declares it: every executable links its own definition (a message box, a
-// line on standard error, a recorder in the tests).
-void ShowError(const char* text);
-
 // The document writer. Start with a zeroed cursor and call MqoDocumentNext
 // until it returns 0. Each call fills at most `capacity` bytes with whole
 // lines; `capacity` must be at least kMqoMinChunk.
@@ -99,6 +80,8 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
 // `faceStride` bytes; with `outOfRangeMaterial`, an eleventh material,
 // "texture number outside 0-9", follows the ten, and faces whose texture
 // number is outside 0..9 use it.
+constexpr int kOutOfRangeMaterial = kTextureNameCount;  // its number: the eleventh
+constexpr char kOutOfRangeMaterialName[] = "texture number outside 0-9";
 struct MqoVertex {
   float x, y, z;
 };

@@ -33,6 +33,7 @@ mkdir tex && printf 'BM:\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\1\0\0\0\1\0\0\0\1\0\x
 head -c 20 tex/WALL.BMP >tex/floor.bmp
 patch names.map 0=\\042 31=\\r 62=\\n 93={ 124=} 155=\( 186=\)
 { head -c 310 nan.map; printf '\2\0'; tail -c 316 nan.map; tail -c 316 nan.map; } >nan2.map
+{ head -c 310 cube.bd1; printf '\0\0'; } >empty.map
 patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 504=\\0\\0\\300\\177
 cd "$work" && before=$(cd tmpl && find . -type f -exec md5sum {} + | sort -k2) && set -f
 w="blockmqo-cli: warning:" tex="use texture numbers outside 0-9, which some readers reject"
@@ -103,6 +104,7 @@ all|--textures: found in any case, a cut one named|0|$w 1 texture has no image *
 all|an OBJ's materials name the files from its folder|0||--textures tex cube.bd1 out/c.obj|out/c.obj~^f\s1/4\s out/c.mtl~^map_Kd\s\.\./tex/WALL\.BMP$
 all|names warned of|0|$w 7 $name: names.map|names.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|every kind, into the map itself|0|$w 1 face uses *$w 1 number is*$w 1 texture name holds*|-f mqo every.map -o every.map|every.map~^Metasequoia
+all|a map with no blocks|0|$w map holds no blocks: empty.map|empty.map -o e.mqo -f mqo|e.mqo~^Metasequoia
 all|--quiet says none of it|0||-q -f mqo every.map -o every.map|every.map~^Metasequoia
 linux|standard output, written in place|0||-f mqo cube.bd1 -o /dev/stdout|-=cube
 wine|wildcards expanded by the program|0||-q C*.BD1 -d out|out/cube.mqo=cube out/courtyard.mqo=courtyard

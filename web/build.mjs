@@ -16,16 +16,13 @@ const root = resolve(web, '..');
 const out = resolve(process.argv[2] || join(root, 'out', 'web'));
 mkdirSync(out, { recursive: true });
 
-// The reader, the document writer, the mesh and the images need no file
-// system, so the module is a "reactor" (no main) that imports nothing. The
-// file conversion (mqo/convert.cpp, mqo/output_file.cpp) and the search of
-// folders for images (image/find.cpp) are left out: the page is given files.
-const sources = (folder, leave = []) => readdirSync(join(root, folder))
-  .filter((f) => f.endsWith('.cpp') && !leave.includes(f)).map((f) => join(root, folder, f));
-const core = [
-  ...sources('numtext'), ...sources('blockdata'), ...sources('mesh'),
-  ...sources('mqo', ['convert.cpp', 'output_file.cpp']), ...sources('image', ['find.cpp']),
-];
+// The core's rooms, whole. The page is given bytes and images and takes the
+// files from a sink, so the module is a "reactor" (no main) that imports
+// nothing: the job's file steps are left out of a WASI build, and what is
+// never called is dropped at link time.
+const sources = (folder) => readdirSync(join(root, folder))
+  .filter((f) => f.endsWith('.cpp')).map((f) => join(root, folder, f));
+const core = ['numtext', 'blockdata', 'mqo', 'mesh', 'image', 'job'].flatMap(sources);
 execFileSync(process.env.WASM_CXX || 'clang++-14', [
   '--target=wasm32-wasi', '-std=c++20', '-O2', '-fno-exceptions', '-fno-rtti',
   '-Wall', '-Wextra', '-Wconversion', '-Wshadow', '-Werror',

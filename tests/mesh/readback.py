@@ -76,11 +76,21 @@ def match(written, expected, full, what):
     check(not full or at == len(expected), f"{what}: {len(expected) - at} faces missing at the end")
 
 
+def material_names(names, used):
+    """The mesh formats' material names: blanks and control bytes as _, and
+    while an earlier group in use has the name, _ and the group's number."""
+    given = {}
+    for g in sorted(used):
+        name = "texture_number_outside_0-9" if g == 10 else \
+            "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
+        while name in given.values():
+            name += f"_{g}"
+        given[g] = name
+    return given
+
+
 def read_obj(base, names, used):
-    plain = lambda g: "texture_number_outside_0-9" if g == 10 else \
-        "".join("_" if ord(ch) <= 32 or ord(ch) == 127 else ch for ch in names[g]) or "empty"
-    # A name an earlier group in use has already is followed by _ and the number.
-    obj_name = lambda g: plain(g) + (f"_{g}" if any(plain(e) == plain(g) for e in used if e < g) else "")
+    obj_name = material_names(names, used).get
     lines = open(base + ".obj", encoding="latin-1").read().split("\n")
     check(lines[:4] == ["# blockmqo", f"mtllib {os.path.basename(base)}.mtl", "o map", "s off"], f"{base}.obj: head {lines[:4]}")
     v, vt, faces, group = [], [], [], None
@@ -130,7 +140,7 @@ def read_glb(base, names, used):
     faces, found = [], images(os.path.dirname(base))
     for group, prim in zip(sorted(used), doc["meshes"][0]["primitives"], strict=True):  # one a group in use
         material = doc["materials"][prim["material"]]
-        check(material["name"] == ("texture number outside 0-9" if group == 10 else utf8(names[group]) or "empty"),
+        check(material["name"] == utf8(material_names(names, used)[group]),
               f"{base}.glb: material {group} {material['name']}")
         # An image of each texture found beside the map, inside the file (the
         # image test checks that every kind becomes a PNG of the same pixels).

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "image/image.h"
+#include "job/job.h"
 #include "tests/support/bd1.h"
 
 namespace {
@@ -101,43 +102,28 @@ std::vector<std::string> MeshFixtures() {
 }
 
 std::string WriteMeshFixture(const std::string& source, const std::string& path, std::size_t chunk) {
-  // FOLDER/NAME[-optimized].EXT: the map NAME.bd1, with --optimize or without.
+  // FOLDER/NAME[-optimized].EXT: the map NAME.bd1, with --optimize or without,
+  // its textures found beside it, as blockmqo-cli finds them by default.
   const std::size_t dot = path.rfind('.'), slash = path.rfind('/'), dash = path.find("-optimized");
-  const std::string map = ReadFileBytes(source + "/" + path.substr(0, std::min(dot, dash)) + ".bd1"), ext = path.substr(dot);
-  const MeshFormat format = ext == ".obj"   ? MeshFormat::Obj
-                           : ext == ".mtl" ? MeshFormat::Mtl
-                           : ext == ".mqo" ? MeshFormat::Mqo
-                                           : MeshFormat::Glb;
-  const bool optimized = dash != std::string::npos;
+  const std::string map = source + "/" + path.substr(0, std::min(dot, dash)) + ".bd1", ext = path.substr(dot);
   const std::string mtl = path.substr(slash + 1, dot - slash - 1) + ".mtl";  // without the folder
-  BlockData data;
-  Mesh mesh;
-  if (ReadBlockDataBytes(map.data(), map.size(), &data) != ReadResult::Ok) return "<no map>";
-  std::string bytes = "<out of memory>";
-  if (BuildMesh(data, format, {optimized, optimized}, &mesh) == MeshResult::Ok) {
-    // The textures found beside the map, as blockmqo-cli finds them by default.
-    const std::string folder = source + "/" + path.substr(0, slash);
-    const char* folders[] = {folder.c_str()};
-    MeshImage images[kTextureNameCount] = {};
-    GltfImage loaded[kTextureNameCount] = {};
-    std::string found[kTextureNameCount];
-    for (int t = 0; t < kTextureNameCount; ++t) {
-      char file[4096];
-      const ImageName name{data.textureNames[t], std::strlen(data.textureNames[t])};
-      if (!mesh.groupFaceCount[t] || FindTextureFile(name, folders, 1, file, sizeof file) != TextureFileResult::Found)
-        continue;
-      found[t] = file;
-      found[t].erase(0, folder.size() + 1);
-      const std::string content = ReadFileBytes(file);
-      if (format == MeshFormat::Glb &&
-          MakeGltfImage(reinterpret_cast<const unsigned char*>(content.data()), content.size(), &loaded[t]) == ImageResult::Ok)
-        images[t] = {loaded[t].bytes, loaded[t].size, loaded[t].mimeType, nullptr};
-      if (format != MeshFormat::Glb) images[t].path = found[t].c_str();
-    }
-    bytes = WriteMesh({&data, &mesh, format, mtl.c_str(), images}, chunk);
-    for (GltfImage& image : loaded) ReleaseGltfImage(&image);
-    ReleaseMesh(&mesh);
-  }
-  ReleaseBlockData(&data);
-  return bytes;
+  struct Collected {
+    JobFile file;
+    std::string bytes;
+  } collected{ext == ".mtl" ? JobFile::Mtl : JobFile::Document, {}};
+  const JobSink sink{[](void* context, JobFile file, const char* bytes, std::size_t size) {
+                       auto* into = static_cast<Collected*>(context);
+                       if (file == into->file) into->bytes.append(bytes, size);
+                       return true;
+                     },
+                     &collected};
+  const bool optimized = dash != std::string::npos;
+  Job job{};
+  job.input = {JobSource::Path, map.c_str(), nullptr, 0};
+  job.output = {JobTarget::Sink, nullptr, sink, mtl.c_str()};
+  job.format = ext == ".glb" ? MeshFormat::Glb : ext == ".mqo" ? MeshFormat::Mqo : MeshFormat::Obj;
+  job.options = {optimized, optimized};
+  job.chunk = chunk;
+  const JobOutcome outcome = RunJob(job, nullptr);
+  return outcome.result == JobResult::Ok ? collected.bytes : std::string("<failed: ") + JobStep(outcome.result) + ">";
 }

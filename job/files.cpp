@@ -1,4 +1,21 @@
-#include "mqo/output_file.h"
+#include "job/job_internal.h"
+
+#if defined(__wasi__)
+
+// The page's module has no files and imports nothing: it reads bytes and
+// writes to the caller's sink, and any file step fails.
+#include <cerrno>
+#include <cstring>
+
+OutputResult OpenOutput(const char*, OutputFile* file) {
+  std::memset(file, 0, sizeof *file);
+  return {OutputStatus::OpenFailed, ENOTSUP};
+}
+OutputResult WriteOutput(OutputFile*, const char*, std::size_t) { return {OutputStatus::WriteFailed, ENOTSUP}; }
+OutputResult CommitOutput(OutputFile*) { return {OutputStatus::WriteFailed, ENOTSUP}; }
+void AbandonOutput(OutputFile*) {}
+
+#else
 
 #include <cerrno>
 #include <cstring>
@@ -234,10 +251,9 @@ namespace {
 // kernel to start writing each few megabytes as soon as they are complete
 // lets the disk work while later lines are formatted, so the final flush
 // waits for little more than the last stretch.
-constexpr unsigned long long kWriteBackStretch = 4u << 20;
-
 void StartWriteBack(OutputFile* file) {
 #if defined(__linux__)
+  constexpr unsigned long long kWriteBackStretch = 4u << 20;
   if (file->inPlace || file->written - file->flushedFrom < kWriteBackStretch) return;
   // Whatever is still in the stream's buffer is left for the final flush.
   sync_file_range(fileno(file->stream), static_cast<off_t>(file->flushedFrom),
@@ -257,45 +273,4 @@ OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size) 
   return kOk;
 }
 
-MqoResult MqoResultOfOutput(OutputResult result) {
-  switch (result.status) {
-    case OutputStatus::Ok: return MqoResult::Ok;
-    case OutputStatus::OpenFailed: return MqoResult::OutputOpenFailed;
-    case OutputStatus::WriteFailed: break;
-  }
-  return MqoResult::OutputWriteFailed;
-}
-
-ReadResult ReadBlockDataFileWithCause(const char* path, BlockData* data, SystemError* cause) {
-  // The reader's last call to fail is the one that set the error; clearing it
-  // first tells a short file (no system error) from a failed read.
-#ifdef _WIN32
-  SetLastError(0);
-#else
-  errno = 0;
-#endif
-  ReadResult result = ReadBlockDataFile(path, data);
-  const bool system = result == ReadResult::OpenFailed || result == ReadResult::Truncated;
-  *cause = system ? LastSystemError() : 0;
-  return result;
-}
-
-#ifdef _WIN32
-SystemError LastSystemError() { return GetLastError(); }
-
-std::size_t FormatSystemError(SystemError cause, char* out, std::size_t capacity) {
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           cause, 0, out, static_cast<DWORD>(capacity), nullptr);
-  while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ')) --n;
-  if (n == 0) n = static_cast<DWORD>(std::snprintf(out, capacity, "error %lu", static_cast<unsigned long>(cause)));
-  out[n] = '\0';
-  return n;
-}
-#else
-SystemError LastSystemError() { return static_cast<SystemError>(errno); }
-
-std::size_t FormatSystemError(SystemError cause, char* out, std::size_t capacity) {
-  int n = std::snprintf(out, capacity, "%s", std::strerror(static_cast<int>(cause)));
-  return n < 0 ? 0 : std::strlen(out);
-}
-#endif
+#endif  // __wasi__

@@ -1,0 +1,168 @@
+// The job's reading and writing, and the plain document's whole job. Nothing
+// here reaches the mesh or the images, so the desktop programs, which write
+// only the document, link neither.
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "job/job_internal.h"
+
+namespace {
+
+JobResult ResultOfRead(ReadResult read) {
+  switch (read) {
+    case ReadResult::Ok: return JobResult::Ok;
+    case ReadResult::OpenFailed: return JobResult::InputOpenFailed;
+    case ReadResult::Truncated: break;
+    case ReadResult::NegativeCount: return JobResult::NegativeCount;
+    case ReadResult::OutOfMemory: return JobResult::OutOfMemory;
+  }
+  return JobResult::InputReadFailed;
+}
+
+JobOutcome ToSink(const Job& job, JobChunk chunk, JobFile file, JobPieces pieces) {
+  const JobSink& sink = job.output.sink;
+  while (std::size_t n = pieces.next(pieces.state, chunk.bytes, chunk.size))
+    if (!sink.write(sink.context, file, chunk.bytes, n)) return {JobResult::OutputWriteFailed, file, 0};
+  return kJobDone;
+}
+
+JobOutcome ToStandardOutput(JobChunk chunk, JobPieces pieces) {
+  SystemError cause = 0;
+  bool ok = true;
+  while (std::size_t n = ok ? pieces.next(pieces.state, chunk.bytes, chunk.size) : 0)
+    ok = WriteStandardOutput(chunk.bytes, n, &cause);
+  if (ok && FlushStandardOutput(&cause)) return kJobDone;
+  return {JobResult::OutputWriteFailed, JobFile::Document, cause};
+}
+
+JobOutcome OfOutput(OutputResult result, JobFile file) {
+  if (result.status == OutputStatus::Ok) return kJobDone;
+  const JobResult failed = result.status == OutputStatus::OpenFailed ? JobResult::OutputOpenFailed
+                                                                     : JobResult::OutputWriteFailed;
+  return {failed, file, result.cause};
+}
+
+// One file opened and written, not yet in place: the caller commits it, or
+// abandons it when another file of the job fails.
+JobOutcome Uncommitted(const char* path, JobFile which, JobChunk chunk, JobPieces pieces, OutputFile* file) {
+  if (JobOutcome opened = OfOutput(OpenOutput(path, file), which); opened.result != JobResult::Ok) return opened;
+  while (std::size_t n = pieces.next(pieces.state, chunk.bytes, chunk.size)) {
+    if (OutputResult written = WriteOutput(file, chunk.bytes, n); written.status != OutputStatus::Ok) {
+      AbandonOutput(file);
+      return OfOutput(written, which);
+    }
+  }
+  return kJobDone;
+}
+
+// Both files are written before either replaces its target, so a failure
+// leaves the old pair as it was, not a new MTL beside an old OBJ.
+JobOutcome PairToPath(const Job& job, JobChunk chunk, JobPieces document, const JobPieces* mtl, const char* mtlPath) {
+  // Two paths' worth each: on the heap.
+  auto* files = static_cast<OutputFile*>(std::malloc(2 * sizeof(OutputFile)));
+  if (!files) return {JobResult::OutOfMemory, JobFile::Input, 0};
+  OutputFile &mtlFile = files[0], &file = files[1];
+  JobOutcome outcome = mtl ? Uncommitted(mtlPath, JobFile::Mtl, chunk, *mtl, &mtlFile) : kJobDone;
+  if (outcome.result == JobResult::Ok) {
+    outcome = Uncommitted(job.output.path, JobFile::Document, chunk, document, &file);
+    if (outcome.result != JobResult::Ok && mtl) AbandonOutput(&mtlFile);
+  }
+  if (outcome.result == JobResult::Ok && mtl) {
+    outcome = OfOutput(CommitOutput(&mtlFile), JobFile::Mtl);
+    if (outcome.result != JobResult::Ok) AbandonOutput(&file);
+  }
+  if (outcome.result == JobResult::Ok) outcome = OfOutput(CommitOutput(&file), JobFile::Document);
+  std::free(files);
+  return outcome;
+}
+
+std::size_t NextDocumentPiece(void* state, char* out, std::size_t capacity) {
+  auto* at = static_cast<std::pair<const BlockData*, MqoCursor>*>(state);
+  return MqoDocumentNext(*at->first, &at->second, out, capacity);
+}
+
+}  // namespace
+
+JobOutcome ReadJobInput(const Job& job, BlockData* data, JobReport* report) {
+  SystemError cause = 0;
+  ReadResult read = ReadResult::Ok;
+  std::uint64_t size = 0;
+  bool sized = true;
+  switch (job.input.source) {
+    case JobSource::Path:
+      read = ReadBlockDataFileWithCause(job.input.path, data, &cause);
+      // A pipe or a device has no size to compare the blocks with.
+      sized = read == ReadResult::Ok && RegularFileSize(job.input.path, &size);
+      break;
+    case JobSource::StandardInput: read = ReadStandardInput(data, &cause, &size); break;
+    case JobSource::Bytes:
+      read = ReadBlockDataBytes(job.input.bytes, job.input.size, data);
+      size = job.input.size;
+      break;
+  }
+  JobResult result = ResultOfRead(read);
+  // A file only too short is no failure of the system's.
+  if (result == JobResult::InputReadFailed && cause == 0) result = JobResult::InputTruncated;
+  std::memset(report, 0, sizeof *report);
+  if (result != JobResult::Ok) return {result, JobFile::Input, cause};
+  report->read = true;
+  report->hazards = CountMqoHazards(*data);
+  report->blockCount = data->count;
+  report->faceCount = 6 * static_cast<std::uint32_t>(data->count);
+  report->vertexCount = 8 * static_cast<std::uint32_t>(data->count);
+  std::memcpy(report->textureNames, data->textureNames, sizeof report->textureNames);
+  // A few bytes after the last block are common and harmless; more than the
+  // blocks themselves take suggest the map is not what its count says.
+  const std::uint64_t whole = BlockDataFileSize(data->count), blocks = whole - kBlockDataHeaderSize;
+  const std::uint64_t after = sized && size > whole ? size - whole : 0;
+  report->ignoredBytes = after > blocks ? after : 0;
+  std::uint32_t* warning = report->warning;
+  warning[static_cast<int>(JobWarning::NoBlocks)] = data->count == 0;
+  warning[static_cast<int>(JobWarning::TrailingBytes)] =
+      report->ignoredBytes > 0xffffffffu ? 0xffffffffu : static_cast<std::uint32_t>(report->ignoredBytes);
+  // The document's hazards; the mesh formats decide their own.
+  if (job.format == MeshFormat::Mqo) {
+    warning[static_cast<int>(JobWarning::TexturesOutOfRange)] = static_cast<std::uint32_t>(report->hazards.texturesOutOfRange);
+    warning[static_cast<int>(JobWarning::NonFiniteNumbers)] = static_cast<std::uint32_t>(report->hazards.nonFiniteNumbers);
+    warning[static_cast<int>(JobWarning::UnsafeNames)] = static_cast<std::uint32_t>(report->hazards.unsafeNames);
+  }
+  return kJobDone;
+}
+
+JobChunk TakeJobChunk(const Job& job) {
+  const std::size_t size = job.chunk >= kMqoMinChunk ? job.chunk : job.chunk ? kMqoMinChunk : kMqoWriteChunk;
+  auto* bytes = static_cast<char*>(std::malloc(size));
+  return {bytes, bytes ? size : 0};
+}
+
+JobOutcome WriteJobFiles(const Job& job, JobChunk chunk, JobPieces document, const JobPieces* mtl,
+                         const char* mtlPath) {
+  switch (job.output.target) {
+    case JobTarget::Sink: {
+      const JobOutcome outcome = mtl ? ToSink(job, chunk, JobFile::Mtl, *mtl) : kJobDone;
+      return outcome.result == JobResult::Ok ? ToSink(job, chunk, JobFile::Document, document) : outcome;
+    }
+    case JobTarget::StandardOutput: return ToStandardOutput(chunk, document);
+    case JobTarget::Path: break;
+  }
+  return PairToPath(job, chunk, document, mtl, mtlPath);
+}
+
+JobOutcome RunDocumentJob(const Job& job, JobReport* report) {
+  BlockData data{};
+  JobOutcome outcome = ReadJobInput(job, &data, report);
+  if (outcome.result != JobResult::Ok) return outcome;
+  // Taken before the output is opened, so that a failure leaves it untouched.
+  // The input is closed by now, so the output may be the very same file.
+  const JobChunk chunk = TakeJobChunk(job);
+  if (chunk.bytes) {
+    std::pair<const BlockData*, MqoCursor> at{&data, {}};
+    outcome = WriteJobFiles(job, chunk, {NextDocumentPiece, &at}, nullptr, nullptr);
+  } else {
+    outcome = {JobResult::OutOfMemory, JobFile::Input, 0};
+  }
+  std::free(chunk.bytes);
+  ReleaseBlockData(&data);
+  return outcome;
+}
