@@ -35,15 +35,16 @@ float Eighths(int k) { return static_cast<float>(k) / 8.0f; }
 float Sixtyfourths(int k) { return static_cast<float>(k) / 64.0f; }
 
 // Boxes of up to 100 units within ±2000, corners on a 1/8 grid and nudged a
-// little (real maps are seldom square), texture coordinates on a 1/64 grid.
-std::vector<BlockRecord> RealisticBlocks(int count) {
+// little (real maps are seldom square), texture coordinates on a 1/64 grid;
+// or left square, as maps drawn on a grid are, whose numbers repeat.
+std::vector<BlockRecord> RealisticBlocks(int count, bool nudged = true) {
   Random random;
   std::vector<BlockRecord> blocks;
   for (int b = 0; b < count; ++b) {
     int x0 = random.Between(-15900, 15100), y0 = random.Between(-15900, 15100), z0 = random.Between(-15900, 15100);
     BlockRecord r = Box(Eighths(x0), Eighths(y0), Eighths(z0), Eighths(x0 + random.Between(8, 800)),
                         Eighths(y0 + random.Between(8, 800)), Eighths(z0 + random.Between(8, 800)), 0);
-    for (int c = 0; c < 8; ++c) {
+    for (int c = 0; c < 8 && nudged; ++c) {
       r.vx[c] += Eighths(random.Between(-8, 8));
       r.vy[c] += Eighths(random.Between(-8, 8));
       r.vz[c] += Eighths(random.Between(-8, 8));
@@ -167,6 +168,23 @@ void Convert(benchmark::State& state) {
     if (!Convert(input, g_output, MeshFormat::Mqo, {})) state.SkipWithError("conversion failed");
 }
 BENCHMARK(Convert)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->Arg(kMaxBlockCount)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The document writer alone, into one piece used again and again: the
+// largest map, and the square one.
+void Document(benchmark::State& state, bool square) {
+  BlockData data;
+  if (ReadBlockDataFile(square ? (g_dir + "/square.bd1").c_str() : Input(kMaxBlockCount).c_str(), &data) != ReadResult::Ok)
+    return state.SkipWithError("no map");
+  std::vector<char> chunk(kMqoWriteChunk);
+  for (auto _ : state) {
+    MqoCursor cursor{};
+    std::size_t total = 0;
+    while (std::size_t n = MqoDocumentNext(data, &cursor, chunk.data(), chunk.size())) total += n;
+    benchmark::DoNotOptimize(total);
+  }
+  ReleaseBlockData(&data);
+}
+BENCHMARK_CAPTURE(Document, nudged, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Document, square, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Run, floor, WriteFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Run, naive, WriteNaive)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -207,6 +225,8 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
   std::printf("\nratios                                 real      cpu\n");
   for (auto [label, a, b] : {std::tuple{"conversion / floor", big, std::string("Run/floor")},
                              std::tuple{"naive / conversion", std::string("Run/naive"), big},
+                             std::tuple{"writer alone / conversion", std::string("Document/nudged"), big},
+                             std::tuple{"square / nudged, writer alone", std::string("Document/square"), std::string("Document/nudged")},
                              std::tuple{"mesh mqo, both options / conversion", std::string("MeshFile/mqo"), big},
                              std::tuple{"obj, both options / conversion", std::string("MeshFile/obj"), big},
                              std::tuple{"glb, both options / conversion", std::string("MeshFile/glb"), big},
@@ -259,6 +279,7 @@ int main(int argc, char** argv) {
                                        "wood_dark.bmp", "metal_plate.bmp", "", "grass.bmp", "water.bmp"},
                                       {blocks.begin(), blocks.begin() + n}));
   WriteFileBytes(g_dir + "/colliding.bd1", BuildBd1({}, CollidingBlocks(kMaxBlockCount)));
+  WriteFileBytes(g_dir + "/square.bd1", BuildBd1({}, RealisticBlocks(kMaxBlockCount, false)));
   // The floor writes exactly what the conversion writes.
   if (!Convert(Input(kMaxBlockCount), g_output, MeshFormat::Mqo, {})) return 1;
   g_document = ReadFileBytes(g_output);

@@ -46,7 +46,9 @@ bool BlockFinite(const BlockRecord& block) {
 
 template <typename T>
 T* Allocate(std::size_t count) {
-  return static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
+  T* array = static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
+  if (array) PreferHugePages(array, count * sizeof(T));
+  return array;
 }
 
 // ---- Which way a polygon turns: the one formula for faces and triangles.
@@ -473,6 +475,43 @@ bool Drawn(const MeshFace& face, int s) {
   return false;
 }
 
+// FirstOfEqualInBuckets for the glTF corners, in one pass in corner order:
+// each distinct corner so far is kept in its mesh vertex's chain, and a
+// corner equal to one in its chain points at it. A link carries the group of
+// the corner it leads to, so that only corners of the same group (from faces
+// close by in its run) are compared; a group's corners meet their vertices
+// in file order, so the chains' heads are read in order too. Until the end,
+// first[c] is a distinct corner's link to the next in its chain, and an equal
+// corner's has its top bit set. Gives up (false) once a look takes
+// kChainSteps steps, as a map aimed at it would make, so that no input costs
+// more than linear time; and for more corners than a link can name.
+constexpr std::uint32_t kChainSteps = 32;
+template <typename VertexFn, typename KeyFn>
+bool FirstOfEqualChained(std::uint32_t n, std::uint32_t vertices, const VertexFn& vertex, const KeyFn& key,
+                         std::uint32_t* first) {
+  constexpr std::uint32_t kEnd = 0xffffffffu, kEqual = 0x80000000u, kCorner = 0xffffffu;
+  auto* head = n <= kCorner ? Allocate<std::uint32_t>(vertices) : nullptr;
+  if (!head) return false;
+  std::memset(head, 0xff, sizeof(std::uint32_t) * vertices);
+  bool ok = true;
+  for (std::uint32_t c = 0; ok && c < n; ++c) {
+    const std::uint32_t v = vertex(c);
+    if (v == vertices) continue;
+    std::uint32_t words[6], other[6];
+    key(c, words);
+    std::uint32_t link = head[v];
+    for (std::uint32_t steps = 0; link != kEnd && ok; link = first[link & kCorner]) {
+      if (link >> 24 == words[0] && (key(link & kCorner, other), std::memcmp(words, other, sizeof words) == 0)) break;
+      ok = ++steps < kChainSteps;
+    }
+    if (link == kEnd) first[c] = head[v], head[v] = c | words[0] << 24;
+    else first[c] = kEqual | (link & kCorner);
+  }
+  std::free(head);
+  for (std::uint32_t c = 0; ok && c < n; ++c) first[c] = first[c] != kEnd && first[c] & kEqual ? first[c] & ~kEqual : c;
+  return ok;
+}
+
 // One glTF vertex per group, mesh vertex, exact UV pair and normal, numbered
 // in each group in order of first use: corner 8f + 4s + k is face f's corner
 // k showing side s.
@@ -492,7 +531,9 @@ bool NumberGltfVertices(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
     return true;
   };
-  const bool ok = number && drawn && FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number);
+  const bool ok = number && drawn &&
+                  (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
+                   FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number));
   // A corner's first equal comes before it and is numbered by then.
   for (std::uint32_t c = 0; ok && c < corners; ++c)
     number[c] = !shown(c) ? unused

@@ -53,8 +53,44 @@ std::uint32_t FloatBits(const float& f) {
   return bits;
 }
 
-char* PutFixed(char* p, std::uint32_t bits, int decimals) {
-  return p + FormatFixedFloatBits(bits, decimals, p);
+// Maps repeat their numbers: texture coordinates come from a small grid,
+// and neighbouring blocks share their corners' values. Each call of the
+// writer keeps the text of recent numbers, a slot for each hash of a value's
+// bits, and copies it where a value comes back. Only the empty marks are
+// cleared at the start of a call, so small pieces cost little more.
+constexpr int kMemoBits = 9;
+constexpr std::size_t kMemoText = 16;  // the short form's two words
+struct MemoSlot {
+  char text[kMemoText];
+  std::uint32_t bits;
+  std::uint32_t length;  // 0: empty
+};
+struct NumberMemo {
+  MemoSlot slot[1u << kMemoBits];
+};
+
+void ClearMemo(NumberMemo* memo) {
+  for (MemoSlot& slot : memo->slot) slot.length = 0;
+}
+
+// A slot keeps the short form's two words; 16 bytes go out each time, and
+// the line's room covers those past a number's end, which the rest of the
+// line overwrites. Numbers outside the short form are written directly.
+template <int Decimals>
+[[gnu::always_inline]] inline char* PutFixed(char* p, std::uint32_t bits, NumberMemo* memo) {
+  MemoSlot& slot = memo->slot[(bits * 0x9E3779B1u) >> (32 - kMemoBits)];
+  if (slot.bits == bits && slot.length) {
+    std::memcpy(p, slot.text, kMemoText);
+    return p + slot.length;
+  }
+  const FixedShortText text = FixedFloatShortText<Decimals>(bits);
+  if (!text.length) return p + FormatFixedFloatBits(bits, Decimals, p);
+  std::memcpy(slot.text, &text.first, 8);
+  std::memcpy(slot.text + 8, &text.second, 8);
+  slot.bits = bits, slot.length = text.length;
+  std::memcpy(p, &text.first, 8);
+  std::memcpy(p + 8, &text.second, 8);
+  return p + text.length;
 }
 
 char* PutMaterial(char* p, const char* shownName, const char* textureName) {
@@ -69,7 +105,7 @@ char* PutMaterial(char* p, const char* shownName, const char* textureName) {
 
 // Vertex i: the block source's corner i % 8 of block i / 8, the first axis
 // mirrored (flipping the sign bit keeps NaN payloads); or the one given.
-char* PutVertex(char* p, const MqoSource& source, std::uint32_t i) {
+char* PutVertex(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo) {
   std::uint32_t bits[3];
   if (source.faces) {
     std::memcpy(bits, &source.vertices[i], sizeof bits);
@@ -80,40 +116,58 @@ char* PutVertex(char* p, const MqoSource& source, std::uint32_t i) {
   }
   p = Put(p, "\t\t");
   for (int j = 0; j < 3; ++j) {
-    p = PutFixed(p, bits[j], 4);
+    p = PutFixed<4>(p, bits[j], memo);
     if (j < 2) *p++ = ' ';
   }
   return Put(p, "\r\n");
 }
 
+// The texts of one block's eight vertex numbers, 8b to 8b + 7, made once for
+// its six faces rather than once a face and corner.
+struct CornerTexts {
+  std::uint32_t block;  // whose texts these are; ~0u for none yet
+  std::uint8_t length[8];
+  char text[8][10];  // FormatUnsigned's room
+};
+
 // Face i: the block source's face i % 6 of block i / 6, its table row in
 // reverse; or the one given.
-char* PutFace(char* p, const MqoSource& source, std::uint32_t i) {
+char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo, CornerTexts* corners) {
   MqoFace face;
+  p = Put(p, "\t\t4 V(");
   if (source.faces) {
     std::memcpy(&face, reinterpret_cast<const unsigned char*>(source.faces) + i * source.faceStride, sizeof face);
     if (source.outOfRangeMaterial && (face.texture < 0 || face.texture >= kTextureNameCount))
       face.texture = kTextureNameCount;
+    for (int k = 0; k < 4; ++k) {
+      p = PutUnsigned(p, face.corner[k]);
+      *p++ = k < 3 ? ' ' : ')';
+    }
   } else {
-    const BlockRecord& block = source.data->blocks[i / 6];
-    const std::uint32_t f = i % 6, base = i / 6 * 8;
-    for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+    const std::uint32_t b = i / 6, f = i % 6;
+    const BlockRecord& block = source.data->blocks[b];
+    if (corners->block != b) {
+      corners->block = b;
+      for (std::uint32_t c = 0; c < 8; ++c)
+        corners->length[c] = static_cast<std::uint8_t>(FormatUnsigned(8 * b + c, corners->text[c]));
+    }
+    for (int k = 0; k < 4; ++k) {
+      const auto c = static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+      std::memcpy(p, corners->text[c], 8);  // at most 6 digits: 8 x 32767 - 1 has 6
+      p += corners->length[c];
+      *p++ = k < 3 ? ' ' : ')';
+    }
     std::memcpy(face.u, block.u[f], sizeof face.u);
     std::memcpy(face.v, block.v[f], sizeof face.v);
     face.texture = block.textureIndex[f];
-  }
-  p = Put(p, "\t\t4 V(");
-  for (int k = 0; k < 4; ++k) {
-    p = PutUnsigned(p, face.corner[k]);
-    *p++ = k < 3 ? ' ' : ')';
   }
   p = Put(p, " M(");
   p = PutInt(p, face.texture);
   p = Put(p, ") UV(");
   for (int slot = 0; slot < 4; ++slot) {
-    p = PutFixed(p, FloatBits(face.u[slot]), 5);
+    p = PutFixed<5>(p, FloatBits(face.u[slot]), memo);
     *p++ = ' ';
-    p = PutFixed(p, FloatBits(face.v[slot]), 5);
+    p = PutFixed<5>(p, FloatBits(face.v[slot]), memo);
     *p++ = slot < 3 ? ' ' : ')';
   }
   return Put(p, "\r\n");
@@ -127,8 +181,14 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
   const std::uint32_t count = blocks && source.data->count > 0 ? static_cast<std::uint32_t>(source.data->count) : 0;
   const std::uint32_t vertices = blocks ? 8 * count : source.vertexCount, faces = blocks ? 6 * count : source.faceCount;
   const int materials = kTextureNameCount + source.outOfRangeMaterial;
-  while (cursor->section != kDone &&
-         static_cast<std::size_t>(p - out) + kMqoMaxLine <= capacity) {
+  // A slot is keyed by the bits alone, so the memo is cleared between the
+  // vertices' texts (4 decimals) and the faces' (5).
+  NumberMemo memo;
+  ClearMemo(&memo);
+  CornerTexts corners;
+  corners.block = ~0u;
+  auto room = [&] { return static_cast<std::size_t>(p - out) + kMqoMaxLine <= capacity; };
+  while (cursor->section != kDone && room()) {
     auto i = static_cast<std::uint32_t>(cursor->index);
     switch (cursor->section) {
       case kHead:
@@ -146,16 +206,18 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
         cursor->section = vertices ? kVertices : kFaceHead;
         break;
       case kVertices:
-        p = PutVertex(p, source, i);
-        if (++i == vertices) cursor->section = kFaceHead, i = 0;
+        do p = PutVertex(p, source, i, &memo);
+        while (++i < vertices && room());
+        if (i == vertices) cursor->section = kFaceHead, i = 0, ClearMemo(&memo);
         break;
       case kFaceHead:
         p = Put(PutUnsigned(Put(p, "\t}\r\n\tface "), faces), " {\r\n");
         cursor->section = faces ? kFaces : kTail;
         break;
       case kFaces:
-        p = PutFace(p, source, i);
-        if (++i == faces) cursor->section = kTail, i = 0;
+        do p = PutFace(p, source, i, &memo, &corners);
+        while (++i < faces && room());
+        if (i == faces) cursor->section = kTail, i = 0;
         break;
       case kTail:
         p = Put(p, "\t}\r\n}\r\n\r\nEof");

@@ -1,4 +1,4 @@
-#include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "mqo/mqo.h"
@@ -6,10 +6,20 @@
 
 namespace {
 
-int NonFinite(const float* values, int n) {
+// Every float the document prints, corners and texture coordinates, lies in
+// a record's first 72 words; an infinity or NaN has all exponent bits set.
+// Judged on the bits, with no branch, so the whole map is one quick pass.
+constexpr int kPrintedWords = 72;
+static_assert(offsetof(BlockRecord, textureIndex) == kPrintedWords * 4);
+
+int NonFinite(const BlockRecord& block) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&block);
   int count = 0;
-  for (int i = 0; i < n; ++i)
-    if (!std::isfinite(values[i])) ++count;
+  for (int i = 0; i < kPrintedWords; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, sizeof word);
+    count += (word & 0x7f800000u) == 0x7f800000u;
+  }
   return count;
 }
 
@@ -23,10 +33,7 @@ MqoHazards CountMqoHazards(const BlockData& data) {
     const BlockRecord& block = data.blocks[b];
     for (std::int32_t texture : block.textureIndex)
       if (texture < 0 || texture >= kTextureNameCount) ++hazards.texturesOutOfRange;
-    // Every float the document prints: corners and texture coordinates.
-    hazards.nonFiniteNumbers += NonFinite(block.vx, 8) + NonFinite(block.vy, 8) +
-                                NonFinite(block.vz, 8) + NonFinite(&block.u[0][0], 24) +
-                                NonFinite(&block.v[0][0], 24);
+    hazards.nonFiniteNumbers += NonFinite(block);
   }
   return hazards;
 }

@@ -12,6 +12,7 @@
 // `decimals` below 1 are treated as 1.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,9 +34,26 @@ std::size_t FormatFixed(double value, int decimals, char* out);
 // needs FormatFixedFloatBufferSize(decimals) bytes.
 std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 
+// The common case of FormatFixedFloatBits at 4 or 5 decimals, inline for
+// the document writer: a finite float from 2^-25 up to below 10000 (at 4
+// decimals) or 1000 (at 5), whose text is at most 10 bytes. The text comes
+// back in two words, to be stored as they are (first at the lower address;
+// the bytes past `length` are scratch); `length` is 0 for any other value.
+// The digits are made eight at a time in one 64-bit word, with no branch and
+// no table, and the words stay in registers, so a caller that stores them
+// twice (the writer keeps recent numbers) reads nothing back.
+struct FixedShortText {
+  std::uint64_t first, second;
+  std::uint32_t length;
+};
+template <int Decimals>
+[[gnu::always_inline]] inline FixedShortText FixedFloatShortText(std::uint32_t bits);
+
 // The decimal digits of `value` without leading zeros ("0" for 0), for the
-// document's whole numbers; returns their count (at most 10). Only 32-bit
-// divisions by constants, which a 32-bit build does without a helper call.
+// document's whole numbers; returns their count (at most 10). `out` holds 10
+// bytes, any of which may be written (8 at once for fewer digits). Only
+// 32-bit divisions by constants, which a 32-bit build does without a helper
+// call.
 std::size_t FormatUnsigned(std::uint32_t value, char* out);
 
 // The shortest text that reads back as the same float, exactly as
@@ -50,3 +68,57 @@ std::size_t FormatShortestFloat(std::uint32_t bits, char* out);
 // value's bits, following the rounding steps literally. The fast paths above
 // are checked against it.
 std::size_t FormatFixedExact(std::uint64_t bits, int decimals, char* out);
+
+// ---- Inline definitions.
+
+// v < 10^4 as four decimal digits, one a byte (0 to 9, not yet text), the
+// first in the lowest byte: by 100 in 32 bits, then each half by 10 in its
+// 16 (the multiply-and-shift quotients are exact in these ranges, and no
+// lane carries into the next).
+[[gnu::always_inline]] inline std::uint32_t FourDigitBytes(std::uint32_t v) {
+  const std::uint32_t hundreds = v * 5243 >> 19;
+  const std::uint32_t x = hundreds | (v - hundreds * 100) << 16;
+  const std::uint32_t tens = (x * 103 >> 10) & 0x000F000Fu;
+  return tens | (x - tens * 10) << 8;
+}
+
+// v < 10^8 as eight such digits. A 64-bit build does both halves' steps in
+// one word; a 32-bit one, which has no 64-bit multiply, in two.
+[[gnu::always_inline]] inline std::uint64_t EightDigitBytes(std::uint32_t v) {
+  const std::uint32_t high = v / 10000;
+  if constexpr (sizeof(void*) < 8) return FourDigitBytes(high) | std::uint64_t{FourDigitBytes(v - high * 10000)} << 32;
+  std::uint64_t x = high | std::uint64_t{v - high * 10000} << 32;
+  const std::uint64_t hundreds = (x * 5243 >> 19) & 0x0000007F0000007Full;
+  x = hundreds | (x - hundreds * 100) << 16;
+  const std::uint64_t tens = (x * 103 >> 10) & 0x000F000F000F000Full;
+  return tens | (x - tens * 10) << 8;
+}
+
+template <int Decimals>
+[[gnu::always_inline]] inline FixedShortText FixedFloatShortText(std::uint32_t bits) {
+  static_assert(Decimals == 4 || Decimals == 5);
+  // Exponents 102 to 149: the value is m * 2^-s with s from 1 to 48, so the
+  // scaled value below is exact in 64 bits, as on the general fast path.
+  const std::uint32_t biased = (bits >> 23) & 0xff;
+  if (biased - 102u >= 48u) return {0, 0, 0};
+  const std::uint32_t m = (bits & 0x7fffff) | 0x800000;
+  const std::uint32_t s = 150 - biased;
+  const std::uint64_t t = std::uint64_t{m} * (Decimals == 4 ? 10000u : 100000u);
+  const std::uint64_t scaled = ((t >> (s - 1)) + 1) >> 1;  // half a unit or more rounds up
+  if (scaled >= 100000000u) return {0, 0, 0};
+  const std::uint64_t digits = EightDigitBytes(static_cast<std::uint32_t>(scaled));
+  const std::uint64_t text = digits | 0x3030303030303030ull;
+  // A byte for the sign, the whole digits with zeros in front, ".", the
+  // fraction: 10 bytes. The leading zeros but the last are dropped, with the
+  // sign's byte, which a negative value's "-" takes the place of the last
+  // dropped byte instead. The whole part has 8 - Decimals digits.
+  constexpr int kWhole = 8 - Decimals;
+  const std::uint64_t laidOut = (text & ((1ull << (8 * kWhole)) - 1)) << 8 | 0x2Eull << (8 * (kWhole + 1)) |
+                                (text >> (8 * kWhole)) << (8 * (kWhole + 2));
+  const std::uint64_t high = text >> 48;
+  const auto zeros = static_cast<std::uint32_t>(std::countr_zero(digits | 1ull << (8 * (kWhole - 1)))) >> 3;
+  const std::uint32_t negative = bits >> 31, sign = 8 * zeros;
+  const std::uint64_t low = negative ? (laidOut & ~(0xFFull << sign)) | 0x2Dull << sign : laidOut;
+  const std::uint32_t drop = sign + 8 * (1 - negative);
+  return {low >> drop | high << 1 << (63 - drop), high >> drop, 10 - drop / 8};
+}

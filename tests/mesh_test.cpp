@@ -164,6 +164,37 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
   }
 }
 
+// A glb's vertices: one per group, shared vertex, exact UV pair and normal
+// (-0 as +0), numbered in each group in order of first use: on cubes in one
+// place whose corners are of few kinds, and of more at one vertex than are
+// looked through there (UVs of their own for each two cubes of a texture),
+// on two textures in turn.
+TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
+  for (bool own : {false, true}) {
+    std::vector<BlockRecord> map(80, Cube(0, 0, 0));
+    for (int b = 0; b < 80; ++b)
+      for (int k = 0; k < 24; ++k)
+        map[b].u[k / 4][k % 4] = own ? static_cast<float>(b / 4) : b / 2 % 2 ? 0.0f : -0.0f, map[b].textureIndex[k / 4] = b % 2;
+    std::vector<unsigned char> bytes = BuildBd1({}, map);
+    BlockData data;
+    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
+    Mesh mesh;
+    ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = true}, &mesh), MeshResult::Ok);
+    std::map<std::vector<float>, std::uint32_t> first[kMeshGroups];  // -0 == +0 as map keys
+    for (std::uint32_t c = 0; c < 8 * mesh.faceCount; ++c) {
+      const MeshFace& face = mesh.faces[c / 8];
+      if (mesh.gltfCorner[c] == 0xffffffffu) continue;
+      const int s = static_cast<int>(c / 4 % 2), k = static_cast<int>(c % 4), g = MeshGroup(face.texture);
+      const std::vector<float> kind = {static_cast<float>(face.corner[k]), face.u[k], face.v[k], SideNormal(face, s, 0),
+                                       SideNormal(face, s, 1), SideNormal(face, s, 2)};
+      ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(kind, first[g].size()).first->second) << own << ", corner " << c;
+    }
+    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], own ? 40u * 24 : 2u * 24);
+    ReleaseMesh(&mesh);
+    ReleaseBlockData(&data);
+  }
+}
+
 // A glb's material name is the map's bytes when they are well-formed UTF-8;
 // any other name is taken as Latin-1, its bytes from 0x80 escaped.
 TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {

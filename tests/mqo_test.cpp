@@ -30,7 +30,17 @@ const std::string& Scratch() {
 // conversion's, as the reference document, which is an example's committed one.
 TEST(Maps, ReadersAndWriterAgreeWithTheReference) {
   Fixtures maps = CommittedMaps();
-  maps.emplace_back("largest", BuildBd1({}, std::vector<BlockRecord>(kMaxBlockCount, Box(-1, 0, 2, 3, 5, 7, 9))));
+  // The largest map's numbers are many and varied (whole, tiny, long, texts
+  // of 4 and 5 decimals alike), so that the numbers the writer keeps meet
+  // others in their places.
+  std::vector<BlockRecord> largest;
+  for (int b = 0; b < kMaxBlockCount; ++b) {
+    const float x = static_cast<float>(b % 9001 - 4500) / 8, y = static_cast<float>(b) / 3;
+    largest.push_back(Box(x, -3 * x, y, x + 1, 12000.5f - y, 1e-5f * static_cast<float>(b % 7), b % 12 - 1));
+    for (int k = 0; k < 24; ++k)
+      largest.back().u[k / 4][k % 4] = static_cast<float>((b * 7 + k) % 3001) / 64 - 20, largest.back().v[k / 4][k % 4] = -y / 1024;
+  }
+  maps.emplace_back("largest", BuildBd1({}, largest));
   for (const auto& [name, bytes] : maps) {
     const std::string path = Scratch() + "map.bd1", source = BLOCKMQO_SOURCE_DIR "/" + name;
     ASSERT_TRUE(WriteFileBytes(path, bytes)) << path;
