@@ -17,9 +17,11 @@ const out = resolve(process.argv[2] || join(root, 'out', 'web'));
 mkdirSync(out, { recursive: true });
 
 // The core's rooms, whole. The page is given bytes and images and takes the
-// files from a sink, so the module is a "reactor" (no main) that imports
-// nothing: the job's file steps are left out of a WASI build, and what is
-// never called is dropped at link time.
+// files from a sink, so the module is a "reactor" (no main) whose imports
+// are that sink and the few system calls of standard output, which the page
+// never uses (the worker answers them "not supported"): the job's file steps
+// are left out of a WASI build, and what is never called is dropped at link
+// time.
 const sources = (folder) => readdirSync(join(root, folder))
   .filter((f) => f.endsWith('.cpp')).map((f) => join(root, folder, f));
 const core = ['numtext', 'blockdata', 'mqo', 'mesh', 'image', 'job'].flatMap(sources);

@@ -100,36 +100,36 @@ try {
     for (let id = 0; id < n; id++) {
       await new Promise((done) => {
         worker.onmessage = (e) => e.data.type === 'done' && done();
-        worker.postMessage({ id, file: document.getElementById('bench').files[0], format: 'mqo' });
+        worker.postMessage({ id, file: document.getElementById('bench').files[0], name: 'largest.bd1', format: 'make', kind: 'mqo' });
       });
     }
   }, reps);
   const alone = await page.workers().at(-1).evaluate(() => performance.getEntriesByName('blockmqo-convert').map((e) => e.duration));
 
   // "Download all" against making its files: the map's five files one by
-  // one, as its buttons ask for them, then the same five as one zip, in turn,
-  // in the same worker; then ten of it in one zip, with the browser's memory
-  // sampled meanwhile.
-  const FORMATS = ['mqo', 'optimized', 'obj', 'mtl', 'glb'];
+  // one, as its buttons ask for them (the OBJ comes with its MTL), then the
+  // same five as one zip, in turn, in the same worker; then ten of it in one
+  // zip, with the browser's memory sampled meanwhile.
+  const KINDS = ['mqo', 'optimized', 'obj', 'glb'];
   const timed = (requests) => page.evaluate(async (requests) => {
     const file = document.getElementById('bench').files[0];
     const t0 = performance.now();
     let size = 0;
     for (const [id, request] of requests.entries()) {
       size += await new Promise((done) => {
-        self.benchWorker.onmessage = (e) => e.data.type === 'done' && done(e.data.file.size);
-        self.benchWorker.postMessage({ id, file, mtlName: 'largest.mtl', ...request,
-          maps: request.maps && Array.from({ length: request.maps }, () => ({ file, files: request.files })) });
+        self.benchWorker.onmessage = (e) => e.data.type === 'done' &&
+          done(e.data.file ? e.data.file.size : e.data.files.reduce((n, f) => n + f.file.size, 0));
+        self.benchWorker.postMessage({ id, file, name: 'largest.bd1', ...request,
+          maps: request.maps && Array.from({ length: request.maps }, () => ({ file, name: 'largest.bd1', folder: '' })) });
       });
     }
     return [performance.now() - t0, size];
   }, requests);
-  const zipFiles = FORMATS.map((format) => ({ name: `largest.${format}`, format, mtlName: 'largest.mtl' }));
   const one = [], zipped = [];
   let sizes;
   for (let i = 0; i < reps; i++) {
-    const [filesMs, filesSize] = await timed(FORMATS.map((format) => ({ format })));
-    const [zipMs, zipSize] = await timed([{ format: 'zip', maps: 1, files: zipFiles }]);
+    const [filesMs, filesSize] = await timed(KINDS.map((kind) => ({ format: 'make', kind })));
+    const [zipMs, zipSize] = await timed([{ format: 'zip', maps: 1 }]);
     one.push(filesMs), zipped.push(zipMs), sizes = [filesSize, zipSize];
   }
   console.log(`  "Download all" of the largest map, median of ${reps} (its files ${sizes[0]} bytes, the zip ${sizes[1]}):`);
@@ -139,7 +139,7 @@ try {
   const before = memory(browser);
   let peak = before;
   const sampler = setInterval(() => { peak = Math.max(peak, memory(browser)); }, 200);
-  const [tenMs, tenSize] = await timed([{ format: 'zip', maps: 10, files: zipFiles }]);
+  const [tenMs, tenSize] = await timed([{ format: 'zip', maps: 10 }]);
   clearInterval(sampler);
   console.log(`    ten of it in one zip (${(tenSize / 2 ** 20).toFixed(0)} MiB): ${(tenMs / 1000).toFixed(1)} s; ` +
     `browser memory ${before.toFixed(0)} MiB before, at most ${peak.toFixed(0)} MiB while zipping`);
@@ -154,7 +154,7 @@ try {
   const views = [], frames = [], pixels = [];
   for (let i = 0; i < reps; i++) {
     await page.setInputFiles('#files', largest);
-    await page.locator('#results li').nth(i).and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
+    await page.locator('#results > li').nth(i).and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
     views.push(await lastMeasure(page, 'blockmqo-choose-to-view'));
     await page.waitForFunction((n) => performance.getEntriesByName('blockmqo-choose-to-frame').length > n, i);
     frames.push(await lastMeasure(page, 'blockmqo-choose-to-frame'));
@@ -169,7 +169,7 @@ try {
   await page.getByRole('button', { name: 'Clear the list' }).click();
   console.log(`  browser memory (MiB): idle ${idle}, with ${reps} results ${full}, cleared ${await settled()}`);
   await page.setInputFiles('#files', largest);
-  await page.locator('#results li').and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
+  await page.locator('#results > li').and(page.locator('[data-state="done"]')).waitFor({ timeout: 120000 });
 
   // "Download all" pressed in the page: its time to the download, and the
   // page's longest task meanwhile (the zip is made in the worker).

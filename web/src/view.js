@@ -94,13 +94,24 @@ function quadIndex(faces) {
   return quads.subarray(0, 6 * faces);
 }
 
+const materials = (images) => [...PALETTE, WARNING].map((colour, c) => material(colour, images[c]));
+const dispose = (all) => { for (const m of all) m.map?.dispose(), m.dispose(); };
+
+// The map on show drawn with other images (an ImageBitmap or null per texture number).
+export function setImages(view, images) {
+  if (!view.mesh) return;
+  dispose(view.mesh.material);
+  view.mesh.material = materials(images);
+  requestFrame(view);
+}
+
 // Replaces the map on show (none when `data` is null). `data` is the worker's
 // view of a mesh; `images` holds an ImageBitmap or null per texture number.
 export function showMap(view, data, images = []) {
   if (view.mesh) {
     view.scene.remove(view.mesh);
     view.mesh.geometry.dispose();
-    for (const m of view.mesh.material) m.map?.dispose(), m.dispose();
+    dispose(view.mesh.material);
     view.mesh = null;
   }
   view.home = null;
@@ -118,7 +129,7 @@ export function showMap(view, data, images = []) {
     });
     geometry.boundingBox = new Box3(new Vector3(...data.min), new Vector3(...data.max));
     geometry.boundingSphere = geometry.boundingBox.getBoundingSphere(new Sphere());
-    view.mesh = new Mesh(geometry, [...PALETTE, WARNING].map((colour, c) => material(colour, images[c])));
+    view.mesh = new Mesh(geometry, materials(images));
     view.scene.add(view.mesh);
     if (data.faces) view.home = geometry.boundingBox.clone();
   }

@@ -1,301 +1,326 @@
-// The page's way into the converter: a few plain C functions over one loaded
-// map, exported from the WebAssembly module. The page copies a file's bytes in,
-// opens them, then pulls out what it needs: the document a chunk at a time,
-// the mesh laid out for drawing, the counts behind the warnings, or another
-// format's file; then it closes the map. Before a mesh's file the page may
-// hand over the images given with the map: their names, then the bytes of
-// each that a texture name picks. Nothing here touches a file system, so the
-// module needs no WASI calls.
+// The page's way into the converter: a few plain C functions over one map held
+// in memory, exported from the WebAssembly module. The page copies a file's
+// bytes in (and the images given with it, by name), then runs conversion jobs
+// on them: each job's files come out through the one import, bm_sink, a piece
+// at a time, and its report stays readable until the next job. The view's
+// mesh is laid out for drawing by bm_view, at offsets bm_view_offset names.
+// Nothing here touches a file system, so the module needs no WASI calls.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "blockdata/blockdata.h"
 #include "image/image.h"
+#include "job/job.h"
 #include "mesh/mesh.h"
 #include "mqo/mqo.h"
 
 #define BRIDGE_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
+// Takes each piece of a job's files (a JobFile); false stops the job.
+extern "C" __attribute__((import_module("env"), import_name("bm_sink"))) bool bm_sink(int file, const char* bytes,
+                                                                                     std::size_t size);
+
 namespace {
 
-BlockData g_map;
-MqoCursor g_cursor;
 unsigned char* g_input;
-char* g_chunk;
+std::size_t g_inputSize;
+char g_name[1024];  // the map's file name, which the outputs are named after
 
-// Why the last map failed to read, in numbers the page puts into words.
-enum Fact { kReadResult, kFileSize, kStoredCount, kBytesNeeded, kFactCount };
-std::int64_t g_facts[kFactCount];
+JobImage* g_given;
+int g_givenCount;
 
-Mesh g_mesh;
-MeshDocument g_meshDoc;
-MeshCursor g_meshCursor;
+JobOutcome g_outcome;
+MeshFormat g_format;
+JobReport g_report;
 
-char g_mtlName[1024];
-
-// The view's arrays, one allocation: see bm_view.
+// The view: the map read for it, its mesh's counts and the arrays drawn.
+BlockData g_map;
+std::uint32_t g_groups[kMeshGroups];
 void* g_view;
+enum ViewField { kFaces, kDropped, kPerClass, kMin, kMax, kPositions, kUvs, kViewFields };
+std::size_t g_viewOffset[kViewFields];
 
-// The images given with the open map: their names (NUL-separated), and what
-// each texture name picked, as MeshDocument takes them.
-char* g_fileNames;
-ImageName g_files[256];
-int g_fileCount;
-GltfImage g_loaded[kTextureNameCount];
-MeshImage g_images[kTextureNameCount];
 ImagePixels g_pixels;  // see bm_pixels
 
+void ReleaseImages() {
+  for (int i = 0; i < g_givenCount; ++i) std::free(const_cast<char*>(g_given[i].name.bytes));
+  std::free(g_given);
+  g_given = nullptr;
+  g_givenCount = 0;
+}
+
 void ReleaseAll() {
+  std::free(g_input);
+  g_input = nullptr;
+  g_inputSize = 0;
+  ReleaseImages();
   ReleaseBlockData(&g_map);
-  ReleaseMesh(&g_mesh);
+  std::memset(g_groups, 0, sizeof g_groups);
   std::free(g_view);
   g_view = nullptr;
-  std::free(g_fileNames);
-  g_fileNames = nullptr;
-  g_fileCount = 0;
-  for (GltfImage& image : g_loaded) ReleaseGltfImage(&image);
-  std::memset(g_images, 0, sizeof g_images);
   ReleaseImagePixels(&g_pixels);
+}
+
+bool Sink(void*, JobFile file, const char* bytes, std::size_t size) {
+  return bm_sink(static_cast<int>(file), bytes, size);
+}
+bool Refuse(void*, JobFile, const char*, std::size_t) { return false; }
+
+const char* Text(std::size_t (*format)(char*)) {
+  static char line[kSystemErrorMax + kJobWarningMax + 1];
+  line[format(line)] = '\0';
+  return line;
 }
 
 }  // namespace
 
-// Room for a file of `size` bytes; the page writes the file there, then calls
-// bm_open. Returns 0 when the memory cannot be had.
+// Room for the map's file of `size` bytes, held until bm_close; the page
+// writes the file there. Returns 0 when the memory cannot be had.
 BRIDGE_EXPORT(bm_input) unsigned char* bm_input(std::size_t size) {
-  std::free(g_input);
+  ReleaseAll();
   g_input = static_cast<unsigned char*>(std::malloc(size ? size : 1));
+  g_inputSize = g_input ? size : 0;
   return g_input;
 }
 
-// Reads the bytes given to bm_input as a block data file. Returns 0 on success,
-// otherwise the failure's text, the one the desktop program shows; bm_fact
-// then tells why in numbers.
-BRIDGE_EXPORT(bm_open) const char* bm_open(std::size_t size) {
-  ReleaseAll();
-  g_cursor = MqoCursor{};
-  ReadResult read = g_input ? ReadBlockDataBytes(g_input, size, &g_map) : ReadResult::OutOfMemory;
-  g_facts[kReadResult] = static_cast<int>(read);
-  g_facts[kFileSize] = static_cast<std::int64_t>(size);
-  const int stated = g_input && size >= kBlockDataHeaderSize ? StoredBlockCount(g_input) : -1;
-  g_facts[kStoredCount] = stated;
-  g_facts[kBytesNeeded] = static_cast<std::int64_t>(BlockDataFileSize(stated));
-  MqoResult result = MqoResultOfRead(read);
-  // The map holds its own copy of the records: the file's bytes can go.
-  std::free(g_input);
-  g_input = nullptr;
-  if (result == MqoResult::Ok && !g_chunk) {
-    g_chunk = static_cast<char*>(std::malloc(kMqoWriteChunk));
-    if (!g_chunk) result = MqoResult::OutOfMemory;
-  }
-  if (result != MqoResult::Ok) ReleaseBlockData(&g_map);
-  return MqoResultMessage(result);
+// Where the page writes the map's file name, NUL-terminated.
+BRIDGE_EXPORT(bm_name) char* bm_name() { return g_name; }
+
+// Room for `count` images handed over with the map (their bytes are read by
+// the jobs that use images). Returns 0 when the memory cannot be had.
+BRIDGE_EXPORT(bm_images) JobImage* bm_images(int count) {
+  ReleaseImages();
+  if (count < 0) return nullptr;
+  g_given = static_cast<JobImage*>(std::calloc(static_cast<std::size_t>(count) + 1, sizeof(JobImage)));
+  if (g_given) g_givenCount = count;
+  return g_given;
 }
 
-// The read's outcome (ReadResult), the file's size, the block count it
-// states (-1 when too short to hold one) and the bytes that count needs.
-BRIDGE_EXPORT(bm_fact) double bm_fact(int i) {
-  return i >= 0 && i < kFactCount ? static_cast<double>(g_facts[i]) : 0;
+// Room for image i: its name (`nameSize` bytes), then its `size` bytes.
+BRIDGE_EXPORT(bm_image) unsigned char* bm_image(int i, std::size_t nameSize, std::size_t size) {
+  if (i < 0 || i >= g_givenCount) return nullptr;
+  auto* room = static_cast<unsigned char*>(std::malloc(nameSize + size + 1));
+  if (!room) return nullptr;
+  g_given[i] = JobImage{{reinterpret_cast<char*>(room), nameSize}, room + nameSize, size};
+  return room;
 }
 
-BRIDGE_EXPORT(bm_block_count) int bm_block_count() { return g_map.count; }
-
-// Texture name i of the open map, NUL-terminated, as the file has it.
-BRIDGE_EXPORT(bm_texture_name) const char* bm_texture_name(int i) {
-  return i >= 0 && i < kTextureNameCount ? g_map.textureNames[i] : "";
+// Converts the map into a format's files (a MeshFormat; `optimized`: hidden
+// faces removed and corners shared, as blockmqo-cli --optimize), handing each
+// piece to `write`. Returns a JobResult; the report is read below.
+static int Run(int format, bool optimized, bool (*write)(void*, JobFile, const char*, std::size_t)) {
+  static char mtl[sizeof g_name + kOutputNameExtra];
+  g_format = static_cast<MeshFormat>(format);
+  const bool named = FormatOutputName(g_name, MeshFormat::Mtl, false, mtl, sizeof mtl) != 0;
+  // The OBJ names its MTL by its name alone, as if beside it.
+  const char* slash = std::strrchr(mtl, '/');
+  Job job{};
+  job.input = {JobSource::Bytes, nullptr, g_input, g_inputSize};
+  job.output = {JobTarget::Sink, nullptr, {write, nullptr}, named ? (slash ? slash + 1 : mtl) : nullptr};
+  job.format = g_format;
+  if (optimized) job.options = MeshOptions{.removeHiddenFaces = true, .shareVertices = true};
+  job.images = {nullptr, 0, g_given, g_givenCount};
+  g_outcome = g_input ? RunJob(job, &g_report) : JobOutcome{JobResult::OutOfMemory, JobFile::Input, 0};
+  if (!g_input) g_report.read = false;
+  return static_cast<int>(g_outcome.result);
 }
 
-// The command-line program's warning i (an MqoWarning) about the open map,
-// in the core's words, NUL-terminated; 0 when the map gives no cause for it.
+// The files to bm_sink.
+BRIDGE_EXPORT(bm_run) int bm_run(int format, bool optimized) { return Run(format, optimized, Sink); }
+
+// What a job decides of the map, its files not made: its sink takes nothing,
+// so it stops at the first piece, its report filled (the read, the map's
+// names and warnings). Returns a JobResult: OutputWriteFailed once read.
+BRIDGE_EXPORT(bm_decide) int bm_decide(int format, bool optimized) { return Run(format, optimized, Refuse); }
+
+// The last job's failure: the desktop programs' text, and why in words.
+BRIDGE_EXPORT(bm_message) const char* bm_message() {
+  return Text([](char* out) { return FormatJobMessage(g_outcome, g_format, out); });
+}
+BRIDGE_EXPORT(bm_reason) const char* bm_reason() {
+  return Text([](char* out) { return FormatJobReason(g_outcome, out, kSystemErrorMax); });
+}
+
+// The output file named for the map's name (FormatOutputName).
+BRIDGE_EXPORT(bm_output_name) const char* bm_output_name(int format, bool optimized) {
+  static char name[sizeof g_name + kOutputNameExtra];
+  return FormatOutputName(g_name, static_cast<MeshFormat>(format), optimized, name, sizeof name) ? name : nullptr;
+}
+
+// The last job's warning i (a JobWarning), in the core's words; 0 when it
+// has nothing to say.
 BRIDGE_EXPORT(bm_warning) const char* bm_warning(int i) {
-  static char line[kMqoWarningMax + 1];
-  if (i < 0 || i >= kMqoWarningKinds) return nullptr;
-  std::size_t n = FormatMqoWarning(CountMqoHazards(g_map), static_cast<MqoWarning>(i), line);
+  static char line[kJobWarningMax + 1];
+  if (i < 0 || i >= kJobWarningKinds || !g_report.read) return nullptr;
+  const std::size_t n = FormatJobWarning(g_report, static_cast<JobWarning>(i), line);
   line[n] = '\0';
   return n ? line : nullptr;
 }
 
-// The next piece of the document, whole lines, into the buffer bm_chunk points
-// at; returns its length, 0 once the document is complete.
-BRIDGE_EXPORT(bm_next) std::size_t bm_next() {
-  return MqoDocumentNext(g_map, &g_cursor, g_chunk, kMqoWriteChunk);
+BRIDGE_EXPORT(bm_block_count) int bm_block_count() { return g_report.blockCount; }
+
+// Texture name t as the map holds it, NUL-terminated.
+BRIDGE_EXPORT(bm_texture_name) const char* bm_texture_name(int t) {
+  return t >= 0 && t < kTextureNameCount ? g_report.textureNames[t] : "";
 }
 
-BRIDGE_EXPORT(bm_chunk) const char* bm_chunk() { return g_chunk; }
-
-// Starts one of the mesh's files (a MeshFormat), with the options that
-// blockmqo-cli --optimize gives it. Returns 0, or the failure's text.
-BRIDGE_EXPORT(bm_mesh_begin) const char* bm_mesh_begin(int format) {
-  ReleaseMesh(&g_mesh);
-  auto f = static_cast<MeshFormat>(format);
-  if (BuildMesh(g_map, f, MeshOptions{.removeHiddenFaces = true, .shareVertices = true}, &g_mesh) != MeshResult::Ok)
-    return MqoResultMessage(MqoResult::OutOfMemory);
-  g_meshDoc = MeshDocument{&g_map, &g_mesh, f, g_mtlName, g_images};
-  std::memset(&g_meshCursor, 0, sizeof g_meshCursor);  // 24 KB: no copy through the stack
-  return nullptr;
+// What the last job decided of texture name t's image: a JobImageUse, the
+// ImageResult that refused it, and the image handed over that it picked.
+BRIDGE_EXPORT(bm_image_use) int bm_image_use(int t) {
+  return t >= 0 && t < kTextureNameCount ? static_cast<int>(g_report.image[t].use) : 0;
+}
+BRIDGE_EXPORT(bm_image_cause) int bm_image_cause(int t) {
+  return t >= 0 && t < kTextureNameCount ? static_cast<int>(g_report.image[t].cause) : 0;
+}
+BRIDGE_EXPORT(bm_image_given) int bm_image_given(int t) {
+  return t >= 0 && t < kTextureNameCount ? g_report.image[t].given : -1;
 }
 
-// The command-line program's warning i (a MeshWarning) about the OBJ or glb
-// file begun by bm_mesh_begin, like bm_warning. (The optimised document's
-// warnings are the document's, and an MTL holds no blocks to warn of.)
-BRIDGE_EXPORT(bm_mesh_warning) const char* bm_mesh_warning(int i) {
-  static char line[kMeshWarningMax + 1];
-  if (i < 0 || i >= kMeshWarningKinds || g_meshDoc.format == MeshFormat::Mqo ||
-      g_meshDoc.format == MeshFormat::Mtl)
-    return nullptr;
-  std::size_t n = FormatMeshWarning(g_meshDoc, static_cast<MeshWarning>(i), line);
-  line[n] = '\0';
-  return n ? line : nullptr;
+// Why a map could not be read, in numbers the page puts into words: the
+// file's size, the block count it states (-1 when too short to hold one) and
+// the bytes that count needs.
+BRIDGE_EXPORT(bm_stated_count) int bm_stated_count() {
+  return g_input && g_inputSize >= kBlockDataHeaderSize ? StoredBlockCount(g_input) : -1;
+}
+BRIDGE_EXPORT(bm_bytes_needed) double bm_bytes_needed() {
+  return static_cast<double>(BlockDataFileSize(bm_stated_count()));
 }
 
-// Room for the names of `count` image files (at most 256), `bytes` bytes in
-// all with a NUL after each, which the page writes there for bm_pick_texture.
-// Returns 0 when the memory cannot be had.
-BRIDGE_EXPORT(bm_file_names) char* bm_file_names(int count, std::size_t bytes) {
-  std::free(g_fileNames);
-  g_fileCount = 0;
-  for (MeshImage& image : g_images) image.path = nullptr;  // they pointed into the names
-  g_fileNames = static_cast<char*>(std::calloc(bytes + 1, 1));
-  if (g_fileNames && count >= 0 && count <= 256) g_fileCount = count;
-  return g_fileNames;
-}
-
-// Which of the files named texture name t resolves to (PickTextureFile), or
-// -1; the MTL then names that file, as if beside the OBJ.
-BRIDGE_EXPORT(bm_pick_texture) int bm_pick_texture(int t) {
-  if (t < 0 || t >= kTextureNameCount || !g_fileNames) return -1;
-  const char* name = g_fileNames;
-  for (int i = 0; i < g_fileCount; name += g_files[i++].size + 1) g_files[i] = {name, std::strlen(name)};
-  const char* texture = g_map.textureNames[t];
-  const int picked = PickTextureFile({texture, std::strlen(texture)}, g_files, g_fileCount);
-  g_images[t].path = picked >= 0 ? g_files[picked].bytes : nullptr;
-  return picked;
-}
-
-// Texture name t's image, from the `size` bytes given to bm_input (after
-// bm_open): made a PNG or JPEG for the glb, or refused. Returns an
-// ImageResult. With `same`, a texture name before it whose file it picked too
-// shares its image instead, and the bytes are not read.
-BRIDGE_EXPORT(bm_image) int bm_image(int t, std::size_t size, int same) {
-  if (t < 0 || t >= kTextureNameCount) return static_cast<int>(ImageResult::UnknownFormat);
-  ImageResult result = ImageResult::Ok;
-  if (same >= 0 && same < t) {
-    g_images[t].bytes = g_images[same].bytes, g_images[t].size = g_images[same].size;
-    g_images[t].mimeType = g_images[same].mimeType;
-  } else {
-    ReleaseGltfImage(&g_loaded[t]);
-    result = g_input ? MakeGltfImage(g_input, size, &g_loaded[t]) : ImageResult::OutOfMemory;
-    if (result == ImageResult::Ok)
-      g_images[t].bytes = g_loaded[t].bytes, g_images[t].size = g_loaded[t].size, g_images[t].mimeType = g_loaded[t].mimeType;
+// The map's mesh as the optimised files hold it, laid out for drawing in one
+// allocation: faces drawn and blocks left out (uint32), faces per group
+// (uint32, kMeshGroups of them), the corners' least and greatest x, y, z
+// (float), then each face's four corners in group order, positions (float x,
+// y, z) and then texture coordinates (float u, v). bm_view_offset gives each
+// part's byte offset. Returns 0 when the map cannot be read or the memory had.
+BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
+  std::free(g_view);
+  g_view = nullptr;
+  ReleaseBlockData(&g_map);
+  if (!g_input || ReadBlockDataBytes(g_input, g_inputSize, &g_map) != ReadResult::Ok) return nullptr;
+  Mesh mesh{};
+  // The faces the files hold; their corners are not shared, as the view copies each face's own.
+  const MeshOptions options{.removeHiddenFaces = true, .shareVertices = false};
+  // three.js cannot bound or draw Inf and NaN; BuildMesh leaves them out and groups the faces.
+  if (BuildMesh(g_map, MeshFormat::Obj, options, &mesh) != MeshResult::Ok) return nullptr;
+  const std::size_t n = mesh.faceCount;
+  std::size_t at = 0;
+  const std::size_t sizes[kViewFields] = {4, 4, 4 * kMeshGroups, 12, 12, 48 * n, 32 * n};
+  for (int f = 0; f < kViewFields; ++f) g_viewOffset[f] = at, at += sizes[f];
+  g_view = std::malloc(at);
+  if (g_view) {
+    auto* base = static_cast<unsigned char*>(g_view);
+    const auto faces = static_cast<std::uint32_t>(n), dropped = static_cast<std::uint32_t>(mesh.droppedBlocks);
+    std::memcpy(base + g_viewOffset[kFaces], &faces, 4);
+    std::memcpy(base + g_viewOffset[kDropped], &dropped, 4);
+    std::memcpy(base + g_viewOffset[kPerClass], mesh.groupFaceCount, sizeof mesh.groupFaceCount);
+    std::memcpy(base + g_viewOffset[kMin], mesh.min, 12);
+    std::memcpy(base + g_viewOffset[kMax], mesh.max, 12);
+    auto* position = reinterpret_cast<float*>(base + g_viewOffset[kPositions]);
+    auto* uv = reinterpret_cast<float*>(base + g_viewOffset[kUvs]);
+    for (std::size_t f = 0; f < n; ++f) {
+      const MeshFace& face = mesh.faces[f];
+      for (int k = 0; k < 4; ++k, position += 3, uv += 2) {
+        std::memcpy(position, &mesh.vertices[face.corner[k]], 12);
+        uv[0] = face.u[k], uv[1] = face.v[k];
+      }
+    }
+    std::memcpy(g_groups, mesh.groupFaceCount, sizeof g_groups);
   }
-  std::free(g_input);
-  g_input = nullptr;
-  return static_cast<int>(result);
+  ReleaseMesh(&mesh);
+  return static_cast<std::uint32_t*>(g_view);
 }
 
-// The pixels of the image file given to bm_input, for the view where the
+BRIDGE_EXPORT(bm_view_offset) int bm_view_offset(int field) {
+  return field >= 0 && field < kViewFields ? static_cast<int>(g_viewOffset[field]) : -1;
+}
+BRIDGE_EXPORT(bm_view_field_name) const char* bm_view_field_name(int field) {
+  static const char* const kNames[kViewFields] = {"faces", "dropped", "perClass", "min", "max", "positions", "uvs"};
+  return field >= 0 && field < kViewFields ? kNames[field] : nullptr;
+}
+
+// Group g's material name in the mesh's files (FormatMaterialName), after bm_view.
+BRIDGE_EXPORT(bm_material_name) const char* bm_material_name(int g) {
+  static char name[kMaterialNameMax + 1];
+  if (g < 0 || g >= kMeshGroups) return nullptr;
+  name[FormatMaterialName(g_map, g_groups, g, name)] = '\0';
+  return name;
+}
+
+// The pixels of an image file given to bm_input, for the view where the
 // browser cannot decode the file itself (TGA): 8-bit RGBA rows from the top,
 // bm_pixels_width() by bm_pixels_height(), until bm_close; 0 when refused.
-BRIDGE_EXPORT(bm_pixels) unsigned char* bm_pixels(std::size_t size) {
-  ReleaseAll();
-  const ImageResult result = g_input ? DecodeImage(g_input, size, &g_pixels) : ImageResult::OutOfMemory;
-  std::free(g_input);
-  g_input = nullptr;
+BRIDGE_EXPORT(bm_pixels) unsigned char* bm_pixels() {
+  const ImageResult result = g_input ? DecodeImage(g_input, g_inputSize, &g_pixels) : ImageResult::OutOfMemory;
   return result == ImageResult::Ok ? g_pixels.rgba : nullptr;
 }
 BRIDGE_EXPORT(bm_pixels_width) int bm_pixels_width() { return g_pixels.width; }
 BRIDGE_EXPORT(bm_pixels_height) int bm_pixels_height() { return g_pixels.height; }
 
-// Where the page writes, NUL-terminated, the name of the MTL file that an OBJ
-// names in its mtllib line, before bm_mesh_begin.
-BRIDGE_EXPORT(bm_mtl_name) char* bm_mtl_name() { return g_mtlName; }
-
-// The next piece of the file begun by bm_mesh_begin, into bm_chunk's buffer.
-BRIDGE_EXPORT(bm_mesh_next) std::size_t bm_mesh_next() {
-  return MeshDocumentNext(g_meshDoc, &g_meshCursor, g_chunk, kMqoWriteChunk);
-}
-
-// The map's mesh laid out for drawing, as the OBJ holds it, one allocation: a
-// header of 2 + 11 uint32 (faces drawn, blocks left out, faces per class:
-// texture 0..9, then any other), six floats (the corners' least x, y, z, then
-// their greatest), then for each face in class order its four corners'
-// positions (float x, y, z), then their texture coordinates (float u, v).
-// Face f's corners are drawn as 4f..4f+3. Returns 0 when out of memory.
-BRIDGE_EXPORT(bm_view) std::uint32_t* bm_view() {
-  std::free(g_view);
-  g_view = nullptr;
-  ReleaseMesh(&g_mesh);
-  // three.js cannot bound or draw Inf and NaN; BuildMesh groups the faces.
-  if (BuildMesh(g_map, MeshFormat::Obj, MeshOptions{}, &g_mesh) != MeshResult::Ok) return nullptr;
-  const std::uint32_t n = g_mesh.faceCount;
-  const std::size_t header = 2 + kMeshGroups + 6;
-  g_view = std::malloc(4 * (header + std::size_t{n} * (12 + 8)));
-  if (!g_view) return nullptr;
-  auto* head = static_cast<std::uint32_t*>(g_view);
-  float* position = reinterpret_cast<float*>(head + header);
-  float* uv = position + std::size_t{n} * 12;
-  head[0] = n;
-  head[1] = static_cast<std::uint32_t>(g_mesh.droppedBlocks);
-  std::memcpy(head + 2, g_mesh.groupFaceCount, sizeof g_mesh.groupFaceCount);
-  std::memcpy(head + 2 + kMeshGroups, g_mesh.min, sizeof g_mesh.min);
-  std::memcpy(head + 2 + kMeshGroups + 3, g_mesh.max, sizeof g_mesh.max);
-  for (std::uint32_t f = 0; f < n; ++f) {
-    const MeshFace& face = g_mesh.faces[f];
-    for (int k = 0; k < 4; ++k, position += 3, uv += 2) {
-      std::memcpy(position, &g_mesh.vertices[face.corner[k]], 12);
-      uv[0] = face.u[k], uv[1] = face.v[k];
-    }
-  }
-  ReleaseMesh(&g_mesh);
-  return head;
-}
-
 BRIDGE_EXPORT(bm_close) void bm_close() { ReleaseAll(); }
 
+// A file the browser could not read (moved, deleted or changed since it was
+// chosen) fails as a file that cannot be opened.
+BRIDGE_EXPORT(bm_unreadable) int bm_unreadable() {
+  ReleaseAll();
+  g_outcome = JobOutcome{JobResult::InputOpenFailed, JobFile::Input, 0};
+  g_report.read = false;
+  return static_cast<int>(g_outcome.result);
+}
+
 // What the page lays its calls and words out by, named here so that it copies
-// no number: the counts of texture names, view classes and warning kinds, the
-// most blocks a map holds, and the names of the read's outcomes, of the facts
-// and of the mesh's formats.
-// Each *_name function gives 0 past its last value.
+// no number. Each *_name function gives 0 past its last value.
 BRIDGE_EXPORT(bm_texture_name_count) int bm_texture_name_count() { return kTextureNameCount; }
-BRIDGE_EXPORT(bm_view_classes) int bm_view_classes() { return kMeshGroups; }
-BRIDGE_EXPORT(bm_warning_kinds) int bm_warning_kinds() { return kMqoWarningKinds; }
-BRIDGE_EXPORT(bm_mesh_warning_kinds) int bm_mesh_warning_kinds() { return kMeshWarningKinds; }
+BRIDGE_EXPORT(bm_view_groups) int bm_view_groups() { return kMeshGroups; }
+BRIDGE_EXPORT(bm_other_group) int bm_other_group() { return kOutOfRangeGroup; }
+BRIDGE_EXPORT(bm_warning_kinds) int bm_warning_kinds() { return kJobWarningKinds; }
 BRIDGE_EXPORT(bm_max_block_count) int bm_max_block_count() { return kMaxBlockCount; }
 
-BRIDGE_EXPORT(bm_read_result_name) const char* bm_read_result_name(int i) {
-  switch (static_cast<ReadResult>(i)) {
-    case ReadResult::Ok: return "ok";
-    case ReadResult::OpenFailed: return "open-failed";
-    case ReadResult::Truncated: return "truncated";
-    case ReadResult::NegativeCount: return "negative-count";
-    case ReadResult::OutOfMemory: return "out-of-memory";
+BRIDGE_EXPORT(bm_result_name) const char* bm_result_name(int i) {
+  switch (static_cast<JobResult>(i)) {
+    case JobResult::Ok: return "ok";
+    case JobResult::InputOpenFailed: return "open-failed";
+    case JobResult::InputReadFailed: return "read-failed";
+    case JobResult::InputTruncated: return "truncated";
+    case JobResult::NegativeCount: return "negative-count";
+    case JobResult::OutOfMemory: return "out-of-memory";
+    case JobResult::OutputOpenFailed: return "output-open-failed";
+    case JobResult::OutputWriteFailed: return "output-write-failed";
   }
   return nullptr;
 }
 
-BRIDGE_EXPORT(bm_fact_name) const char* bm_fact_name(int i) {
-  static const char* const kNames[kFactCount] = {"result", "size", "count", "needed"};
-  return i >= 0 && i < kFactCount ? kNames[i] : nullptr;
+BRIDGE_EXPORT(bm_image_use_name) const char* bm_image_use_name(int i) {
+  switch (static_cast<JobImageUse>(i)) {
+    case JobImageUse::None: return "none";
+    case JobImageUse::Used: return "used";
+    case JobImageUse::NotGiven: return "not-given";
+    case JobImageUse::Unreadable: return "unreadable";
+    case JobImageUse::NotUsed: return "not-used";
+  }
+  return nullptr;
 }
 
-BRIDGE_EXPORT(bm_mesh_format_name) const char* bm_mesh_format_name(int i) {
+// Why an image was refused, in a few plain words.
+BRIDGE_EXPORT(bm_image_result_name) const char* bm_image_result_name(int i) {
+  switch (static_cast<ImageResult>(i)) {
+    case ImageResult::Ok: return "it could not be read";
+    case ImageResult::UnknownFormat: return "not an image";
+    case ImageResult::BadHeader: return "a kind of image not read here, or a broken one";
+    case ImageResult::TooLarge: return "too large";
+    case ImageResult::Truncated: return "cut short";
+    case ImageResult::BadPixels: return "its pixels are broken";
+    case ImageResult::OutOfMemory: return "too large for the memory the browser gives";
+  }
+  return nullptr;
+}
+
+BRIDGE_EXPORT(bm_format_name) const char* bm_format_name(int i) {
   switch (static_cast<MeshFormat>(i)) {
-    case MeshFormat::Mqo: return "optimized";
+    case MeshFormat::Mqo: return "mqo";
     case MeshFormat::Obj: return "obj";
     case MeshFormat::Mtl: return "mtl";
     case MeshFormat::Glb: return "glb";
   }
   return nullptr;
-}
-
-// A file the browser could not read (moved, deleted or changed since it was
-// chosen): the facts and the text of a file that cannot be opened.
-BRIDGE_EXPORT(bm_unreadable) const char* bm_unreadable() {
-  ReleaseAll();
-  g_facts[kReadResult] = static_cast<int>(ReadResult::OpenFailed);
-  g_facts[kFileSize] = g_facts[kBytesNeeded] = 0;
-  g_facts[kStoredCount] = -1;
-  return MqoResultMessage(MqoResultOfRead(ReadResult::OpenFailed));
 }
