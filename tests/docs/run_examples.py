@@ -3,15 +3,21 @@
 stays true. An example is a ```sh block right after a line `<!-- exit N -->`,
 N its expected exit status. Each runs under `bash -e -o pipefail` in a scratch
 folder of its own holding a copy of examples/; a comment line in it that starts
-`# blockmqo-cli:` must be a line of its standard error.
+`# blockmqo-cli:` must be a line of its standard error. Every relative link
+and picture of those files must name a file that exists.
 Usage: run_examples.py SOURCE_DIR   (with blockmqo-cli on PATH)"""
 import glob, os, re, shutil, subprocess, sys, tempfile
 
 root = sys.argv[1]
 EXAMPLE = re.compile(r"^<!-- exit (\d+) -->\n```sh\n(.*?)^```$", re.M | re.S)
+LINK = re.compile(r"\]\(([^):#]+)[)#]")  # no scheme: a file of this tree
 passed = failed = 0
 for doc in [os.path.join(root, "README.md")] + sorted(glob.glob(os.path.join(root, "docs", "*.md"))):
     text = open(doc, encoding="utf-8").read()
+    for target in LINK.findall(text):
+        if not os.path.exists(os.path.join(os.path.dirname(doc), target)):
+            failed += 1
+            print(f"{os.path.relpath(doc, root)}: the link {target} names no file")
     for example in EXAMPLE.finditer(text):
         status, script = int(example[1]), example[2]
         with tempfile.TemporaryDirectory() as scratch:
