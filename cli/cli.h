@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,7 @@ namespace cli {
 // --- Planning -------------------------------------------------------------
 
 bool IsSeparator(char c);
-std::string BaseName(const std::string& path);
-// The folder part of a path, "." for none.
-std::string FolderOf(const std::string& path);
-const char* Extension(MeshFormat format);
-// NAME.obj's materials go to NAME.mtl, which the OBJ names without its folder.
+// Where an OBJ's materials go, as the core writes them: NAME.obj's to NAME.mtl.
 std::string MtlName(const std::string& obj);
 // "-" as the user reads it: standard input, or standard output.
 std::string Shown(const std::string& path, bool output);
@@ -27,20 +24,34 @@ std::string Shown(const std::string& path, bool output);
 struct Job {
   std::string input, output;  // "-": standard input, standard output
   MeshFormat format;          // Obj also writes its Mtl beside it
+  bool named;                 // the user wrote the output's name: it may replace a file
 };
 
 struct Request {
   std::vector<std::string> files, textures;
   std::string output, directory, format;  // empty when not given
+  bool overwrite = false;                 // outputs not named may replace files
 };
 
-// Every job of the run, decided before anything is read or written; an empty
-// text, or what is wrong with the request.
-std::string Plan(const Request& request, std::vector<Job>* jobs);
+// What is at a path, as far as planning cares. Other: a device, a pipe, a
+// socket, anything that is neither a regular file nor a folder.
+enum class FileKind { Missing, Regular, Folder, Other };
+using FileKindOf = std::function<FileKind(const std::string& path)>;
 
-// Two outputs of a batch on one file, or an output on one of its inputs: an
-// empty text, or why the batch is refused.
-std::string Collision(const std::vector<Job>& jobs);
+// Every job of the run, decided before anything is read or written: an empty
+// text, or what is wrong with the request (and no jobs). Refused: outputs on
+// one another or on an input (but a named output may be its own input), an
+// input that is not a regular file with no output named and no folder, and,
+// without --overwrite, an output not named (beside its input, or in the
+// folder) where a file exists. A named OBJ's MTL counts as named. The file
+// system is only asked through `kindOf`.
+std::string Plan(const Request& request, const FileKindOf& kindOf, std::vector<Job>* jobs);
+
+// --- The file system -------------------------------------------------------
+
+FileKind KindOfFile(const std::string& path);
+// Makes the folder and any missing above it; 0, or the system's reason.
+SystemError MakeFolder(const std::string& path);
 
 // --- Reporting ------------------------------------------------------------
 
@@ -62,6 +73,9 @@ bool Fail(Progress* progress, const JobOutcome& outcome, MeshFormat format, cons
 
 // One warning line of `n` bytes of `text` about `input`; nothing when n is 0.
 void Warn(Progress* progress, const char* text, std::size_t n, const std::string& input);
+
+// "blockmqo-cli: Failed: make folder: DIR: REASON".
+void FailFolder(const std::string& path, SystemError cause);
 
 // Prints the message and the hint to --help; returns the usage exit status, 2.
 int UsageError(const std::string& message);

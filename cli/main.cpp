@@ -6,9 +6,11 @@
 //   blockmqo-cli IN1.bd1 IN2.bd1 ...    each next to its input, as NAME.mqo
 //   blockmqo-cli IN... -d DIR           each into DIR
 //
-// Only a file the user named as an output is replaced by surprise: any other
-// pair of operands is two inputs, and a batch whose outputs would land on one
-// another, or on one of its inputs, is refused before anything is written.
+// Only a file the user named as an output (and a named OBJ's MTL) is
+// replaced: any other pair of operands is two inputs, and a run whose other
+// outputs exist (without --overwrite), whose outputs would land on one another
+// or on an input, or whose device or pipe input has nowhere to write, is
+// refused before anything is written (cli/plan.cpp). -d's folder is made.
 // The format comes from --format or the output's name (.obj with its .mtl
 // beside it, .glb); a name that says nothing, or the opposite, is a usage
 // error. "-" is standard input or output.
@@ -64,11 +66,9 @@ bool Convert(const cli::Job& planned, MeshOptions choice, const std::vector<std:
   static JobReport report;
   const JobOutcome outcome = RunJob(job, &report);
   if (outcome.result != JobResult::Ok) {
-    std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false) : Shown(planned.output, true);
-    if (outcome.file == JobFile::Mtl) {  // the MTL's name, as the job made it
-      failed.resize(failed.size() + kOutputNameExtra);
-      failed.resize(FormatOutputName(planned.output.c_str(), MeshFormat::Mtl, false, failed.data(), failed.size()));
-    }
+    const std::string failed = outcome.file == JobFile::Input ? Shown(planned.input, false)
+                               : outcome.file == JobFile::Mtl ? MtlName(planned.output)  // the core's name for it
+                                                              : Shown(planned.output, true);
     return Fail(progress, outcome, planned.format, failed);
   }
   char text[kJobWarningMax];
@@ -126,9 +126,8 @@ int main(int argc, char** argv) {
                  "IN.mqo (or .obj, .glb); - is standard input or output");
   app.add_option("-o,--output", request.output, "write the one input to FILE (- for standard output)")
       ->option_text("FILE");
-  app.add_option("-d,--directory", request.directory, "write every output into DIR")
-      ->option_text("DIR")
-      ->check(CLI::ExistingDirectory);
+  app.add_option("-d,--directory", request.directory, "write every output into DIR, made when missing")
+      ->option_text("DIR");
   app.add_option("-f,--format", request.format,
                  "mqo, obj (with its materials in NAME.mtl) or glb; by default taken from\n"
                  "the output's extension, else mqo")
@@ -141,6 +140,8 @@ int main(int argc, char** argv) {
       ->option_text("DIR")
       ->check(CLI::ExistingDirectory)
       ->allow_extra_args(false);
+  app.add_flag("--overwrite", request.overwrite,
+               "let outputs not named (NAME.mqo beside its input, or in DIR) replace files");
   MeshOptions choice{};
   bool optimize = false, quiet = false;
   app.add_flag("--remove-hidden-faces", choice.removeHiddenFaces,
@@ -156,10 +157,14 @@ int main(int argc, char** argv) {
   app.footer(
       "Two operands are an input and its output only when the second ends in .mqo, .obj or\n"
       ".glb or is -; otherwise every operand is an input, written beside itself as NAME.mqo\n"
-      "(.obj, .glb) or into DIR, and a batch whose outputs would overwrite one another or its\n"
-      "inputs is refused. An OBJ written to standard output names no materials file and none\n"
-      "is written. Without options the document is the desktop program's, byte for byte.\n"
-      "Exit status: 0 all converted, 1 any conversion failed, 2 usage error.");
+      "(.obj, .glb) or into DIR. Only a named output (and a named OBJ's NAME.mtl) replaces\n"
+      "a file: a run whose other outputs exist is refused, listing them, unless --overwrite\n"
+      "is given. Refused too: outputs on one another or on an input, and an input that is not\n"
+      "a regular file (a device, a pipe) with no output named and no DIR. An OBJ written to\n"
+      "standard output names no materials file and none is written. Warnings go to standard\n"
+      "error and change neither the output nor the exit status. Without options the\n"
+      "document is the desktop program's, byte for byte.\n"
+      "Exit status: 0 all converted, 1 any conversion failed, 2 usage error (nothing written).");
 
   try {
     app.parse(argc, argv);
@@ -177,9 +182,13 @@ int main(int argc, char** argv) {
   if (optimize) choice.removeHiddenFaces = choice.shareVertices = true;
 
   std::vector<cli::Job> jobs;
-  std::string refused = Plan(request, &jobs);
-  if (refused.empty()) refused = Collision(jobs);
-  if (!refused.empty()) return UsageError(refused);
+  if (const std::string refused = Plan(request, KindOfFile, &jobs); !refused.empty()) return UsageError(refused);
+  if (!request.directory.empty()) {
+    if (const SystemError cause = MakeFolder(request.directory)) {
+      FailFolder(request.directory, cause);
+      return 1;
+    }
+  }
 
   Progress progress{jobs.size(), !quiet && jobs.size() > 1 && StandardErrorIsTerminal(), false,
                     std::chrono::steady_clock::now(), {}};

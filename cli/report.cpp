@@ -53,6 +53,12 @@ void Warn(Progress* progress, const char* text, std::size_t n, const std::string
                Shown(input, false).c_str());
 }
 
+void FailFolder(const std::string& path, SystemError cause) {
+  char why[kSystemErrorMax];
+  FormatSystemError(cause, why, sizeof why);
+  std::fprintf(stderr, "blockmqo-cli: Failed: make folder: %s: %s\n", path.c_str(), why);
+}
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "blockmqo-cli: %s\nTry 'blockmqo-cli --help' for more information.\n",
                message.c_str());

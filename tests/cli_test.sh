@@ -3,38 +3,37 @@
 # the Windows build under Wine: one table of invocations, each run in a fresh
 # copy of the inputs, with its exit status, its whole standard error, what it
 # writes, and that it changes no other file. Then what needs a terminal, and
-# the manual page against --help. Failures of the OS and of single I/O calls
-# are tests/fault/faults.sh's.
-# Usage: cli_test.sh BLOCKMQO_CLI EXAMPLES_DIR [WINE_RUN]
+# the manual page against --help. Which operand is what, and what is refused
+# for it, is tests/plan_test.cpp's; failures of the OS and of single I/O
+# calls are tests/fault/faults.sh's.
+# Usage: cli_test.sh BLOCKMQO_CLI MAKE_MAP EXAMPLES_DIR [WINE_RUN]
 set -u
-man=$(dirname "$(realpath "$0")")/../packaging/blockmqo-cli.1 cli=$(realpath "$1") examples=$(realpath "$2") wine=${3:+$(realpath "$3")}
+man=$(dirname "$(realpath "$0")")/../packaging/blockmqo-cli.1 cli=$(realpath "$1") examples=$(realpath "$3") wine=${4:+$(realpath "$4")}
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-prog=("$cli") os=linux && [ -n "$wine" ] && prog=("$wine" "$cli") os=wine && "$wine" --server -p10 >/dev/null 2>&1
+prog=("$cli") mk=("$(realpath "$2")") os=linux
+[ -n "$wine" ] && prog=("$wine" "$cli") mk=("$wine" "${mk[0]}") os=wine && "$wine" --server -p10 >/dev/null 2>&1
 passed=0 failed=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 e="blockmqo-cli: Failed:" try="Try 'blockmqo-cli --help' for more information."
 # The system's reasons, in each system's words.
-if [ -n "$wine" ]; then nofile="File not found." nodir="Path not found." dir_in="open file (bd): folder.bd1: Access denied."
-else nofile="No such file or directory" nodir=$nofile dir_in="read file (bd): folder.bd1: Is a directory"; fi
+if [ -n "$wine" ]; then nofile="File not found." dir_in="open file (bd): folder.bd1: Access denied."
+else nofile="No such file or directory" dir_in="read file (bd): folder.bd1: Is a directory"; fi
 
-# The inputs: the examples, maps patched from the cube (one block, textures
-# 0 0 1 1 1 1; a record starts at 312, with x at +0, u at +96 and the
-# textures at +288), a folder, a note and an old document.
-cd "$work" && mkdir -p tmpl/out tmpl/folder.bd1 tmpl/p tmpl/q && cd tmpl || exit 1
-cp "$examples"/*.bd1 . && cp cube.bd1 map.DAT && cp cube.bd1 UP.BD1 && cp cube.bd1 p/a.bd1 && cp cube.bd1 q/a.bd1
-cp cube.bd1 level.bd1 && echo notes >level.txt && printf 'old\r\n' >old.mqo && head -c 700 stairs.bd1 >short.bd1
-patch() { cp cube.bd1 "$1" && for p in "${@:2}"; do printf "${p#*=}" | dd of="$1" bs=1 seek="${p%=*}" conv=notrunc status=none; done; }
-patch tex.map 600=\\377\\377\\377\\377 604=\\012\\0\\0\\0
+# The inputs: the examples, maps made from the cube (one block, textures
+# wall.bmp and floor.bmp), a folder and an old document beside its map.
+cd "$work" && mkdir -p tmpl/out tmpl/folder.bd1 tmpl/p && cd tmpl || exit 1
+cp "$examples"/*.bd1 . && cp cube.bd1 map.DAT && cp cube.bd1 p/a.bd1 && cp cube.bd1 old.bd1
+printf 'old\r\n' >old.mqo
+map() { "${mk[@]}" "$@" || fail "make_map $*"; } && c=from=cube.bd1
+map tex.map $c 0.t0=-1 0.t1=10
 # Non-finite values in x, y, z and u (nan.map) and in v (every.map): each
 # array's count counts.
-patch nan.map 312=\\0\\0\\200\\177 372=\\0\\0\\300\\177 376=\\0\\0\\300\\177 408=\\0\\0\\300\\177
+map nan.map $c 0.x0=inf 0.y7=nan 0.z0=nan 0.u0.0=nan && map nan2.map from=nan.map from=nan.map
 # The cube's textures: a 1x1 BMP under another case, and a cut one.
 mkdir tex && printf 'BM:\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\1\0\0\0\1\0\0\0\1\0\x18\0%24s\xff\0\0\0' | tr ' ' '\0' >tex/WALL.BMP
 head -c 20 tex/WALL.BMP >tex/floor.bmp
-patch names.map 0=\\042 31=\\r 62=\\n 93={ 124=} 155=\( 186=\)
-{ head -c 310 nan.map; printf '\2\0'; tail -c 316 nan.map; tail -c 316 nan.map; } >nan2.map
-{ head -c 310 cube.bd1; printf '\0\0'; } >empty.map
-patch every.map 0='(x)\0' 600=\\014\\0\\0\\0 504=\\0\\0\\300\\177
+map names.map $c '0="all.bmp' '1=\rloor.bmp' '2=\n' '3={' '4=}' '5=(' '6=)' && map every.map $c '0=(x)' 0.t0=12 0.v0.0=nan
+map empty.map
 cd "$work" && before=$(cd tmpl && find . -type f -exec md5sum {} + | sort -k2) && set -f
 w="blockmqo-cli: warning:" tex="use texture numbers outside 0-9, which some readers reject"
 nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
@@ -63,34 +62,20 @@ while IFS='|' read -r where title status err args effects; do
   [ "$failed" = "$was" ] && passed=$((passed + 1))
   cd "$work"
 done <<ROWS
-all|an input and its output|0||cube.bd1 one.mqo|one.mqo=cube
-all|--output names any file, --format its kind|0||cube.bd1 -o notes.txt -f mqo|notes.txt=cube
-all|a second operand in .bd1 (any case) makes a batch|0||cube.bd1 UP.BD1|cube.mqo=cube UP.mqo=cube
-all|a second operand not written by us is an input too|1|$e read file (bd): level.txt: shorter than its block count says|level.bd1 level.txt|level.mqo=cube
-all|the same name twice is refused|2|blockmqo-cli: level and level would both be written to level.mqo*|level level|
-all|outputs that collide are refused, naming the inputs|2|blockmqo-cli: p/a.bd1 and q/a.bd1 would both be written to out/a.mqo*|p/a.bd1 q/a.bd1 -d out|
-all|an output over another input is refused|2|blockmqo-cli: old would be written over old.mqo, an input of this run*|old old.mqo cube.bd1|
 all|beside the inputs, other names gain .mqo|0||map.DAT stairs.bd1|map.DAT.mqo=cube stairs.mqo=stairs
-all|-d takes each name without its folder|0||-d out p/a.bd1 map.DAT|out/a.mqo=cube out/map.DAT.mqo=cube
+all|-d makes its folder|0||-d new/sub p/a.bd1 map.DAT|new/sub/a.mqo=cube new/sub/map.DAT.mqo=cube
+all|a folder that cannot be made|1|$e make folder: cube.bd1/x: ?*|cube.bd1 -d cube.bd1/x|
+all|an output not named replaces no file|2|blockmqo-cli: not replacing files that exist: old.mqo (name the output, or give --overwrite)*|cube.bd1 old.bd1|
+all|unless told to|0||--overwrite old.bd1|old.mqo=cube
+linux|a stream has no folder to write beside|2|blockmqo-cli: /dev/stdin is not a regular file*|/dev/stdin <cube.bd1|
 all|a failure does not stop the batch|1|$e $dir_in|folder.bd1 cube.bd1|cube.mqo=cube
 all|a missing input names the reason|1|$e open file (bd): none.bd1: $nofile|none.bd1 x.mqo|
-all|a missing folder names the reason|1|$e open file (mqo): none/x.mqo: $nodir|cube.bd1 none/x.mqo|
-all|a map cut short|1|$e read file (bd): short.bd1: shorter than its block count says|short.bd1 -o x.mqo|
 all|standard input to a file|0||- x.mqo <cube.bd1|x.mqo=cube
-all|standard input to standard output|0||- <stairs.bd1|-=stairs
 all|a file to standard output|0||cube.bd1 -|-=cube
 all|standard input closed|1|$e read file (bd): standard input: ?*|- x.mqo <&-|
 all|a target probed with standard input closed|0||cube.bd1 old.mqo <&-|old.mqo=cube
-all|standard input has no name for -d|2|blockmqo-cli: standard input has no name to write into out*|- -d out <cube.bd1|
-all|an extension we do not write|2|blockmqo-cli: cannot tell what to write to x.gltf*|cube.bd1 -o x.gltf|
-all|--format against the extension|2|blockmqo-cli: --format glb contradicts the output's name y.obj*|-f glb cube.bd1 y.obj|
-all|--output with two inputs|2|blockmqo-cli: --output takes one input, not 2*|cube.bd1 stairs.bd1 -o x.mqo|
 all|an unknown option is named as unknown|2|blockmqo-cli: unknown option --frobnicate*|--frobnicate cube.bd1|
-all|a short one too|2|blockmqo-cli: unknown option -v*|-v|
-all|no operands|2|blockmqo-cli: no input given*|| 
-all|a missing -d folder|2|blockmqo-cli: *nonexistent*|cube.bd1 -d nonexistent|
 all|OBJ names its MTL without the folder|0||cube.bd1 out/x.OBJ|out/x.OBJ~^mtllib\sx\.mtl$ out/x.mtl~^newmtl
-all|OBJ batch with -f|0||-q -f obj cube.bd1|cube.obj~^mtllib\scube\.mtl$ cube.mtl~^newmtl
 all|glb to standard output|0||-q -f glb - <cube.bd1|-~^glTF
 all|hidden faces removed, corners kept apart|0||--remove-hidden-faces courtyard.bd1 c.mqo|c.mqo~^.face\s790\s c.mqo~^.vertex\s1544\s
 all|corners shared, faces kept|0||--share-vertices courtyard.bd1 c.mqo|c.mqo~^.face\s1158\s c.mqo~^.vertex\s788\s
@@ -100,7 +85,7 @@ all|a texture number warned of|0|$w 2 faces $tex: tex.map|tex.map -o t.mqo -f mq
 all|non-finite numbers warned of|0|$w 4 numbers are $nan: nan.map|nan.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|blocks left out of a mesh|0|$w 2 blocks have *left out: nan2.map|nan2.map -o n.glb|n.glb~^glTF
 all|textures not found|0|$w 2 textures have no image in the glb *: wall.bmp, floor.bmp: cube.bd1|cube.bd1 -o c.glb|c.glb~^glTF
-all|--textures: found in any case, a cut one named|0|$w 1 texture has no image *: floor.bmp: cube.bd1|cube.bd1 -o c.glb --textures tex|c.glb~image/png
+all|--textures: found in any case (in DIR/. too), a cut one named|0|$w 1 texture has no image *: floor.bmp: cube.bd1|cube.bd1 -o c.glb --textures tex/.|c.glb~image/png
 all|an OBJ's materials name the files from its folder|0||--textures tex cube.bd1 out/c.obj|out/c.obj~^f\s1/4\s out/c.mtl~^map_Kd\s\.\./tex/WALL\.BMP$
 all|names warned of|0|$w 7 $name: names.map|names.map -o t.mqo -f mqo|t.mqo~^Metasequoia
 all|every kind, into the map itself|0|$w 1 face uses *$w 1 number is*$w 1 texture name holds*|-f mqo every.map -o every.map|every.map~^Metasequoia
@@ -120,10 +105,10 @@ if [ -n "$wine" ]; then
     sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d ' \r\n')
 else
   # Progress on a terminal once a batch passes a second (a map that arrives
-  # late through a pipe holds it up), and never with --quiet.
+  # late through a pipe, into a folder, holds it up), and never with --quiet.
   set +f && cd tmpl && mkfifo late.bd1
   for q in "" -q; do
-    (sleep 1.3; timeout 30 sh -c 'cat cube.bd1 >late.bd1') & script -qec "$cli $q cube.bd1 late.bd1 stairs.bd1" /dev/null >"$work/tty"
+    (sleep 1.3; timeout 30 sh -c 'cat cube.bd1 >late.bd1') & script -qec "$cli $q --overwrite -d out cube.bd1 late.bd1 stairs.bd1" /dev/null >"$work/tty"
     wait; grep -aq "blockmqo-cli: 2/3" "$work/tty"; found=$?
     [ "$found/$q" = 0/ ] || [ "$found/$q" = 1/-q ] && passed=$((passed + 1)) || fail "progress ${q:-shown}"
   done

@@ -187,6 +187,7 @@ TEST(Job, OneImageForEachTextureName) {
     EXPECT_EQ(r.given, kWant[t].given) << t;
     EXPECT_EQ(r.cause, kWant[t].cause) << t;
   }
+  EXPECT_STREQ(report.image[4].path, "WALL.BMP");  // the name an MTL gives it
   EXPECT_EQ(report.namesWithoutImage, 0b110u);
   std::size_t images = 0;  // two names, one file: one image
   for (std::size_t at = into.document.find("\"mimeType\""); at != std::string::npos; at = into.document.find("\"mimeType\"", at + 1)) ++images;
@@ -252,7 +253,7 @@ TEST(Job, OutputNames) {
                 {"yard.bd1", "yard-optimized.glb", MeshFormat::Glb, true},
                 {"yard.obj", "yard.mtl", MeshFormat::Mtl, false},
                 {"yard.obj", "yard.obj.mqo", MeshFormat::Mqo, false},
-                {"yard", "yard.obj", MeshFormat::Obj, false}};
+                {"yard", "yard.obj", MeshFormat::Obj, false}, {"yard_bd1", "yard_bd1.mqo", MeshFormat::Mqo, false}};
   for (const auto& c : kCases) {
     char out[64];
     EXPECT_EQ(std::string(out, FormatOutputName(c.name, c.format, c.optimized, out, sizeof out)), c.want);

@@ -9,7 +9,7 @@ _blockmqo_cli() {
   esac
   if [[ $cur == -?* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-o --output -d --directory -f --format --remove-hidden-faces
-      --share-vertices --optimize --textures -q --quiet -h --help --version' -- "$cur")
+      --share-vertices --optimize --overwrite --textures -q --quiet -h --help --version' -- "$cur")
   else
     compopt -o filenames
     mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[bB][dD]1' -- "$cur")
