@@ -88,9 +88,10 @@ if [ -n "$memory" ]; then
   case_ "no memory for the blocks" "allocate memory" big.bd1 big.mqo limit -v $((hi - 4096))
   # Half the write buffer short: the buffer fails, and the blocks must go, or
   # the small map after it does not fit either.
-  rm -f cube.mqo && batch "a buffer not allocated" "$e allocate memory: big.bd1: ?*" limit -v $((hi - 256)) "${prog[@]}" big.bd1 cube.bd1
+  # A batch's outputs replace no file, so the documents of the runs above go.
+  rm -f cube.mqo big.mqo && batch "a buffer not allocated" "$e allocate memory: big.bd1: ?*" limit -v $((hi - 256)) "${prog[@]}" big.bd1 cube.bd1
   cmp -s cube.mqo "$examples/cube.mqo" || fail "the map after a buffer not allocated"
-  for i in {1..40}; do cp cube.bd1 c$i.bd1; done && cp big.bd1 big2.bd1
+  for i in {1..40}; do cp cube.bd1 c$i.bd1; done && cp big.bd1 big2.bd1 && rm -f big.mqo
   batch "each map's blocks and buffer freed" "" limit -v $((hi + 1024)) "${prog[@]}" big.bd1 big2.bd1 c[0-9]*.bd1
   finish
 fi
