@@ -29,8 +29,12 @@ dist)
   check "the checksums hold" sh -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS' - "$pkg/dist"
   zip=$(echo "$pkg"/dist/*-win32.zip) && top=$(basename "$zip" .zip) && version=${top#*-} && version=${version%-*}
   check "the archive's files, in order" same "$(unzip -Z1 "$zip" | sed "s|^$top/||" | paste -sd' ')" \
-    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/stairs.bd1 examples/stairs.mqo"
+    "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt blockmqo-blender-$version.zip blockmqo-cli.exe blockmqo.exe examples/ examples/courtyard.bd1 examples/courtyard.mqo examples/cube.bd1 examples/cube.mqo examples/floor.bmp examples/moss.bmp examples/stairs.bd1 examples/stairs.mqo examples/stone.bmp examples/tower1.bmp examples/tower2.bmp examples/tower3.bmp examples/wall.bmp examples/wall_a.bmp examples/wall_b.bmp examples/wood.bmp"
   unzip -q "$zip" -d "$work" && cd "$work/$top" || exit 1
+  # The Blender add-on, as downloaded on its own, with the program it runs and their licences.
+  check "the Blender add-on: the download's bytes, its files" same "$(cmp "$pkg/dist/blockmqo-blender-$version.zip" \
+    blockmqo-blender-$version.zip && unzip -Z1 blockmqo-blender-$version.zip | paste -sd' ')" \
+    "blockmqo_import/LICENSE blockmqo_import/THIRD-PARTY-NOTICES.txt blockmqo_import/__init__.py blockmqo_import/blender_manifest.toml blockmqo_import/blockmqo-cli.exe"
   check "the documents have CR LF line ends only" same "$(cat ./*.txt | grep -vc $'\r$')" 0
   check "notices of the seven origins" same "$(grep -E '^(CLI11|stb_image|winpthreads|The mingw-w64|Number conversion|The GCC|Ryu) ' \
     THIRD-PARTY-NOTICES.txt | cut -d' ' -f1-2 | paste -sd,)" "CLI11 (command-line,stb_image and,winpthreads (POSIX,The mingw-w64,Number conversion,The GCC,Ryu (shortest"
@@ -57,9 +61,10 @@ deb)
   check "desktop entry validates" desktop-file-validate applications/$name.desktop
   check "the icons' sizes" same "$(file -b icons/hicolor/*/apps/$name.png | cut -d, -f2 | paste -sd,)" \
     " 128 x 128, 16 x 16, 22 x 22, 24 x 24, 256 x 256, 32 x 32, 48 x 48, 64 x 64"
-  check "manual pages, file types, examples, completions" ls man/man1/$name.1.gz man/man1/$name-cli.1.gz mime/packages/$name.xml \
+  check "manual pages, file types, examples, completions, the Blender add-on" ls man/man1/$name.1.gz man/man1/$name-cli.1.gz mime/packages/$name.xml \
     doc/$name/examples/cube.bd1 icons/hicolor/scalable/apps/$name.svg bash-completion/completions/$name-cli \
-    zsh/vendor-completions/_$name-cli fish/vendor_completions.d/$name-cli.fish >/dev/null
+    zsh/vendor-completions/_$name-cli fish/vendor_completions.d/$name-cli.fish doc/$name/examples/wall_a.bmp \
+    blender/scripts/addons/blockmqo_import/__init__.py blender/scripts/addons/blockmqo_import/blender_manifest.toml >/dev/null
   check "a copyright stanza for CLI11" has "$(cat doc/$name/copyright)" "Files: packaging/notices/cli11.txt"
   check "CLI11 listed as built in" has "$(dpkg-deb -f "$deb" Static-Built-Using)" "cli11 (= "
   check "the changelog dated by the last commit" same "$(date -d "$(zcat doc/$name/changelog.gz |

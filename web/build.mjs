@@ -45,6 +45,8 @@ for (const f of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest'])
 }
 // "Try an example" loads this map from the page's own files.
 copyFileSync(join(root, 'examples', 'courtyard.bd1'), join(out, 'courtyard.bd1'));
+// The examples' images, drawn for them, beside it.
+for (const f of readdirSync(join(root, 'examples')).filter((f) => f.endsWith('.bmp'))) copyFileSync(join(root, 'examples', f), join(out, f));
 
 const { warnings } = await generateSW({
   globDirectory: out,
@@ -58,4 +60,5 @@ const { warnings } = await generateSW({
   mode: 'production',
 });
 for (const w of warnings) console.warn(`web: ${w}`);
+console.log(`web: notices of ${(await (await import('./notices.mjs')).writeNotices(web, root, out)).join(', ')}`);
 console.log(`web: built ${out}`);
