@@ -39,9 +39,9 @@ std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 // decimals) or 1000 (at 5), whose text is at most 10 bytes. The text comes
 // back in two words, to be stored as they are (first at the lower address;
 // the bytes past `length` are scratch); `length` is 0 for any other value.
-// The digits are made eight at a time in one 64-bit word, with no branch and
-// no table, and the words stay in registers, so a caller that stores them
-// twice (the writer keeps recent numbers) reads nothing back.
+// The digits are made eight at a time into one 64-bit word, with no branch,
+// and the words stay in registers, so a caller that stores them twice (the
+// writer keeps recent numbers) reads nothing back.
 struct FixedShortText {
   std::uint64_t first, second;
   std::uint32_t length;
@@ -71,27 +71,26 @@ std::size_t FormatFixedExact(std::uint64_t bits, int decimals, char* out);
 
 // ---- Inline definitions.
 
+// The digits of 0 to 99 as byte pairs (0 to 9, not yet text), tens first.
+inline constexpr struct DigitPairBytes {
+  std::uint16_t pair[100];
+  constexpr DigitPairBytes() : pair{} {
+    for (int i = 0; i < 100; ++i) pair[i] = static_cast<std::uint16_t>(i / 10 | i % 10 << 8);
+  }
+} kDigitPairBytes{};
+
 // v < 10^4 as four decimal digits, one a byte (0 to 9, not yet text), the
-// first in the lowest byte: by 100 in 32 bits, then each half by 10 in its
-// 16 (the multiply-and-shift quotients are exact in these ranges, and no
-// lane carries into the next).
+// first in the lowest byte: by 100 with a multiply and a shift (exact in this
+// range), then a pair from the table for each half.
 [[gnu::always_inline]] inline std::uint32_t FourDigitBytes(std::uint32_t v) {
   const std::uint32_t hundreds = v * 5243 >> 19;
-  const std::uint32_t x = hundreds | (v - hundreds * 100) << 16;
-  const std::uint32_t tens = (x * 103 >> 10) & 0x000F000Fu;
-  return tens | (x - tens * 10) << 8;
+  return kDigitPairBytes.pair[hundreds] | std::uint32_t{kDigitPairBytes.pair[v - hundreds * 100]} << 16;
 }
 
-// v < 10^8 as eight such digits. A 64-bit build does both halves' steps in
-// one word; a 32-bit one, which has no 64-bit multiply, in two.
+// v < 10^8 as eight such digits.
 [[gnu::always_inline]] inline std::uint64_t EightDigitBytes(std::uint32_t v) {
   const std::uint32_t high = v / 10000;
-  if constexpr (sizeof(void*) < 8) return FourDigitBytes(high) | std::uint64_t{FourDigitBytes(v - high * 10000)} << 32;
-  std::uint64_t x = high | std::uint64_t{v - high * 10000} << 32;
-  const std::uint64_t hundreds = (x * 5243 >> 19) & 0x0000007F0000007Full;
-  x = hundreds | (x - hundreds * 100) << 16;
-  const std::uint64_t tens = (x * 103 >> 10) & 0x000F000F000F000Full;
-  return tens | (x - tens * 10) << 8;
+  return FourDigitBytes(high) | std::uint64_t{FourDigitBytes(v - high * 10000)} << 32;
 }
 
 template <int Decimals>

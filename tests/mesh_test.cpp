@@ -27,8 +27,10 @@ std::vector<BlockRecord> Twice(std::vector<BlockRecord> blocks) {
 // A format's faces, as "block.face" in the order written.
 std::string Faces(const Mesh& mesh) {
   std::string s;
-  for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
-    s += (s.empty() ? "" : " ") + std::to_string(mesh.faces[f].block) + "." + std::to_string(mesh.faces[f].side);
+  for (std::uint32_t f = 0; f < mesh.faceCount; ++f) {
+    if (f) s += ' ';  // appended, not prefixed: GCC 12 -O2 sees a false overlap in "" + string
+    s += std::to_string(mesh.faces[f].block) + "." + std::to_string(mesh.faces[f].side);
+  }
   return s;
 }
 std::set<std::string> Set(const std::string& list) {
