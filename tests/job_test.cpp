@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "tests/support/bd1.h"
 #include "tests/support/image_files.h"
@@ -23,17 +22,6 @@ std::vector<std::string> g_shown;
 void ShowError(const char* text) { g_shown.push_back(text); }
 
 namespace {
-
-// A folder of this process's own under GoogleTest's, removed at exit: test
-// runs from several build trees may share the machine.
-const std::string& Scratch() {
-  static const struct Dir {
-    std::string path = testing::TempDir() + "blockmqo-" + std::to_string(std::random_device{}()) + "/";
-    Dir() { fs::create_directories(path); }
-    ~Dir() { std::error_code ec; fs::remove_all(path, ec); }
-  } dir;
-  return dir.path;
-}
 
 BlockRecord Cube(float x, int texture) { return Box(x, 0, 0, x + 1, 1, 1, texture); }
 
@@ -195,25 +183,6 @@ TEST(Job, OneImageForEachTextureName) {
 
 }
 
-// The mesh formats' material names, one rule in OBJ, MTL and glb: control
-// bytes and blanks as _, unique within the file even where an added number
-// meets a name of the map.
-TEST(Job, MaterialNamesTheSameInEveryMeshFormat) {
-  const auto map = BuildBd1({"a\r\nb.bmp", "line\nfeed", "del\x7f.bmp", "empty", "empty", "", "x", "x_9", "", "x"},
-                            {Cube(0, 0), Cube(1, 1), Cube(2, 2), Cube(3, 3), Cube(4, 4), Cube(5, 5), Cube(6, 6),
-                             Cube(7, 7), Cube(9, 9), Cube(10, 12)});
-  const std::vector<std::string> want = {"a__b.bmp", "line_feed", "del_.bmp", "empty", "empty_4", "empty_5",
-                                         "x", "x_9", "x_9_9", "texture_number_outside_0-9"};
-  Collected obj, glb;
-  ASSERT_EQ(RunJob(BytesJob(map, MeshFormat::Obj, &obj), nullptr).result, JobResult::Ok);
-  ASSERT_EQ(RunJob(BytesJob(map, MeshFormat::Glb, &glb), nullptr).result, JobResult::Ok);
-  for (const std::string& name : want) {
-    EXPECT_NE(obj.mtl.find("\nnewmtl " + name + "\n"), std::string::npos) << name;
-    EXPECT_NE(obj.document.find("\nusemtl " + name + "\n"), std::string::npos) << name;
-    EXPECT_NE(glb.document.find("{\"name\":\"" + name + "\",\"pbr"), std::string::npos) << name;
-  }
-}
-
 // The writers in the smallest pieces: an MTL names an image's path of any
 // length; the longest glb JSON (11 materials, 10 images, every name of 31
 // bytes escaped, long bounds) keeps its names.
@@ -222,24 +191,19 @@ TEST(Job, WritersHoldTheirContractsAtTheSmallestChunk) {
   names.fill(std::string(31, '\xff'));
   std::vector<BlockRecord> blocks;
   for (int t = 0; t <= 10; ++t) blocks.push_back(Box(-1.17549435e-38f * static_cast<float>(t + 1), 1.0000001f, 3.4e38f, 7.1e-39f, 2, 3, t));
-  const auto map = BuildBd1(names, blocks);
-  BlockData data;
-  ASSERT_EQ(ReadBlockDataBytes(map.data(), map.size(), &data), ReadResult::Ok);
-  Mesh mesh;
-  ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+  const BuiltMesh built(BuildBd1(names, blocks), MeshFormat::Glb);
+  ASSERT_TRUE(built.ok);
   static const unsigned char kBytes[kTextureNameCount][4] = {};
   const std::string path = std::string(3000, 'p') + "\r.png";
   MeshImage images[kTextureNameCount];
   for (int t = 0; t < kTextureNameCount; ++t) images[t] = {kBytes[t], 4, "image/png", path.c_str()};
-  const std::string mtl = WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, images}, kMqoMinChunk);
+  const std::string mtl = built.Write(MeshFormat::Mtl, images);
   EXPECT_NE(mtl.find("map_Kd " + std::string(3000, 'p') + "_.png\n"), std::string::npos);
-  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, images}, kMqoMinChunk);
+  const std::string glb = built.Write(MeshFormat::Glb, images);
   std::size_t named = 0;
   for (std::size_t at = glb.find("\"name\":\"\\u00FF"); at != std::string::npos; at = glb.find("\"name\":\"\\u00FF", at + 1)) ++named;
   EXPECT_EQ(named, 20u);  // the ten materials' and the ten images'
   EXPECT_NE(glb.find("\"name\":\"texture_number_outside_0-9\""), std::string::npos);
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
 }
 
 // NAME.bd1 (any case) gives NAME.EXT, an OBJ's name its MTL's; any other
