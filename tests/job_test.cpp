@@ -25,26 +25,10 @@ namespace {
 
 BlockRecord Cube(float x, int texture) { return Box(x, 0, 0, x + 1, 1, 1, texture); }
 
-// Every file a job writes through the sink, by kind, in the order given.
-struct Collected {
-  std::string order, mtl, document;
-  bool refuse = false;
-};
-JobSink Collect(Collected* into) {
-  return {[](void* context, JobFile file, const char* bytes, std::size_t size) {
-            auto* c = static_cast<Collected*>(context);
-            const char kind = file == JobFile::Mtl ? 'm' : 'd';
-            if (c->order.empty() || c->order.back() != kind) c->order += kind;
-            (file == JobFile::Mtl ? c->mtl : c->document).append(bytes, size);
-            return !c->refuse;
-          },
-          into};
-}
-
-Job BytesJob(const std::vector<unsigned char>& map, MeshFormat format, Collected* into, MeshOptions options = {}) {
+Job BytesJob(const std::vector<unsigned char>& map, MeshFormat format, CollectedFiles* into, MeshOptions options = {}) {
   Job job{};
   job.input = {JobSource::Bytes, nullptr, map.data(), map.size()};
-  job.output = {JobTarget::Sink, nullptr, Collect(into), "m.mtl"};
+  job.output = {JobTarget::Sink, nullptr, CollectFiles(into), "m.mtl"};
   job.format = format;
   job.options = options;
   return job;
@@ -75,7 +59,7 @@ TEST(Job, WarningsDecidedByFormat) {
   };
   JobReport report;
   for (const auto& c : kCases) {
-    Collected into;
+    CollectedFiles into;
     ASSERT_EQ(RunJob(BytesJob(*c.map, c.format, &into, {c.optimized, c.optimized}), &report).result, JobResult::Ok);
     EXPECT_EQ(std::vector<std::uint32_t>(report.warning, report.warning + kJobWarningKinds), c.counts)
         << FormatExtension(c.format) << c.optimized << c.map->size();
@@ -128,7 +112,7 @@ TEST(Job, OutcomesNameTheCauseAndTheFile) {
     EXPECT_FALSE(fs::exists(output)) << c.output;
   }
   for (bool refuse : {false, true}) {
-    Collected into;
+    CollectedFiles into;
     into.refuse = refuse;
     const JobOutcome outcome = RunJob(BytesJob(WorkedExample(), MeshFormat::Obj, &into), nullptr);
     EXPECT_EQ(outcome.result, refuse ? JobResult::OutputWriteFailed : JobResult::Ok);
@@ -149,7 +133,7 @@ TEST(Job, OneImageForEachTextureName) {
   const ImageBytes blue = Bmp(0), red = Bmp(255), junk = {'j', 'u', 'n', 'k'};
   const JobImage given[] = {{{"wall.bmp", 8}, red.data(), red.size()}, {{"WALL.BMP", 8}, blue.data(), blue.size()},
                             {{"floor.bmp", 9}, junk.data(), junk.size()}, {{"unused.png", 10}, red.data(), red.size()}};
-  Collected into;
+  CollectedFiles into;
   Job job = BytesJob(map, MeshFormat::Glb, &into);
   job.images = {nullptr, 0, given, 4};
   JobReport report;

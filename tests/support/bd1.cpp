@@ -49,6 +49,17 @@ std::string ReadFileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+JobSink CollectFiles(CollectedFiles* into) {
+  return {[](void* context, JobFile file, const char* bytes, std::size_t size) {
+            auto* c = static_cast<CollectedFiles*>(context);
+            const char kind = file == JobFile::Mtl ? 'm' : 'd';
+            if (c->order.empty() || c->order.back() != kind) c->order += kind;
+            (file == JobFile::Mtl ? c->mtl : c->document).append(bytes, size);
+            return !c->refuse;
+          },
+          into};
+}
+
 const std::string& Scratch() {
   namespace fs = std::filesystem;
   static const struct Dir {

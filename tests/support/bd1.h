@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blockdata/blockdata.h"
+#include "job/job.h"
 #include "mesh/mesh.h"
 
 using TextureNames = std::array<std::string, kTextureNameCount>;
@@ -56,6 +57,15 @@ inline std::string WriteMesh(const MeshDocument& doc, std::size_t chunk) {
   while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), chunk)) bytes.append(buffer.data(), n);
   return bytes;
 }
+
+// Every file a job writes through the sink CollectFiles gives, by kind, and
+// the kinds in the order given ('m' the MTL, 'd' the document, once for each
+// run); a sink told to refuse stops the job at its first piece.
+struct CollectedFiles {
+  std::string order, mtl, document;
+  bool refuse = false;
+};
+JobSink CollectFiles(CollectedFiles* into);
 
 // A map's bytes read and built into one format's mesh, both released with
 // it; `ok` when both steps succeed. Write gives one of its files.
