@@ -202,13 +202,11 @@ std::size_t MeshDocumentNext(const MeshDocument& doc, MeshCursor* cursor, char* 
 // blocks left out as non-finite, and the textures in use that a glb holds
 // no image of, with their names.
 enum class MeshWarning { BlocksLeftOut, TexturesNotEmbedded };
-constexpr int kMeshWarningKinds = 2;
 constexpr std::size_t kMeshWarningMax = kMqoWarningMax + kTextureNameCount * (4 * kTextureNameField + 2);
-std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* out);
 // The texture names in use (not empty) whose image the glb does not hold:
 // bit t for name t.
 unsigned GlbNamesWithoutImage(const MeshDocument& doc);
-// The same warning from what a caller kept: the blocks left out, or the
-// names of `without` (GlbNamesWithoutImage's bits).
+// The warning from what a caller kept: the blocks left out, or the names of
+// `without` (GlbNamesWithoutImage's bits).
 std::size_t FormatMeshLoss(MeshWarning kind, std::uint32_t blocksLeftOut,
                            const char (*names)[kTextureNameField + 1], unsigned without, char* out);

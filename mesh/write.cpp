@@ -568,11 +568,6 @@ unsigned GlbNamesWithoutImage(const MeshDocument& doc) {
   return without;
 }
 
-std::size_t FormatMeshWarning(const MeshDocument& doc, MeshWarning kind, char* out) {
-  const unsigned without = doc.format == MeshFormat::Glb ? GlbNamesWithoutImage(doc) : 0;
-  return FormatMeshLoss(kind, static_cast<std::uint32_t>(doc.mesh->droppedBlocks), doc.data->textureNames, without, out);
-}
-
 std::size_t FormatMeshLoss(MeshWarning kind, std::uint32_t blocksLeftOut, const char (*names)[kTextureNameField + 1],
                            unsigned without, char* out) {
   if (kind == MeshWarning::BlocksLeftOut)

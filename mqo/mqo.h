@@ -11,28 +11,6 @@
 
 #include "blockdata/blockdata.h"
 
-// What a conversion's failure means, for the page's bridge until it runs the
-// job: the job's messages are the same texts (FormatJobMessage).
-enum class MqoResult {
-  Ok,
-  InputOpenFailed,   // "Failed: open file (bd)"
-  InputReadFailed,   // "Failed: read file (bd)": truncated file, negative count
-  OutOfMemory,       // "Failed: allocate memory"
-  OutputOpenFailed,  // "Failed: open file (mqo)"
-  OutputWriteFailed, // "Failed: write file (mqo)"
-};
-
-// The user-facing text of a failure; nullptr for Ok.
-const char* MqoResultMessage(MqoResult result);
-// What failed, for a front end that names other kinds of file too: "open
-// file", "read file", "allocate memory", ... (the message is "Failed: ", this,
-// and " (bd)" or " (mqo)" for a file step); nullptr for Ok.
-const char* MqoResultStep(MqoResult result);
-
-// What a failure to read the map means for the conversion: a truncated file
-// and a negative count are both "Failed: read file (bd)".
-MqoResult MqoResultOfRead(ReadResult result);
-
 // What some readers of the document reject or misread, though the document
 // says exactly what the map holds. Nothing is changed for them; the counts
 // let a caller warn.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "tests/support/bd1.h"
@@ -111,8 +110,7 @@ TEST(Image, TextureNamesFindTheirFiles) {
 
   // Folders in order, regular files only; names unique in any case for Windows.
   namespace fs = std::filesystem;
-  const std::string root = testing::TempDir() + "blockmqo-" + std::to_string(std::random_device{}()) + "/";
-  const std::string a = root + "a", b = root + "b/";
+  const std::string a = Scratch() + "a", b = Scratch() + "b/";
   fs::create_directories(a + "/floor.png"), fs::create_directories(b);
   WriteFileBytes(a + "/Wall.bmp", {1}), WriteFileBytes(b + "wall.bmp", {1}), WriteFileBytes(b + "FLOOR.PNG", {1});
   const char* folders[] = {a.c_str(), b.c_str()};
@@ -126,5 +124,4 @@ TEST(Image, TextureNamesFindTheirFiles) {
     EXPECT_EQ(FindTextureFile({f.name.data(), f.name.size()}, folders, 2, path, f.capacity), f.result) << f.name;
     EXPECT_EQ(path, f.path) << f.name;
   }
-  fs::remove_all(root);
 }

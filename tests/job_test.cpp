@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "tests/support/bd1.h"
 #include "tests/support/image_files.h"
@@ -24,50 +23,15 @@ void ShowError(const char* text) { g_shown.push_back(text); }
 
 namespace {
 
-// A folder of this process's own under GoogleTest's, removed at exit: test
-// runs from several build trees may share the machine.
-const std::string& Scratch() {
-  static const struct Dir {
-    std::string path = testing::TempDir() + "blockmqo-" + std::to_string(std::random_device{}()) + "/";
-    Dir() { fs::create_directories(path); }
-    ~Dir() { std::error_code ec; fs::remove_all(path, ec); }
-  } dir;
-  return dir.path;
-}
-
 BlockRecord Cube(float x, int texture) { return Box(x, 0, 0, x + 1, 1, 1, texture); }
 
-// Every file a job writes through the sink, by kind, in the order given.
-struct Collected {
-  std::string order, mtl, document;
-  bool refuse = false;
-};
-JobSink Collect(Collected* into) {
-  return {[](void* context, JobFile file, const char* bytes, std::size_t size) {
-            auto* c = static_cast<Collected*>(context);
-            const char kind = file == JobFile::Mtl ? 'm' : 'd';
-            if (c->order.empty() || c->order.back() != kind) c->order += kind;
-            (file == JobFile::Mtl ? c->mtl : c->document).append(bytes, size);
-            return !c->refuse;
-          },
-          into};
-}
-
-Job BytesJob(const std::vector<unsigned char>& map, MeshFormat format, Collected* into, MeshOptions options = {}) {
+Job BytesJob(const std::vector<unsigned char>& map, MeshFormat format, CollectedFiles* into, MeshOptions options = {}) {
   Job job{};
   job.input = {JobSource::Bytes, nullptr, map.data(), map.size()};
-  job.output = {JobTarget::Sink, nullptr, Collect(into), "m.mtl"};
+  job.output = {JobTarget::Sink, nullptr, CollectFiles(into), "m.mtl"};
   job.format = format;
   job.options = options;
   return job;
-}
-
-std::vector<std::string> Warnings(const JobReport& report) {
-  std::vector<std::string> lines;
-  char text[kJobWarningMax];
-  for (int kind = 0; kind < kJobWarningKinds; ++kind)
-    if (std::size_t n = FormatJobWarning(report, static_cast<JobWarning>(kind), text)) lines.emplace_back(text, n);
-  return lines;
 }
 
 // Each warning a front end shows is decided once, by format: the document's
@@ -95,15 +59,16 @@ TEST(Job, WarningsDecidedByFormat) {
   };
   JobReport report;
   for (const auto& c : kCases) {
-    Collected into;
+    CollectedFiles into;
     ASSERT_EQ(RunJob(BytesJob(*c.map, c.format, &into, {c.optimized, c.optimized}), &report).result, JobResult::Ok);
     EXPECT_EQ(std::vector<std::uint32_t>(report.warning, report.warning + kJobWarningKinds), c.counts)
         << FormatExtension(c.format) << c.optimized << c.map->size();
     EXPECT_FALSE(into.document.empty());
   }
-  EXPECT_EQ(Warnings(report), std::vector<std::string>{"map holds no blocks"});
-  report.warning[static_cast<int>(JobWarning::NoBlocks)] = 0, report.warning[static_cast<int>(JobWarning::TrailingBytes)] = 317;
-  EXPECT_EQ(Warnings(report), std::vector<std::string>{"317 bytes after the last block are not part of the map; they are ignored"});
+  report.warning[static_cast<int>(JobWarning::TrailingBytes)] = 317;
+  char text[kJobWarningMax];
+  EXPECT_EQ(std::string(text, FormatJobWarning(report, JobWarning::TrailingBytes, text)),
+            "317 bytes after the last block are not part of the map; they are ignored");
 }
 
 // A failure names its cause, the file and the reason as the front ends show
@@ -121,7 +86,6 @@ TEST(Job, OutcomesNameTheCauseAndTheFile) {
     const char *message, *reason;
     int error;
   } kCases[] = {
-      {"missing.bd1", {}, "o.mqo", MeshFormat::Mqo, "Failed: open file (bd)", nullptr, ENOENT},
       {"", BuildBd1({}, {}, -1), "o.mqo", MeshFormat::Mqo, "Failed: read file (bd)", "negative block count", 0},
       {"", BuildBd1({}, {}, 2), "o.glb", MeshFormat::Glb, "Failed: read file (bd)", "shorter than its block count says", 0},
       {"map.bd1", {}, "no/o.glb", MeshFormat::Glb, "Failed: open file (glb)", nullptr, ENOENT},
@@ -148,7 +112,7 @@ TEST(Job, OutcomesNameTheCauseAndTheFile) {
     EXPECT_FALSE(fs::exists(output)) << c.output;
   }
   for (bool refuse : {false, true}) {
-    Collected into;
+    CollectedFiles into;
     into.refuse = refuse;
     const JobOutcome outcome = RunJob(BytesJob(WorkedExample(), MeshFormat::Obj, &into), nullptr);
     EXPECT_EQ(outcome.result, refuse ? JobResult::OutputWriteFailed : JobResult::Ok);
@@ -169,7 +133,7 @@ TEST(Job, OneImageForEachTextureName) {
   const ImageBytes blue = Bmp(0), red = Bmp(255), junk = {'j', 'u', 'n', 'k'};
   const JobImage given[] = {{{"wall.bmp", 8}, red.data(), red.size()}, {{"WALL.BMP", 8}, blue.data(), blue.size()},
                             {{"floor.bmp", 9}, junk.data(), junk.size()}, {{"unused.png", 10}, red.data(), red.size()}};
-  Collected into;
+  CollectedFiles into;
   Job job = BytesJob(map, MeshFormat::Glb, &into);
   job.images = {nullptr, 0, given, 4};
   JobReport report;
@@ -195,25 +159,6 @@ TEST(Job, OneImageForEachTextureName) {
 
 }
 
-// The mesh formats' material names, one rule in OBJ, MTL and glb: control
-// bytes and blanks as _, unique within the file even where an added number
-// meets a name of the map.
-TEST(Job, MaterialNamesTheSameInEveryMeshFormat) {
-  const auto map = BuildBd1({"a\r\nb.bmp", "line\nfeed", "del\x7f.bmp", "empty", "empty", "", "x", "x_9", "", "x"},
-                            {Cube(0, 0), Cube(1, 1), Cube(2, 2), Cube(3, 3), Cube(4, 4), Cube(5, 5), Cube(6, 6),
-                             Cube(7, 7), Cube(9, 9), Cube(10, 12)});
-  const std::vector<std::string> want = {"a__b.bmp", "line_feed", "del_.bmp", "empty", "empty_4", "empty_5",
-                                         "x", "x_9", "x_9_9", "texture_number_outside_0-9"};
-  Collected obj, glb;
-  ASSERT_EQ(RunJob(BytesJob(map, MeshFormat::Obj, &obj), nullptr).result, JobResult::Ok);
-  ASSERT_EQ(RunJob(BytesJob(map, MeshFormat::Glb, &glb), nullptr).result, JobResult::Ok);
-  for (const std::string& name : want) {
-    EXPECT_NE(obj.mtl.find("\nnewmtl " + name + "\n"), std::string::npos) << name;
-    EXPECT_NE(obj.document.find("\nusemtl " + name + "\n"), std::string::npos) << name;
-    EXPECT_NE(glb.document.find("{\"name\":\"" + name + "\",\"pbr"), std::string::npos) << name;
-  }
-}
-
 // The writers in the smallest pieces: an MTL names an image's path of any
 // length; the longest glb JSON (11 materials, 10 images, every name of 31
 // bytes escaped, long bounds) keeps its names.
@@ -222,24 +167,19 @@ TEST(Job, WritersHoldTheirContractsAtTheSmallestChunk) {
   names.fill(std::string(31, '\xff'));
   std::vector<BlockRecord> blocks;
   for (int t = 0; t <= 10; ++t) blocks.push_back(Box(-1.17549435e-38f * static_cast<float>(t + 1), 1.0000001f, 3.4e38f, 7.1e-39f, 2, 3, t));
-  const auto map = BuildBd1(names, blocks);
-  BlockData data;
-  ASSERT_EQ(ReadBlockDataBytes(map.data(), map.size(), &data), ReadResult::Ok);
-  Mesh mesh;
-  ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+  const BuiltMesh built(BuildBd1(names, blocks), MeshFormat::Glb);
+  ASSERT_TRUE(built.ok);
   static const unsigned char kBytes[kTextureNameCount][4] = {};
   const std::string path = std::string(3000, 'p') + "\r.png";
   MeshImage images[kTextureNameCount];
   for (int t = 0; t < kTextureNameCount; ++t) images[t] = {kBytes[t], 4, "image/png", path.c_str()};
-  const std::string mtl = WriteMesh({&data, &mesh, MeshFormat::Mtl, nullptr, images}, kMqoMinChunk);
+  const std::string mtl = built.Write(MeshFormat::Mtl, images);
   EXPECT_NE(mtl.find("map_Kd " + std::string(3000, 'p') + "_.png\n"), std::string::npos);
-  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, images}, kMqoMinChunk);
+  const std::string glb = built.Write(MeshFormat::Glb, images);
   std::size_t named = 0;
   for (std::size_t at = glb.find("\"name\":\"\\u00FF"); at != std::string::npos; at = glb.find("\"name\":\"\\u00FF", at + 1)) ++named;
   EXPECT_EQ(named, 20u);  // the ten materials' and the ten images'
   EXPECT_NE(glb.find("\"name\":\"texture_number_outside_0-9\""), std::string::npos);
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
 }
 
 // NAME.bd1 (any case) gives NAME.EXT, an OBJ's name its MTL's; any other
@@ -249,11 +189,8 @@ TEST(Job, OutputNames) {
     const char *name, *want;
     MeshFormat format;
     bool optimized;
-  } kCases[] = {{"maps/yard.BD1", "maps/yard.mqo", MeshFormat::Mqo, false},
-                {"yard.bd1", "yard-optimized.glb", MeshFormat::Glb, true},
-                {"yard.obj", "yard.mtl", MeshFormat::Mtl, false},
-                {"yard.obj", "yard.obj.mqo", MeshFormat::Mqo, false},
-                {"yard", "yard.obj", MeshFormat::Obj, false}, {"yard_bd1", "yard_bd1.mqo", MeshFormat::Mqo, false}};
+  } kCases[] = {{"yard.bd1", "yard-optimized.glb", MeshFormat::Glb, true}, {"yard.obj", "yard.mtl", MeshFormat::Mtl, false},
+                {"yard_bd1", "yard_bd1.mqo", MeshFormat::Mqo, false}};
   for (const auto& c : kCases) {
     char out[64];
     EXPECT_EQ(std::string(out, FormatOutputName(c.name, c.format, c.optimized, out, sizeof out)), c.want);

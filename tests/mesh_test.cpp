@@ -100,9 +100,7 @@ const struct {
 TEST(Mesh, HiddenFacesTheSameInEveryFormat) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    std::vector<unsigned char> bytes = BuildBd1({"a.png"}, c.blocks);
-    BlockData data;
-    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
+    const std::vector<unsigned char> bytes = BuildBd1({"a.png"}, c.blocks);
     for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb}) {
       SCOPED_TRACE(static_cast<int>(format));
       const bool mqo = format == MeshFormat::Mqo;
@@ -118,18 +116,17 @@ TEST(Mesh, HiddenFacesTheSameInEveryFormat) {
       for (const std::string& gone : Set(mqo || !c.removedInObj ? c.removed : c.removedInObj)) want.erase(gone);
       for (const std::string& gone : Set(mqo ? "" : c.noArea)) want.erase(gone);
       for (MeshOptions options : {MeshOptions{true, false}, MeshOptions{true, true}}) {
-        Mesh mesh;
-        ASSERT_EQ(BuildMesh(data, format, options, &mesh), MeshResult::Ok);
+        const BuiltMesh built(bytes, format, options);
+        const Mesh& mesh = built.mesh;
+        ASSERT_TRUE(built.ok);
         EXPECT_EQ(Set(Faces(mesh)), want) << Faces(mesh);
         EXPECT_EQ(mesh.faceCount, want.size());
         EXPECT_EQ(mesh.droppedBlocks, mqo ? 0 : dropped);
         EXPECT_TRUE(!mqo || !options.shareVertices || mesh.vertexCount == c.vertices) << mesh.vertexCount;
-        const std::string written = WriteMesh({&data, &mesh, format, nullptr, nullptr}, kMqoMinChunk);
+        const std::string written = built.Write(format);
         EXPECT_TRUE(mqo || Drawn(written, format) == c.objFaces) << written;
-        ReleaseMesh(&mesh);
       }
     }
-    ReleaseBlockData(&data);
   }
 }
 
@@ -148,19 +145,15 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
         map.back().v[k / 4][k % 4] = blocks < 10 ? 0.5f : static_cast<float>(k);
       }
     }
-    std::vector<unsigned char> bytes = BuildBd1({}, map);
-    BlockData data;
-    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
-    Mesh mesh;
-    ASSERT_EQ(BuildMesh(data, MeshFormat::Obj, {.removeHiddenFaces = false, .shareVertices = true}, &mesh), MeshResult::Ok);
+    const BuiltMesh built(BuildBd1({}, map), MeshFormat::Obj, {.removeHiddenFaces = false, .shareVertices = true});
+    const Mesh& mesh = built.mesh;
+    ASSERT_TRUE(built.ok);
     std::map<std::pair<float, float>, std::uint32_t> first;  // -0 == +0 as map keys
     for (std::uint32_t c = 0; c < 4 * mesh.faceCount; ++c) {
       const auto number = first.emplace(std::pair{mesh.faces[c / 4].u[c % 4], mesh.faces[c / 4].v[c % 4]}, first.size());
       ASSERT_EQ(mesh.texcoord[c], number.first->second) << blocks << " blocks, corner " << c;
     }
     EXPECT_EQ(mesh.texcoordCount, blocks < 10 ? 3u : 9600u);
-    ReleaseMesh(&mesh);
-    ReleaseBlockData(&data);
   }
 }
 
@@ -175,11 +168,9 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     for (int b = 0; b < 80; ++b)
       for (int k = 0; k < 24; ++k)
         map[b].u[k / 4][k % 4] = own ? static_cast<float>(b / 4) : b / 2 % 2 ? 0.0f : -0.0f, map[b].textureIndex[k / 4] = b % 2;
-    std::vector<unsigned char> bytes = BuildBd1({}, map);
-    BlockData data;
-    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
-    Mesh mesh;
-    ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = true}, &mesh), MeshResult::Ok);
+    const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = true});
+    const Mesh& mesh = built.mesh;
+    ASSERT_TRUE(built.ok);
     std::map<std::vector<float>, std::uint32_t> first[kMeshGroups];  // -0 == +0 as map keys
     for (std::uint32_t c = 0; c < 8 * mesh.faceCount; ++c) {
       const MeshFace& face = mesh.faces[c / 8];
@@ -190,8 +181,6 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(kind, first[g].size()).first->second) << own << ", corner " << c;
     }
     EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], own ? 40u * 24 : 2u * 24);
-    ReleaseMesh(&mesh);
-    ReleaseBlockData(&data);
   }
 }
 
@@ -212,15 +201,9 @@ TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
       {"a\xc3", "a\\u00C3"},                          // cut short
   };
   for (const auto& c : kNames) {
-    std::vector<unsigned char> bytes = BuildBd1({c.name}, {Cube(0, 0, 0)});
-    BlockData data;
-    ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
-    Mesh mesh;
-    ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
-    const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, nullptr}, kMqoMinChunk);
-    EXPECT_NE(glb.find("\"materials\":[{\"name\":\"" + std::string(c.json) + "\""), std::string::npos) << c.json;
-    ReleaseMesh(&mesh);
-    ReleaseBlockData(&data);
+    const BuiltMesh built(BuildBd1({c.name}, {Cube(0, 0, 0)}), MeshFormat::Glb);
+    ASSERT_TRUE(built.ok);
+    EXPECT_NE(built.Write(MeshFormat::Glb).find("\"materials\":[{\"name\":\"" + std::string(c.json) + "\""), std::string::npos) << c.json;
   }
 }
 
@@ -228,16 +211,13 @@ TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
 // images go in while they fit kGlbImagesMax together, and one that does not
 // fit is left out, the next that fits still in.
 TEST(MeshDocument, ImagesShareBytesAndFitTheBudget) {
-  std::vector<unsigned char> bytes = BuildBd1({"a.png", "b.png", "c.png", "d.png"},
-                                              {Cube(0, 0, 0, 0), Cube(2, 0, 0, 1), Cube(4, 0, 0, 2), Cube(6, 0, 0, 3)});
-  BlockData data;
-  ASSERT_EQ(ReadBlockDataBytes(bytes.data(), bytes.size(), &data), ReadResult::Ok);
-  Mesh mesh;
-  ASSERT_EQ(BuildMesh(data, MeshFormat::Glb, {}, &mesh), MeshResult::Ok);
+  const BuiltMesh built(BuildBd1({"a.png", "b.png", "c.png", "d.png"},
+                                 {Cube(0, 0, 0, 0), Cube(2, 0, 0, 1), Cube(4, 0, 0, 2), Cube(6, 0, 0, 3)}), MeshFormat::Glb);
+  ASSERT_TRUE(built.ok);
   static const unsigned char kOne[4] = {1, 2, 3, 4}, kTwo[4] = {5, 6, 7, 8}, kThree[4] = {9}, kFour[4] = {10};
   const MeshImage shared[kTextureNameCount] = {{kOne, 4, "image/png", nullptr}, {kTwo, 4, "image/png", nullptr},
                                                {kOne, 4, "image/png", nullptr}};
-  const std::string glb = WriteMesh({&data, &mesh, MeshFormat::Glb, nullptr, shared}, kMqoMinChunk);
+  const std::string glb = built.Write(MeshFormat::Glb, shared);
   std::size_t count = 0;
   for (std::size_t at = glb.find("\"mimeType\""); at != std::string::npos; at = glb.find("\"mimeType\"", at + 1)) ++count;
   EXPECT_EQ(count, 2u);
@@ -247,11 +227,9 @@ TEST(MeshDocument, ImagesShareBytesAndFitTheBudget) {
                                               {kThree, 5, "image/png", nullptr}, {kFour, 1, "image/png", nullptr}};
   MeshCursor cursor{};
   std::vector<char> piece(kMqoMinChunk);
-  ASSERT_GT(MeshDocumentNext({&data, &mesh, MeshFormat::Glb, nullptr, large}, &cursor, piece.data(), piece.size()), 0u);
+  ASSERT_GT(MeshDocumentNext({&built.data, &built.mesh, MeshFormat::Glb, nullptr, large}, &cursor, piece.data(), piece.size()), 0u);
   EXPECT_EQ(cursor.glb.images, 2);
   EXPECT_EQ(std::vector<int>(cursor.glb.imageGroup, cursor.glb.imageGroup + 2), (std::vector<int>{0, 2}));
-  ReleaseMesh(&mesh);
-  ReleaseBlockData(&data);
 }
 
 // The committed OBJ, MTL and glb of the examples are what the writers write,

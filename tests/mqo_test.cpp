@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "tests/support/bd1.h"
 #include "tests/support/reference_document.h"
@@ -12,17 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A folder of this process's own under GoogleTest's, removed at exit: test
-// runs from several build trees may share the machine.
-const std::string& Scratch() {
-  static const struct Dir {
-    std::string path = testing::TempDir() + "blockmqo-" + std::to_string(std::random_device{}()) + "/";
-    Dir() { fs::create_directories(path); }
-    ~Dir() { std::error_code ec; fs::remove_all(path, ec); }
-  } dir;
-  return dir.path;
-}
 
 // Every committed map, and the largest a file may hold, read from a file and
 // from its bytes: both readers give its verdict and hold nothing after a

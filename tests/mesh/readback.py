@@ -202,7 +202,8 @@ files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimi
          for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
                       "fuzz/seeds/names-edge", "tests/mesh/textured/steps")]
 for name, (boxes, faces, optimized) in made.items():
-    subprocess.run([make_map, os.path.join(work, name + ".bd1"), "0=wall.png", "1=floor.jpg", "2=brick.bmp", *boxes], check=True)
+    subprocess.run([make_map, os.path.join(work, name + ".bd1"), "0=wall.png", "1=floor.jpg", "2=brick.bmp", "3=a\\r\\nb",
+                    "5=x", "6=x_9", "7=", "9=x", *boxes], check=True)
     for option, count in (("", faces), ("--optimize", optimized)):
         base = os.path.join(work, name + "-optimized" * bool(option))
         for ext in (".obj", ".glb"):

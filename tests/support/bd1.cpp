@@ -4,8 +4,10 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 BlockRecord Box(float x0, float y0, float z0, float x1, float y1, float z1, std::int32_t texture) {
   BlockRecord r{};
@@ -45,6 +47,27 @@ bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+JobSink CollectFiles(CollectedFiles* into) {
+  return {[](void* context, JobFile file, const char* bytes, std::size_t size) {
+            auto* c = static_cast<CollectedFiles*>(context);
+            const char kind = file == JobFile::Mtl ? 'm' : 'd';
+            if (c->order.empty() || c->order.back() != kind) c->order += kind;
+            (file == JobFile::Mtl ? c->mtl : c->document).append(bytes, size);
+            return !c->refuse;
+          },
+          into};
+}
+
+const std::string& Scratch() {
+  namespace fs = std::filesystem;
+  static const struct Dir {
+    std::string path = (fs::temp_directory_path() / ("blockmqo-" + std::to_string(std::random_device{}()))).string() + "/";
+    Dir() { fs::create_directories(path); }
+    ~Dir() { std::error_code ec; fs::remove_all(path, ec); }
+  } dir;
+  return dir.path;
 }
 
 // The position hash (FNV-style words, each mixed by an

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blockdata/blockdata.h"
+#include "job/job.h"
 #include "mesh/mesh.h"
 
 using TextureNames = std::array<std::string, kTextureNameCount>;
@@ -31,6 +32,9 @@ std::vector<unsigned char> WorkedExample();
 
 bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);  // false on failure
 std::string ReadFileBytes(const std::string& path);  // "" when missing
+// A folder of this process's own in the temporary folder, removed at exit:
+// test runs from several build trees may share the machine. Ends in a slash.
+const std::string& Scratch();
 
 // The committed maps, by path from the source folder without ".bd1":
 // examples/NAME (beside its document, NAME.mqo) and fuzz/seeds/NAME.
@@ -53,3 +57,29 @@ inline std::string WriteMesh(const MeshDocument& doc, std::size_t chunk) {
   while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), chunk)) bytes.append(buffer.data(), n);
   return bytes;
 }
+
+// Every file a job writes through the sink CollectFiles gives, by kind, and
+// the kinds in the order given ('m' the MTL, 'd' the document, once for each
+// run); a sink told to refuse stops the job at its first piece.
+struct CollectedFiles {
+  std::string order, mtl, document;
+  bool refuse = false;
+};
+JobSink CollectFiles(CollectedFiles* into);
+
+// A map's bytes read and built into one format's mesh, both released with
+// it; `ok` when both steps succeed. Write gives one of its files.
+struct BuiltMesh {
+  BlockData data{};
+  Mesh mesh{};
+  bool ok;
+  BuiltMesh(const std::vector<unsigned char>& map, MeshFormat format, MeshOptions options = {})
+      : ok(ReadBlockDataBytes(map.data(), map.size(), &data) == ReadResult::Ok &&
+           BuildMesh(data, format, options, &mesh) == MeshResult::Ok) {}
+  BuiltMesh(const BuiltMesh&) = delete;
+  BuiltMesh& operator=(const BuiltMesh&) = delete;
+  ~BuiltMesh() { ReleaseMesh(&mesh), ReleaseBlockData(&data); }
+  std::string Write(MeshFormat as, const MeshImage* images = nullptr, std::size_t chunk = kMqoMinChunk) const {
+    return WriteMesh({&data, &mesh, as, nullptr, images}, chunk);
+  }
+};

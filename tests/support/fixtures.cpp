@@ -107,23 +107,15 @@ std::string WriteMeshFixture(const std::string& source, const std::string& path,
   const std::size_t dot = path.rfind('.'), slash = path.rfind('/'), dash = path.find("-optimized");
   const std::string map = source + "/" + path.substr(0, std::min(dot, dash)) + ".bd1", ext = path.substr(dot);
   const std::string mtl = path.substr(slash + 1, dot - slash - 1) + ".mtl";  // without the folder
-  struct Collected {
-    JobFile file;
-    std::string bytes;
-  } collected{ext == ".mtl" ? JobFile::Mtl : JobFile::Document, {}};
-  const JobSink sink{[](void* context, JobFile file, const char* bytes, std::size_t size) {
-                       auto* into = static_cast<Collected*>(context);
-                       if (file == into->file) into->bytes.append(bytes, size);
-                       return true;
-                     },
-                     &collected};
+  CollectedFiles collected;
   const bool optimized = dash != std::string::npos;
   Job job{};
   job.input = {JobSource::Path, map.c_str(), nullptr, 0};
-  job.output = {JobTarget::Sink, nullptr, sink, mtl.c_str()};
+  job.output = {JobTarget::Sink, nullptr, CollectFiles(&collected), mtl.c_str()};
   job.format = ext == ".glb" ? MeshFormat::Glb : ext == ".mqo" ? MeshFormat::Mqo : MeshFormat::Obj;
   job.options = {optimized, optimized};
   job.chunk = chunk;
   const JobOutcome outcome = RunJob(job, nullptr);
-  return outcome.result == JobResult::Ok ? collected.bytes : std::string("<failed: ") + JobStep(outcome.result) + ">";
+  if (outcome.result != JobResult::Ok) return std::string("<failed: ") + JobStep(outcome.result) + ">";
+  return ext == ".mtl" ? collected.mtl : collected.document;
 }
