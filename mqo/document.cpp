@@ -79,7 +79,7 @@ void ClearMemo(NumberMemo* memo) {
 template <int Decimals>
 [[gnu::always_inline]] inline char* PutFixed(char* p, std::uint32_t bits, NumberMemo* memo) {
   MemoSlot& slot = memo->slot[(bits * 0x9E3779B1u) >> (32 - kMemoBits)];
-  if (slot.bits == bits && slot.length) {
+  if (slot.length && slot.bits == bits) {  // an empty slot's bits were never written
     std::memcpy(p, slot.text, kMemoText);
     return p + slot.length;
   }
