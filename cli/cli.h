@@ -15,7 +15,6 @@ namespace cli {
 
 // --- Planning -------------------------------------------------------------
 
-bool IsSeparator(char c);
 // Where an OBJ's materials go, as the core writes them: NAME.obj's to NAME.mtl.
 std::string MtlName(const std::string& obj);
 // "-" as the user reads it: standard input, or standard output.

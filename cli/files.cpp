@@ -61,8 +61,8 @@ SystemError MakeFolder(const std::string& path) {
   // Only a missing folder above is made, from the nearest one that exists
   // down, so a share or a drive is never made.
   std::size_t end = path.size();
-  while (end > 0 && IsSeparator(path[end - 1])) --end;
-  while (end > 0 && !IsSeparator(path[end - 1])) --end;
+  while (end > 0 && IsPathSeparator(path[end - 1])) --end;
+  while (end > 0 && !IsPathSeparator(path[end - 1])) --end;
   if (!ParentMissing(cause) || end == 0) return cause;
   if (const SystemError above = MakeFolder(path.substr(0, end))) return above;
   return MakeOne(path) || KindOfFile(path) == FileKind::Folder ? 0 : LastSystemError();

@@ -22,7 +22,7 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
 
 std::string BaseName(const std::string& path) {
   std::size_t i = path.size();
-  while (i > 0 && !IsSeparator(path[i - 1])) --i;
+  while (i > 0 && !IsPathSeparator(path[i - 1])) --i;
   return path.substr(i);
 }
 
@@ -45,14 +45,6 @@ std::string OutputName(const std::string& name, MeshFormat format) {
 }
 
 }  // namespace
-
-bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '/' || c == '\\' || c == ':';
-#else
-  return c == '/';
-#endif
-}
 
 std::string MtlName(const std::string& obj) { return OutputName(obj, MeshFormat::Mtl); }
 
@@ -98,7 +90,7 @@ std::string Operands(const Request& request, std::vector<Job>* jobs) {
     if (input != "-") output = OutputName(input, chosen);
     if (input != "-" && !request.directory.empty()) {
       std::string dir = request.directory;
-      if (!IsSeparator(dir.back())) dir += '/';
+      if (!IsPathSeparator(dir.back())) dir += '/';
       output = dir + BaseName(output);
     }
     jobs->push_back({input, output, chosen, false});

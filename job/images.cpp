@@ -11,9 +11,7 @@
 #include <string>
 #endif
 
-namespace {
-
-bool IsSeparator(char c) {
+bool IsPathSeparator(char c) {
 #ifdef _WIN32
   return c == '/' || c == '\\' || c == ':';
 #else
@@ -21,10 +19,12 @@ bool IsSeparator(char c) {
 #endif
 }
 
+namespace {
+
 std::size_t FolderLength(const char* path) {
   std::size_t end = 0;
   for (std::size_t i = 0; path[i]; ++i)
-    if (IsSeparator(path[i])) end = i + 1;
+    if (IsPathSeparator(path[i])) end = i + 1;
   return end;
 }
 
@@ -39,7 +39,7 @@ bool CopyText(char* to, const char* from, std::size_t size) {
 // "" and "." are the current folder).
 bool SameFolder(const char* a, std::size_t an, const char* b, std::size_t bn) {
   auto trim = [](const char* s, std::size_t& n) {
-    while (n > 1 && IsSeparator(s[n - 1])) --n;
+    while (n > 1 && IsPathSeparator(s[n - 1])) --n;
     if (n == 1 && s[0] == '.') n = 0;
   };
   trim(a, an), trim(b, bn);
@@ -53,7 +53,7 @@ bool SameFolder(const char* a, std::size_t an, const char* b, std::size_t bn) {
 // as found.
 void PathFromObj(const char* file, const char* folder, const char* objFolder, std::size_t objLength, char* out) {
   const char* name = file + std::strlen(folder);
-  while (IsSeparator(*name)) ++name;
+  while (IsPathSeparator(*name)) ++name;
   if (SameFolder(folder, std::strlen(folder), objFolder, objLength) && CopyText(out, name, std::strlen(name))) return;
   CopyText(out, file, std::strlen(file));
 #if !defined(__wasi__)

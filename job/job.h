@@ -40,6 +40,11 @@ std::size_t FormatSystemError(SystemError cause, char* out, std::size_t capacity
 
 // ---- Output names.
 
+// Whether `c` ends a folder's name in a path: /, and on Windows \ and : too.
+// The folders images are looked for in and the files a batch writes are
+// told apart by the same rule.
+bool IsPathSeparator(char c);
+
 // ".mqo", ".obj", ".mtl" or ".glb".
 const char* FormatExtension(MeshFormat format);
 
