@@ -5,7 +5,7 @@
 // by Workbox keeps every file, so the page opens offline after one visit.
 // Nothing is fetched from anywhere at run time but these files.
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdirSync, readdirSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { build } from 'esbuild';
@@ -43,14 +43,18 @@ await build({ ...bundle, entryPoints: { worker: join(web, 'src', 'worker.js') },
 for (const f of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest']) {
   copyFileSync(join(web, f), join(out, f));
 }
-// "Try an example" loads this map from the page's own files.
-copyFileSync(join(root, 'examples', 'courtyard.bd1'), join(out, 'courtyard.bd1'));
-// The examples' images, drawn for them, beside it.
-for (const f of readdirSync(join(root, 'examples')).filter((f) => /\.(bmp|png|tga)$/.test(f))) copyFileSync(join(root, 'examples', f), join(out, f));
+// "Try an example" loads this map and the images it names (its ten names of
+// 31 bytes come first in the file) from example/, as files.json lists them.
+const example = join(out, 'example'), map = readFileSync(join(root, 'examples', 'courtyard.bd1'));
+const named = Array.from({ length: 10 }, (_, i) => map.subarray(31 * i, 31 * i + 31).toString('latin1').split('\0')[0]);
+const exampleFiles = ['courtyard.bd1', ...named.filter((n) => n && existsSync(join(root, 'examples', n)))];
+mkdirSync(example, { recursive: true });
+for (const f of exampleFiles) copyFileSync(join(root, 'examples', f), join(example, f));
+writeFileSync(join(example, 'files.json'), JSON.stringify(exampleFiles));
 
 const { warnings } = await generateSW({
   globDirectory: out,
-  globPatterns: ['*.{html,js,css,wasm,svg,webmanifest,bd1}'],
+  globPatterns: ['*.{html,js,css,wasm,svg,webmanifest}', 'example/*'],
   globIgnores: ['sw.js'],
   swDest: join(out, 'sw.js'),
   inlineWorkboxRuntime: true,

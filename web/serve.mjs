@@ -17,6 +17,10 @@ const TYPES = {
   '.svg': 'image/svg+xml',
   '.webmanifest': 'application/manifest+json',
   '.bd1': 'application/octet-stream',
+  '.json': 'application/json',
+  '.bmp': 'image/bmp',
+  '.png': 'image/png',
+  '.tga': 'image/x-tga',
 };
 
 const ENCODERS = {

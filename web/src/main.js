@@ -56,9 +56,14 @@ function start() {
   });
   $('example').addEventListener('click', async () => {
     try {
-      const response = await fetch('courtyard.bd1');
-      if (!response.ok) throw new Error(`the server answered ${response.status}`);
-      convertFiles([new File([await response.blob()], 'courtyard.bd1')]);
+      // The map with the images it names, so that its view and glb show them.
+      const get = async (name) => {
+        const response = await fetch(`example/${name}`);
+        if (!response.ok) throw new Error(`the server answered ${response.status}`);
+        return response;
+      };
+      const names = await (await get('files.json')).json();
+      convertFiles(await Promise.all(names.map(async (name) => new File([await (await get(name)).blob()], name))));
     } catch (error) {
       setStatus(`The example could not be loaded; check the connection and try again. (${error.message})`);
     }

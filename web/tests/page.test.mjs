@@ -191,6 +191,8 @@ test('axe finds nothing with and without a map; a phone keeps a converted map\'s
   assert.ok(await inSight((await itemFor(page, 'courtyard.bd1')).locator('.downloads')));
   await page.getByRole('button', { name: 'View courtyard.bd1' }).click();
   await page.getByRole('application', { name: '3D view of courtyard.bd1' }).waitFor();
+  // The example comes with its images: every name its faces use has one.
+  assert.deepEqual((await page.locator('#summary td .tex').allTextContents()).filter((t) => /image/.test(t)), []);
   assert.ok(await inSight(page.locator('#map-heading')));
   assert.deepEqual([await axe(page), await tabStop(), await page.locator('#view-empty').isVisible()], [[], 0, false]);
   await page.getByRole('link', { name: 'Back to the list' }).click();
