@@ -9,31 +9,10 @@ namespace cli {
 
 namespace {
 
-bool EndsWithNoCase(const std::string& s, const char* suffix) {
-  std::size_t n = std::char_traits<char>::length(suffix);
-  if (s.size() < n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    char c = s[s.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
 std::string BaseName(const std::string& path) {
   std::size_t i = path.size();
   while (i > 0 && !IsPathSeparator(path[i - 1])) --i;
   return path.substr(i);
-}
-
-// The format a name asks for, when it ends in an extension this program writes.
-bool FormatOfName(const std::string& name, MeshFormat* format) {
-  for (MeshFormat f : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb})
-    if (EndsWithNoCase(name, FormatExtension(f))) {
-      *format = f;
-      return true;
-    }
-  return false;
 }
 
 // The core's name for a map's output, or an OBJ's MTL: NAME.bd1 becomes
@@ -59,7 +38,7 @@ std::string Operands(const Request& request, std::vector<Job>* jobs) {
   const std::vector<std::string>& files = request.files;
   MeshFormat chosen = MeshFormat::Mqo;
   const bool formatGiven = !request.format.empty();
-  if (formatGiven) FormatOfName("." + request.format, &chosen);
+  if (formatGiven) FormatOfName(("." + request.format).c_str(), &chosen);
   if (files.empty()) return "no input given: name a block data file, or - for standard input";
   const bool named = !request.output.empty();
   if (named && !request.directory.empty()) return "--output and --directory cannot be used together";
@@ -67,11 +46,11 @@ std::string Operands(const Request& request, std::vector<Job>* jobs) {
     return "--output takes one input, not " + std::to_string(files.size());
   MeshFormat byName;
   if (named || (request.directory.empty() && files.size() == 2 &&
-                (files[1] == "-" || FormatOfName(files[1], &byName)))) {
+                (files[1] == "-" || FormatOfName(files[1].c_str(), &byName)))) {
     // The one place where a name can be replaced: the user wrote it as the output.
     const std::string& output = named ? request.output : files[1];
     MeshFormat format = chosen;
-    if (output != "-" && FormatOfName(output, &byName)) {
+    if (output != "-" && FormatOfName(output.c_str(), &byName)) {
       if (formatGiven && byName != chosen)
         return "--format " + request.format + " contradicts the output's name " + output;
       format = byName;

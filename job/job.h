@@ -47,6 +47,9 @@ bool IsPathSeparator(char c);
 
 // ".mqo", ".obj", ".mtl" or ".glb".
 const char* FormatExtension(MeshFormat format);
+// The format a file's name asks for by its extension (.mqo, .obj or .glb, in
+// any case); false when it names none of them.
+bool FormatOfName(const char* name, MeshFormat* format);
 
 // The file a map's output goes to, from the map's path or name: without a
 // final ".bd1" (any case; for Mtl also without a final ".obj", so an OBJ's

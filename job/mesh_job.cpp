@@ -20,7 +20,7 @@ std::size_t NextMeshPiece(void* state, char* out, std::size_t capacity) {
 const char* BaseName(const char* path) {
   const char* base = path;
   for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\' || *p == ':') base = p + 1;
+    if (IsPathSeparator(*p)) base = p + 1;
   return base;
 }
 

@@ -2,6 +2,7 @@
 // warnings are the mesh job's, whose facts they need).
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 #include "job/job.h"
 
@@ -38,6 +39,15 @@ const char* FormatExtension(MeshFormat format) {
     case MeshFormat::Mqo: break;
   }
   return ".mqo";
+}
+
+bool FormatOfName(const char* name, MeshFormat* format) {
+  for (MeshFormat f : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb})
+    if (EndsWithNoCase(name, std::strlen(name), FormatExtension(f))) {
+      *format = f;
+      return true;
+    }
+  return false;
 }
 
 std::size_t FormatOutputName(const char* name, MeshFormat format, bool optimized, char* out, std::size_t capacity) {
