@@ -100,9 +100,8 @@ TEST(Job, OutcomesNameTheCauseAndTheFile) {
     FormatJobMessage(outcome, c.format, message);
     FormatJobReason(outcome, reason, sizeof reason);
     FormatSystemError(outcome.cause, system, sizeof system);
-    EXPECT_EQ(message, std::string(c.message)) << c.output;
-    EXPECT_EQ(reason, std::string(c.reason ? c.reason : system)) << c.output;
-    EXPECT_EQ(outcome.cause != 0, c.reason == nullptr) << c.output;
+    EXPECT_EQ(std::tuple(std::string(message), std::string(reason), outcome.cause != 0),
+              std::tuple(std::string(c.message), std::string(c.reason ? c.reason : system), c.reason == nullptr)) << c.output;
 #ifndef _WIN32
     EXPECT_EQ(outcome.cause, static_cast<SystemError>(c.error)) << c.output;
 #endif
