@@ -30,6 +30,10 @@ void AbandonOutput(OutputFile*) {}
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__) && defined(O_DIRECT)
+#include <pthread.h>
+#define BLOCKMQO_BLOCK_WRITER 1
+#endif
 #endif
 
 namespace {
@@ -163,6 +167,120 @@ bool SyncToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
 bool ReplaceTarget(const char* from, const char* to) { return rename(from, to) == 0; }
 void RemoveFile(const char* path) { unlink(path); }
 
+#if BLOCKMQO_BLOCK_WRITER
+
+// The thread that writes a file's whole blocks, one write in hand at a time.
+struct BlockWriterState {
+  pthread_mutex_t lock;
+  pthread_cond_t changed;
+  pthread_t thread;
+  int fd;
+  const char* bytes;  // the write in hand
+  std::size_t size;
+  bool busy, stop;
+  int error;  // the first failed write's
+};
+
+// Where the file system took the flag and still refuses such a write, it and
+// the rest go through the cache.
+int WriteAll(int fd, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINVAL) {
+      const int flags = fcntl(fd, F_GETFL);
+      if (flags != -1 && (flags & O_DIRECT) && fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0) continue;
+    }
+    if (n <= 0) return n < 0 ? errno : EIO;
+    bytes += n, size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+void* RunBlockWriter(void* state) {
+  auto* w = static_cast<BlockWriterState*>(state);
+  pthread_mutex_lock(&w->lock);
+  for (;;) {
+    while (!w->busy && !w->stop) pthread_cond_wait(&w->changed, &w->lock);
+    if (!w->busy) break;
+    pthread_mutex_unlock(&w->lock);
+    const int error = WriteAll(w->fd, w->bytes, w->size);
+    pthread_mutex_lock(&w->lock);
+    if (!w->error) w->error = error;
+    w->busy = false;
+    pthread_cond_broadcast(&w->changed);
+  }
+  pthread_mutex_unlock(&w->lock);
+  return nullptr;
+}
+
+// Waits for the write in hand; the first error, or 0.
+int WaitForBlocks(BlockWriterState* w) {
+  pthread_mutex_lock(&w->lock);
+  while (w->busy) pthread_cond_wait(&w->changed, &w->lock);
+  const int error = w->error;
+  pthread_mutex_unlock(&w->lock);
+  return error;
+}
+
+int SubmitBlocks(BlockWriterState* w, const char* bytes, std::size_t size, unsigned long long) {
+  pthread_mutex_lock(&w->lock);
+  w->bytes = bytes, w->size = size, w->busy = true;
+  pthread_cond_broadcast(&w->changed);
+  pthread_mutex_unlock(&w->lock);
+  return 0;
+}
+
+// Asks for the O_DIRECT flag and starts the thread; the file stays as it was
+// where either is refused.
+void StartBlockWriter(OutputFile* file) {
+  const int fd = fileno(file->stream), flags = fcntl(fd, F_GETFL);
+  if (flags == -1 || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return;
+  auto* w = static_cast<BlockWriterState*>(std::calloc(1, sizeof(BlockWriterState)));
+  if (w) {
+    w->fd = fd;
+    pthread_mutex_init(&w->lock, nullptr);
+    pthread_cond_init(&w->changed, nullptr);
+    // The thread only calls write: a small stack, rather than the system's
+    // megabytes of address space, which a limit on it would have to allow.
+    pthread_attr_t attributes;
+    bool started = pthread_attr_init(&attributes) == 0;
+    started = started && pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
+              pthread_create(&w->thread, &attributes, RunBlockWriter, w) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) {
+      file->blocks = reinterpret_cast<BlockWriter*>(w);
+      return;
+    }
+    pthread_cond_destroy(&w->changed);
+    pthread_mutex_destroy(&w->lock);
+    std::free(w);
+  }
+  fcntl(fd, F_SETFL, flags);
+}
+
+// Waits for the last write and ends the thread; the file goes through the
+// cache from here on. The first error, or 0.
+int StopBlockWriter(OutputFile* file) {
+  auto* w = reinterpret_cast<BlockWriterState*>(file->blocks);
+  if (!w) return 0;
+  int error = WaitForBlocks(w);
+  pthread_mutex_lock(&w->lock);
+  w->stop = true;
+  pthread_cond_broadcast(&w->changed);
+  pthread_mutex_unlock(&w->lock);
+  pthread_join(w->thread, nullptr);
+  const int flags = fcntl(w->fd, F_GETFL);
+  if ((flags == -1 || ((flags & O_DIRECT) && fcntl(w->fd, F_SETFL, flags & ~O_DIRECT) != 0)) && !error) error = errno;
+  pthread_cond_destroy(&w->changed);
+  pthread_mutex_destroy(&w->lock);
+  std::free(w);
+  file->blocks = nullptr;
+  return error;
+}
+
+#endif
+
 mode_t NewFileMode() {
   mode_t mask = umask(0);
   umask(mask);
@@ -185,6 +303,9 @@ OutputResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing
     RemoveFile(file->temp);
     return failed;
   }
+#if BLOCKMQO_BLOCK_WRITER
+  StartBlockWriter(file);
+#endif
   return Unbuffered(file);
 }
 
@@ -228,7 +349,11 @@ OutputResult CommitOutput(OutputFile* file) {
     if (!ok && !cause) cause = LastSystemError();
     return ok;
   };
-  bool ok = step(std::fflush(file->stream) == 0);
+  bool ok = true;
+#if BLOCKMQO_BLOCK_WRITER
+  if (const int error = StopBlockWriter(file)) errno = error, ok = step(false);
+#endif
+  ok = ok && step(std::fflush(file->stream) == 0);
   if (ok && !file->inPlace) ok = step(SyncToDisk(file->stream));
   ok = step(std::fclose(file->stream) == 0) && ok;
   file->stream = nullptr;
@@ -239,6 +364,9 @@ OutputResult CommitOutput(OutputFile* file) {
 }
 
 void AbandonOutput(OutputFile* file) {
+#if BLOCKMQO_BLOCK_WRITER
+  StopBlockWriter(file);
+#endif
   if (file->stream) std::fclose(file->stream);
   file->stream = nullptr;
   if (!file->inPlace) RemoveFile(file->temp);
@@ -267,6 +395,18 @@ void StartWriteBack(OutputFile* file) {
 }  // namespace
 
 OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size) {
+#if BLOCKMQO_BLOCK_WRITER
+  if (auto* w = reinterpret_cast<BlockWriterState*>(file->blocks)) {
+    if (size % kOutputBlock || reinterpret_cast<std::uintptr_t>(bytes) % kOutputBlock) {
+      if (const int error = StopBlockWriter(file)) return Failed(OutputStatus::WriteFailed, error);
+    } else {
+      if (int error = WaitForBlocks(w); error || (error = SubmitBlocks(w, bytes, size, file->written)))
+        return Failed(OutputStatus::WriteFailed, error);
+      file->written += size, file->flushedFrom = file->written;
+      return kOk;
+    }
+  }
+#endif
   if (std::fwrite(bytes, 1, size, file->stream) != size) return Failed(OutputStatus::WriteFailed, 0);
   file->written += size;
   StartWriteBack(file);

@@ -47,13 +47,27 @@ JobOutcome OfOutput(OutputResult result, JobFile file) {
 // abandons it when another file of the job fails.
 JobOutcome Uncommitted(const char* path, JobFile which, JobChunk chunk, JobPieces pieces, OutputFile* file) {
   if (JobOutcome opened = OfOutput(OpenOutput(path, file), which); opened.result != JobResult::Ok) return opened;
-  while (std::size_t n = pieces.next(pieces.state, chunk.bytes, chunk.size)) {
-    if (OutputResult written = WriteOutput(file, chunk.bytes, n); written.status != OutputStatus::Ok) {
-      AbandonOutput(file);
-      return OfOutput(written, which);
-    }
+  // A file written in whole blocks is written while the next piece is made,
+  // in the chunk's other half; the bytes past a piece's last whole block go
+  // first in the next.
+  const std::size_t half = chunk.size / 2 / kOutputBlock * kOutputBlock;
+  const bool blocks = file->blocks && half >= kMqoMinChunk + kOutputBlock;
+  char* const buffer[2] = {chunk.bytes, chunk.bytes + (blocks ? half : 0)};
+  const std::size_t room = blocks ? half : chunk.size;
+  std::size_t held = 0, turn = 0;
+  OutputResult written{OutputStatus::Ok, 0};
+  while (std::size_t n = pieces.next(pieces.state, buffer[turn] + held, room - held)) {
+    const std::size_t size = held + n, whole = blocks ? size / kOutputBlock * kOutputBlock : size;
+    if ((written = WriteOutput(file, buffer[turn], whole)).status != OutputStatus::Ok) break;
+    // The other half's write is done by now.
+    held = size - whole;
+    std::memcpy(buffer[turn ^ 1], buffer[turn] + whole, held);
+    turn ^= 1;
   }
-  return kJobDone;
+  if (written.status == OutputStatus::Ok && held) written = WriteOutput(file, buffer[turn], held);
+  if (written.status == OutputStatus::Ok) return kJobDone;
+  AbandonOutput(file);
+  return OfOutput(written, which);
 }
 
 // Both files are written before either replaces its target, so a failure
@@ -132,8 +146,11 @@ JobOutcome ReadJobInput(const Job& job, BlockData* data, JobReport* report) {
 
 JobChunk TakeJobChunk(const Job& job) {
   const std::size_t size = job.chunk >= kMqoMinChunk ? job.chunk : job.chunk ? kMqoMinChunk : kMqoWriteChunk;
-  auto* bytes = static_cast<char*>(std::malloc(size));
-  return {bytes, bytes ? size : 0};
+  // Aligned by hand: memory from posix_memalign is not merged again on
+  // every C library, and a batch's buffers would fill the address space.
+  auto* block = static_cast<char*>(std::malloc(size + kOutputBlock));
+  char* bytes = block ? block + (kOutputBlock - reinterpret_cast<std::uintptr_t>(block) % kOutputBlock) : nullptr;
+  return {bytes, bytes ? size : 0, block};
 }
 
 JobOutcome WriteJobFiles(const Job& job, JobChunk chunk, JobPieces document, const JobPieces* mtl,
@@ -162,7 +179,7 @@ JobOutcome RunDocumentJob(const Job& job, JobReport* report) {
   } else {
     outcome = {JobResult::OutOfMemory, JobFile::Input, 0};
   }
-  std::free(chunk.bytes);
+  std::free(chunk.block);
   ReleaseBlockData(&data);
   return outcome;
 }

@@ -23,9 +23,14 @@ struct OutputResult {
   SystemError cause;  // 0 when Ok
 };
 
+struct BlockWriter;
+
 struct OutputFile {
   std::FILE* stream;
   bool inPlace;
+  // Written in whole blocks, past the system's cache, while the caller goes
+  // on (Linux, a new temporary file); null when written through the cache.
+  BlockWriter* blocks;
   unsigned long long written;      // bytes handed to the stream so far
   unsigned long long flushedFrom;  // where the next early write-back starts
   bool created;                    // written in place to a file we created: removed on failure
@@ -35,6 +40,18 @@ struct OutputFile {
 
 OutputResult OpenOutput(const char* path, OutputFile* file);
 OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size);
+
+// A new file on Linux is written straight to the disk, past the system's
+// cache: it is flushed to disk before it replaces the target anyway, and
+// copying a document into the cache first costs the system about as much
+// CPU as making it. Such a file (OutputFile::blocks) takes whole blocks of
+// kOutputBlock bytes from memory aligned to them, and is written while the
+// caller makes the next piece: WriteOutput may return before the
+// bytes are written, which leaves `bytes` the file's until the next call on
+// it returns, so the caller makes its pieces in two buffers by turns. Any
+// other write (a part of a block, unaligned memory) waits for the one before
+// and goes through the cache, as the rest of the file then does.
+constexpr std::size_t kOutputBlock = 4096;
 OutputResult CommitOutput(OutputFile* file);
 void AbandonOutput(OutputFile* file);
 
@@ -72,10 +89,12 @@ void PickImages(const Job& job, const BlockData& data, const Mesh& mesh, JobImag
 
 constexpr JobOutcome kJobDone{JobResult::Ok, JobFile::None, 0};
 
-// The buffer every piece is written into (size 0: none could be taken).
+// The buffer every piece is written into (size 0: none could be taken),
+// aligned to kOutputBlock; `block` is what std::free releases.
 struct JobChunk {
   char* bytes;
   std::size_t size;
+  void* block;
 };
 JobChunk TakeJobChunk(const Job& job);
 

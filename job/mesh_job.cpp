@@ -96,7 +96,7 @@ JobOutcome RunJob(const Job& job, JobReport* report) {
     DecideMeshWarnings(job, data, mesh, work->files.image, &r);
     outcome = WriteMesh(job, data, mesh, chunk, work);
   }
-  std::free(chunk.bytes);
+  std::free(chunk.block);
   ReleaseMesh(&mesh);
   ReleaseBlockData(&data);
   for (GltfImage& image : work->files.loaded) ReleaseGltfImage(&image);

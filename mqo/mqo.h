@@ -42,11 +42,12 @@ struct MqoCursor {
 };
 constexpr std::size_t kMqoMinChunk = 1024;
 
-// The conversion writes the document in pieces of this size. Every write is a
-// system call, and on some machines a dear one, so they are large; they are
-// held on the heap, well within the megabyte over the block array that a
-// conversion allows itself.
-constexpr std::size_t kMqoWriteChunk = 512 * 1024;
+// The conversion writes the document in pieces made in a buffer of this
+// size, or in its two halves by turns where one is written while the other
+// is filled. Every write is a system call, and on some machines a dear one,
+// so they are large; the buffer is held on the heap, within the megabyte
+// over the block array that a conversion allows itself.
+constexpr std::size_t kMqoWriteChunk = 944 * 1024;
 
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);
