@@ -223,7 +223,7 @@ int WaitForBlocks(BlockWriterState* w) {
   return error;
 }
 
-int SubmitBlocks(BlockWriterState* w, const char* bytes, std::size_t size, unsigned long long) {
+int SubmitBlocks(BlockWriterState* w, const char* bytes, std::size_t size) {
   pthread_mutex_lock(&w->lock);
   w->bytes = bytes, w->size = size, w->busy = true;
   pthread_cond_broadcast(&w->changed);
@@ -244,10 +244,12 @@ void StartBlockWriter(OutputFile* file) {
     // The thread only calls write: a small stack, rather than the system's
     // megabytes of address space, which a limit on it would have to allow.
     pthread_attr_t attributes;
-    bool started = pthread_attr_init(&attributes) == 0;
-    started = started && pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
-              pthread_create(&w->thread, &attributes, RunBlockWriter, w) == 0;
-    pthread_attr_destroy(&attributes);
+    bool started = false;
+    if (pthread_attr_init(&attributes) == 0) {
+      started = pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
+                pthread_create(&w->thread, &attributes, RunBlockWriter, w) == 0;
+      pthread_attr_destroy(&attributes);
+    }
     if (started) {
       file->blocks = reinterpret_cast<BlockWriter*>(w);
       return;
@@ -400,7 +402,7 @@ OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size) 
     if (size % kOutputBlock || reinterpret_cast<std::uintptr_t>(bytes) % kOutputBlock) {
       if (const int error = StopBlockWriter(file)) return Failed(OutputStatus::WriteFailed, error);
     } else {
-      if (int error = WaitForBlocks(w); error || (error = SubmitBlocks(w, bytes, size, file->written)))
+      if (int error = WaitForBlocks(w); error || (error = SubmitBlocks(w, bytes, size)))
         return Failed(OutputStatus::WriteFailed, error);
       file->written += size, file->flushedFrom = file->written;
       return kOk;

@@ -124,6 +124,7 @@ all|missing directory|open file (mqo)|cube.bd1|missing/x.mqo|
 all|input removed|open file (bd)|removed.bd1|removed.mqo|
 all|the map into itself, cut off by a size limit|write file (mqo)|same.map|same.map|limit -f 64
 linux|full device|write file (mqo)=No space left on device|cube.bd1|/dev/full|
+linux|a write past the cache, cut off by a size limit|write file (mqo)=File too large|courtyard.bd1|old.mqo|limit -f 64
 linux|the longest path with room for a temporary file|ok:cube|cube.bd1|$l1|
 linux|no room for a temporary file|open file (mqo)|cube.bd1|$l2|
 linux|read-only target|open file (mqo)=Permission denied|user/cube.bd1|user/readonly.mqo|as_user
