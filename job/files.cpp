@@ -32,6 +32,7 @@ void AbandonOutput(OutputFile*) {}
 #include <unistd.h>
 #if defined(__linux__) && defined(O_DIRECT)
 #include <pthread.h>
+#include <semaphore.h>
 #define BLOCKMQO_BLOCK_WRITER 1
 #endif
 #endif
@@ -169,16 +170,17 @@ void RemoveFile(const char* path) { unlink(path); }
 
 #if BLOCKMQO_BLOCK_WRITER
 
-// The thread that writes a file's whole blocks, one write in hand at a time.
+// The thread that writes a file's whole blocks, one write in hand at a time:
+// the caller posts `work` for each write (or to stop) and waits for `done`
+// before it touches the bytes again.
 struct BlockWriterState {
-  pthread_mutex_t lock;
-  pthread_cond_t changed;
+  sem_t work, done;
   pthread_t thread;
   int fd;
   const char* bytes;  // the write in hand
   std::size_t size;
-  bool busy, stop;
-  int error;  // the first failed write's
+  bool busy, stop;    // the caller's own
+  int error;          // the first failed write's
 };
 
 // Where the file system took the flag and still refuses such a write, it and
@@ -197,37 +199,31 @@ int WriteAll(int fd, const char* bytes, std::size_t size) {
   return 0;
 }
 
+// A wait that a signal handler cuts short is taken up again.
+void Wait(sem_t* semaphore) {
+  while (sem_wait(semaphore) != 0 && errno == EINTR) {
+  }
+}
+
 void* RunBlockWriter(void* state) {
   auto* w = static_cast<BlockWriterState*>(state);
-  pthread_mutex_lock(&w->lock);
   for (;;) {
-    while (!w->busy && !w->stop) pthread_cond_wait(&w->changed, &w->lock);
-    if (!w->busy) break;
-    pthread_mutex_unlock(&w->lock);
-    const int error = WriteAll(w->fd, w->bytes, w->size);
-    pthread_mutex_lock(&w->lock);
-    if (!w->error) w->error = error;
-    w->busy = false;
-    pthread_cond_broadcast(&w->changed);
+    Wait(&w->work);
+    if (w->stop) return nullptr;
+    if (const int error = WriteAll(w->fd, w->bytes, w->size); error && !w->error) w->error = error;
+    sem_post(&w->done);
   }
-  pthread_mutex_unlock(&w->lock);
-  return nullptr;
 }
 
 // Waits for the write in hand; the first error, or 0.
 int WaitForBlocks(BlockWriterState* w) {
-  pthread_mutex_lock(&w->lock);
-  while (w->busy) pthread_cond_wait(&w->changed, &w->lock);
-  const int error = w->error;
-  pthread_mutex_unlock(&w->lock);
-  return error;
+  if (w->busy) Wait(&w->done), w->busy = false;
+  return w->error;
 }
 
 int SubmitBlocks(BlockWriterState* w, const char* bytes, std::size_t size) {
-  pthread_mutex_lock(&w->lock);
   w->bytes = bytes, w->size = size, w->busy = true;
-  pthread_cond_broadcast(&w->changed);
-  pthread_mutex_unlock(&w->lock);
+  sem_post(&w->work);
   return 0;
 }
 
@@ -237,27 +233,27 @@ void StartBlockWriter(OutputFile* file) {
   const int fd = fileno(file->stream), flags = fcntl(fd, F_GETFL);
   if (flags == -1 || fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return;
   auto* w = static_cast<BlockWriterState*>(std::calloc(1, sizeof(BlockWriterState)));
-  if (w) {
-    w->fd = fd;
-    pthread_mutex_init(&w->lock, nullptr);
-    pthread_cond_init(&w->changed, nullptr);
-    // The thread only calls write: a small stack, rather than the system's
-    // megabytes of address space, which a limit on it would have to allow.
-    pthread_attr_t attributes;
-    bool started = false;
-    if (pthread_attr_init(&attributes) == 0) {
-      started = pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
-                pthread_create(&w->thread, &attributes, RunBlockWriter, w) == 0;
-      pthread_attr_destroy(&attributes);
+  if (w && sem_init(&w->work, 0, 0) == 0) {
+    if (sem_init(&w->done, 0, 0) == 0) {
+      w->fd = fd;
+      // The thread only calls write: a small stack, rather than the system's
+      // megabytes of address space, which a limit on it would have to allow.
+      pthread_attr_t attributes;
+      bool started = false;
+      if (pthread_attr_init(&attributes) == 0) {
+        started = pthread_attr_setstacksize(&attributes, 64 * 1024) == 0 &&
+                  pthread_create(&w->thread, &attributes, RunBlockWriter, w) == 0;
+        pthread_attr_destroy(&attributes);
+      }
+      if (started) {
+        file->blocks = reinterpret_cast<BlockWriter*>(w);
+        return;
+      }
+      sem_destroy(&w->done);
     }
-    if (started) {
-      file->blocks = reinterpret_cast<BlockWriter*>(w);
-      return;
-    }
-    pthread_cond_destroy(&w->changed);
-    pthread_mutex_destroy(&w->lock);
-    std::free(w);
+    sem_destroy(&w->work);
   }
+  std::free(w);
   fcntl(fd, F_SETFL, flags);
 }
 
@@ -267,15 +263,13 @@ int StopBlockWriter(OutputFile* file) {
   auto* w = reinterpret_cast<BlockWriterState*>(file->blocks);
   if (!w) return 0;
   int error = WaitForBlocks(w);
-  pthread_mutex_lock(&w->lock);
   w->stop = true;
-  pthread_cond_broadcast(&w->changed);
-  pthread_mutex_unlock(&w->lock);
+  sem_post(&w->work);
   pthread_join(w->thread, nullptr);
   const int flags = fcntl(w->fd, F_GETFL);
   if ((flags == -1 || ((flags & O_DIRECT) && fcntl(w->fd, F_SETFL, flags & ~O_DIRECT) != 0)) && !error) error = errno;
-  pthread_cond_destroy(&w->changed);
-  pthread_mutex_destroy(&w->lock);
+  sem_destroy(&w->work);
+  sem_destroy(&w->done);
   std::free(w);
   file->blocks = nullptr;
   return error;
