@@ -71,27 +71,35 @@ struct MemoSlot {
 };
 struct NumberMemo {
   MemoSlot slot[1u << kMemoBits];
+  std::uint32_t hits;
 };
+
+constexpr std::uint32_t kMemoTrial = 64;
 
 void ClearMemo(NumberMemo* memo) {
   for (MemoSlot& slot : memo->slot) slot.length = 0;
+  memo->hits = 0;
 }
 
 // A slot keeps the short form's two words; 16 bytes go out each time, and
 // the line's room covers those past a number's end, which the rest of the
 // line overwrites. Numbers outside the short form are written directly.
+// Without a memo, every number is made anew.
 template <int Decimals>
 [[gnu::always_inline]] inline char* PutFixed(char* p, std::uint32_t bits, NumberMemo* memo) {
-  MemoSlot& slot = memo->slot[(bits * 0x9E3779B1u) >> (32 - kMemoBits)];
-  if (slot.length && slot.bits == bits) {  // an empty slot's bits were never written
-    std::memcpy(p, slot.text, kMemoText);
-    return p + slot.length;
+  MemoSlot* slot = memo ? &memo->slot[(bits * 0x9E3779B1u) >> (32 - kMemoBits)] : nullptr;
+  if (slot && slot->length && slot->bits == bits) {  // an empty slot's bits were never written
+    std::memcpy(p, slot->text, kMemoText);
+    ++memo->hits;
+    return p + slot->length;
   }
   const FixedShortText text = FixedFloatShortText<Decimals>(bits);
   if (!text.length) return p + FormatFixedFloatBits(bits, Decimals, p);
-  std::memcpy(slot.text, &text.first, 8);
-  std::memcpy(slot.text + 8, &text.second, 8);
-  slot.bits = bits, slot.length = text.length;
+  if (slot) {
+    std::memcpy(slot->text, &text.first, 8);
+    std::memcpy(slot->text + 8, &text.second, 8);
+    slot->bits = bits, slot->length = text.length;
+  }
   std::memcpy(p, &text.first, 8);
   std::memcpy(p + 8, &text.second, 8);
   return p + text.length;
@@ -220,11 +228,20 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
         p = Put(PutUnsigned(Put(p, kObjectHead), vertices), " {\r\n");
         cursor->section = vertices ? kVertices : kFaceHead;
         break;
-      case kVertices:
-        do p = PutVertex(p, source, i, &memo);
-        while (++i < vertices && room());
+      case kVertices: {
+        // Corners that seldom share a value (no grid, or one nudged) cost the
+        // memo more than it saves: after a piece's first kMemoTrial
+        // vertices, it is kept for their coordinates only while a third of
+        // those came back.
+        NumberMemo* kept = &memo;
+        std::uint32_t tried = 0;
+        do {
+          p = PutVertex(p, source, i, kept);
+          if (++tried == kMemoTrial && memo.hits < kMemoTrial) kept = nullptr;
+        } while (++i < vertices && room());
         if (i == vertices) cursor->section = kFaceHead, i = 0, ClearMemo(&memo);
         break;
+      }
       case kFaceHead:
         p = Put(PutUnsigned(Put(p, "\t}\r\n\tface "), faces), " {\r\n");
         cursor->section = faces ? kFaces : kTail;

@@ -20,11 +20,14 @@ TEST(Maps, ReadersAndWriterAgreeWithTheReference) {
   Fixtures maps = CommittedMaps();
   // The largest map's numbers are many and varied (whole, tiny, long, texts
   // of 4 and 5 decimals alike), so that the numbers the writer keeps meet
-  // others in their places.
+  // others in their places; the later half's corners are nudged apart, so
+  // that the writer stops keeping their numbers.
   std::vector<BlockRecord> largest;
   for (int b = 0; b < kMaxBlockCount; ++b) {
     const float x = static_cast<float>(b % 9001 - 4500) / 8, y = static_cast<float>(b) / 3;
     largest.push_back(Box(x, -3 * x, y, x + 1, 12000.5f - y, 1e-5f * static_cast<float>(b % 7), b % 12 - 1));
+    for (int c = 0; c < 8 && b > kMaxBlockCount / 2; ++c)
+      for (float* axis : {largest.back().vx, largest.back().vy, largest.back().vz}) axis[c] += static_cast<float>(c) / 64;
     for (int k = 0; k < 24; ++k)
       largest.back().u[k / 4][k % 4] = static_cast<float>((b * 7 + k) % 3001) / 64 - 20, largest.back().v[k / 4][k % 4] = -y / 1024;
   }
