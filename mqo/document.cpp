@@ -142,9 +142,26 @@ struct CornerTexts {
   char text[8][10];  // FormatUnsigned's room
 };
 
+// The texts of recent vertex numbers of a mesh's faces, a slot for each
+// number's last six bits: faces close by name the same few vertices.
+constexpr std::uint32_t kNumberSlots = 64;
+struct NumberTexts {
+  std::uint32_t number[kNumberSlots];  // ~0u for none yet: no vertex has that number
+  std::uint8_t length[kNumberSlots];
+  char text[kNumberSlots][16];  // FormatUnsigned's room; 16 bytes go out, as numbers' texts do
+};
+
+char* PutVertexNumber(char* p, std::uint32_t n, NumberTexts* texts) {
+  const std::uint32_t s = n % kNumberSlots;
+  if (texts->number[s] != n) texts->number[s] = n, texts->length[s] = static_cast<std::uint8_t>(FormatUnsigned(n, texts->text[s]));
+  std::memcpy(p, texts->text[s], 16);
+  return p + texts->length[s];
+}
+
 // Face i: the block source's face i % 6 of block i / 6, its table row in
 // reverse; or the one given.
-char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo, CornerTexts* corners) {
+char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo, CornerTexts* corners,
+              NumberTexts* numbers) {
   MqoFace face;
   p = Put(p, "\t\t4 V(");
   if (source.faces) {
@@ -152,7 +169,7 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
     if (source.outOfRangeMaterial && (face.texture < 0 || face.texture >= kTextureNameCount))
       face.texture = kTextureNameCount;
     for (int k = 0; k < 4; ++k) {
-      p = PutUnsigned(p, face.corner[k]);
+      p = PutVertexNumber(p, face.corner[k], numbers);
       *p++ = k < 3 ? ' ' : ')';
     }
   } else {
@@ -210,6 +227,8 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
   ClearMemo(&memo);
   CornerTexts corners;
   corners.block = ~0u;
+  NumberTexts numbers;
+  std::memset(numbers.number, 0xff, sizeof numbers.number);
   auto room = [&] { return static_cast<std::size_t>(p - out) + kMqoMaxLine <= capacity; };
   while (cursor->section != kDone && room()) {
     auto i = static_cast<std::uint32_t>(cursor->index);
@@ -247,7 +266,7 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
         cursor->section = faces ? kFaces : kTail;
         break;
       case kFaces:
-        do p = PutFace(p, source, i, &memo, &corners);
+        do p = PutFace(p, source, i, &memo, &corners, &numbers);
         while (++i < faces && room());
         if (i == faces) cursor->section = kTail, i = 0;
         break;
