@@ -170,17 +170,22 @@ void RemoveFile(const char* path) { unlink(path); }
 
 #if BLOCKMQO_BLOCK_WRITER
 
-// The thread that writes a file's whole blocks, one write in hand at a time:
-// the caller posts `work` for each write (or to stop) and waits for `done`
-// before it touches the bytes again.
+// The thread that writes a file's whole blocks, in the order handed over,
+// up to kOutputQueue - 1 writes in hand: the caller posts `work` for each
+// write (and to stop), the thread posts `done` after each.
+struct BlockWrite {
+  const char* bytes;
+  std::size_t size;
+  int error;  // the thread's, read after its `done`
+};
 struct BlockWriterState {
   sem_t work, done;
   pthread_t thread;
   int fd;
-  const char* bytes;  // the write in hand
-  std::size_t size;
-  bool busy, stop;    // the caller's own
-  int error;          // the first failed write's
+  BlockWrite queue[kOutputQueue];
+  unsigned posted, finished;  // the caller's: writes handed over, and those waited for
+  bool stop;
+  int error;  // the caller's: the first failed write's
 };
 
 // Where the file system took the flag and still refuses such a write, it and
@@ -207,24 +212,31 @@ void Wait(sem_t* semaphore) {
 
 void* RunBlockWriter(void* state) {
   auto* w = static_cast<BlockWriterState*>(state);
-  for (;;) {
+  for (unsigned taken = 0;; ++taken) {
     Wait(&w->work);
     if (w->stop) return nullptr;
-    if (const int error = WriteAll(w->fd, w->bytes, w->size); error && !w->error) w->error = error;
+    BlockWrite& write = w->queue[taken % kOutputQueue];
+    write.error = WriteAll(w->fd, write.bytes, write.size);
     sem_post(&w->done);
   }
 }
 
-// Waits for the write in hand; the first error, or 0.
-int WaitForBlocks(BlockWriterState* w) {
-  if (w->busy) Wait(&w->done), w->busy = false;
+// Waits until at most `pending` writes are in hand; the first error, or 0.
+int WaitForBlocks(BlockWriterState* w, unsigned pending) {
+  while (w->posted - w->finished > pending) {
+    Wait(&w->done);
+    const int error = w->queue[w->finished++ % kOutputQueue].error;
+    if (!w->error) w->error = error;
+  }
   return w->error;
 }
 
+// Hands a write over, and returns once the buffer after it is free again.
 int SubmitBlocks(BlockWriterState* w, const char* bytes, std::size_t size) {
-  w->bytes = bytes, w->size = size, w->busy = true;
+  if (w->error) return w->error;
+  w->queue[w->posted++ % kOutputQueue] = {bytes, size, 0};
   sem_post(&w->work);
-  return 0;
+  return WaitForBlocks(w, kOutputQueue - 1);
 }
 
 // Asks for the O_DIRECT flag and starts the thread; the file stays as it was
@@ -262,7 +274,7 @@ void StartBlockWriter(OutputFile* file) {
 int StopBlockWriter(OutputFile* file) {
   auto* w = reinterpret_cast<BlockWriterState*>(file->blocks);
   if (!w) return 0;
-  int error = WaitForBlocks(w);
+  int error = WaitForBlocks(w, 0);
   w->stop = true;
   sem_post(&w->work);
   pthread_join(w->thread, nullptr);
@@ -396,8 +408,7 @@ OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size) 
     if (size % kOutputBlock || reinterpret_cast<std::uintptr_t>(bytes) % kOutputBlock) {
       if (const int error = StopBlockWriter(file)) return Failed(OutputStatus::WriteFailed, error);
     } else {
-      if (int error = WaitForBlocks(w); error || (error = SubmitBlocks(w, bytes, size)))
-        return Failed(OutputStatus::WriteFailed, error);
+      if (const int error = SubmitBlocks(w, bytes, size)) return Failed(OutputStatus::WriteFailed, error);
       file->written += size, file->flushedFrom = file->written;
       return kOk;
     }

@@ -47,24 +47,24 @@ JobOutcome OfOutput(OutputResult result, JobFile file) {
 // abandons it when another file of the job fails.
 JobOutcome Uncommitted(const char* path, JobFile which, JobChunk chunk, JobPieces pieces, OutputFile* file) {
   if (JobOutcome opened = OfOutput(OpenOutput(path, file), which); opened.result != JobResult::Ok) return opened;
-  // A file written in whole blocks is written while the next piece is made,
-  // in the chunk's other half; the bytes past a piece's last whole block go
-  // first in the next.
-  const std::size_t half = chunk.size / 2 / kOutputBlock * kOutputBlock;
-  const bool blocks = file->blocks && half >= kMqoMinChunk + kOutputBlock;
-  char* const buffer[2] = {chunk.bytes, chunk.bytes + (blocks ? half : 0)};
-  const std::size_t room = blocks ? half : chunk.size;
+  // A file written in whole blocks is written while the next pieces are
+  // made, each in the next of the chunk's parts by turns; the bytes past a
+  // piece's last whole block go first in the next.
+  const std::size_t part = chunk.size / kOutputQueue / kOutputBlock * kOutputBlock;
+  const bool blocks = file->blocks && part >= kMqoMinChunk + kOutputBlock;
+  const std::size_t parts = blocks ? kOutputQueue : 1, room = blocks ? part : chunk.size;
   std::size_t held = 0, turn = 0;
   OutputResult written{OutputStatus::Ok, 0};
-  while (std::size_t n = pieces.next(pieces.state, buffer[turn] + held, room - held)) {
+  while (std::size_t n = pieces.next(pieces.state, chunk.bytes + turn * part + held, room - held)) {
+    char* const bytes = chunk.bytes + turn * part;
     const std::size_t size = held + n, whole = blocks ? size / kOutputBlock * kOutputBlock : size;
-    if ((written = WriteOutput(file, buffer[turn], whole)).status != OutputStatus::Ok) break;
-    // The other half's write is done by now.
+    if ((written = WriteOutput(file, bytes, whole)).status != OutputStatus::Ok) break;
+    // The next part's write is done by now.
+    turn = (turn + 1) % parts;
     held = size - whole;
-    std::memcpy(buffer[turn ^ 1], buffer[turn] + whole, held);
-    turn ^= 1;
+    std::memmove(chunk.bytes + turn * part, bytes + whole, held);
   }
-  if (written.status == OutputStatus::Ok && held) written = WriteOutput(file, buffer[turn], held);
+  if (written.status == OutputStatus::Ok && held) written = WriteOutput(file, chunk.bytes + turn * part, held);
   if (written.status == OutputStatus::Ok) return kJobDone;
   AbandonOutput(file);
   return OfOutput(written, which);

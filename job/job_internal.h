@@ -47,11 +47,13 @@ OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size);
 // CPU as making it. Such a file (OutputFile::blocks) takes whole blocks of
 // kOutputBlock bytes from memory aligned to them, and is written while the
 // caller makes the next piece: WriteOutput may return before the
-// bytes are written, which leaves `bytes` the file's until the next call on
-// it returns, so the caller makes its pieces in two buffers by turns. Any
-// other write (a part of a block, unaligned memory) waits for the one before
-// and goes through the cache, as the rest of the file then does.
+// bytes are written, which leaves `bytes` the file's until kOutputQueue - 1
+// more calls on it have returned, so the caller makes its pieces in that
+// many buffers by turns. Any other write (a part of a block, unaligned
+// memory) waits for those before it and goes through the cache, as the rest
+// of the file then does.
 constexpr std::size_t kOutputBlock = 4096;
+constexpr std::size_t kOutputQueue = 2;
 OutputResult CommitOutput(OutputFile* file);
 void AbandonOutput(OutputFile* file);
 
