@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-OutputResult OpenOutput(const char*, OutputFile* file) {
+OutputResult OpenOutput(const char*, OutputFile* file, bool) {
   std::memset(file, 0, sizeof *file);
   return {OutputStatus::OpenFailed, ENOTSUP};
 }
@@ -139,7 +139,7 @@ OutputResult OpenTemp(OutputFile* file, bool targetExists) {
 
 }  // namespace
 
-OutputResult OpenOutput(const char* path, OutputFile* file) {
+OutputResult OpenOutput(const char* path, OutputFile* file, bool) {
   std::memset(file, 0, sizeof *file);
   if (!CopyPath(file->target, path)) return OpenFailed(ERROR_FILENAME_EXCED_RANGE);
   // A rename would replace a read-only file where a plain create-or-truncate
@@ -311,15 +311,10 @@ OutputResult OpenTemp(OutputFile* file, mode_t mode, const struct stat* existing
     RemoveFile(file->temp);
     return failed;
   }
-#if BLOCKMQO_BLOCK_WRITER
-  StartBlockWriter(file);
-#endif
   return Unbuffered(file);
 }
 
-}  // namespace
-
-OutputResult OpenOutput(const char* path, OutputFile* file) {
+OutputResult OpenTarget(const char* path, OutputFile* file) {
   std::memset(file, 0, sizeof *file);
   if (!CopyPath(file->target, path)) return OpenFailed(ENAMETOOLONG);
   struct stat st;
@@ -346,6 +341,18 @@ OutputResult OpenOutput(const char* path, OutputFile* file) {
   if (probe < 0) return OpenFailed();
   close(probe);
   return OpenTemp(file, st.st_mode & 07777, &st);
+}
+
+}  // namespace
+
+OutputResult OpenOutput(const char* path, OutputFile* file, bool inBlocks) {
+  const OutputResult result = OpenTarget(path, file);
+#if BLOCKMQO_BLOCK_WRITER
+  if (result.status == OutputStatus::Ok && inBlocks && !file->inPlace) StartBlockWriter(file);
+#else
+  (void)inBlocks;
+#endif
+  return result;
 }
 
 #endif

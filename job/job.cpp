@@ -46,19 +46,20 @@ JobOutcome OfOutput(OutputResult result, JobFile file) {
 // One file opened and written, not yet in place: the caller commits it, or
 // abandons it when another file of the job fails.
 JobOutcome Uncommitted(const char* path, JobFile which, JobChunk chunk, JobPieces pieces, OutputFile* file) {
-  if (JobOutcome opened = OfOutput(OpenOutput(path, file), which); opened.result != JobResult::Ok) return opened;
   // A file written in whole blocks is written while the next pieces are
   // made, each in the next of the chunk's parts by turns; the bytes past a
   // piece's last whole block go first in the next.
   const std::size_t part = chunk.size / kOutputQueue / kOutputBlock * kOutputBlock;
-  const bool blocks = file->blocks && part >= kMqoMinChunk + kOutputBlock;
+  const bool fits = part >= kMqoMinChunk + kOutputBlock;
+  if (JobOutcome opened = OfOutput(OpenOutput(path, file, fits), which); opened.result != JobResult::Ok) return opened;
+  const bool blocks = file->blocks != nullptr;
   const std::size_t parts = blocks ? kOutputQueue : 1, room = blocks ? part : chunk.size;
   std::size_t held = 0, turn = 0;
   OutputResult written{OutputStatus::Ok, 0};
   while (std::size_t n = pieces.next(pieces.state, chunk.bytes + turn * part + held, room - held)) {
     char* const bytes = chunk.bytes + turn * part;
     const std::size_t size = held + n, whole = blocks ? size / kOutputBlock * kOutputBlock : size;
-    if ((written = WriteOutput(file, bytes, whole)).status != OutputStatus::Ok) break;
+    if (whole && (written = WriteOutput(file, bytes, whole)).status != OutputStatus::Ok) break;
     // The next part's write is done by now.
     turn = (turn + 1) % parts;
     held = size - whole;

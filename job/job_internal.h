@@ -38,7 +38,7 @@ struct OutputFile {
   char temp[kOutputPathMax];    // written first, renamed over target
 };
 
-OutputResult OpenOutput(const char* path, OutputFile* file);
+OutputResult OpenOutput(const char* path, OutputFile* file, bool inBlocks);
 OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size);
 
 // A new file on Linux is written straight to the disk, past the system's
@@ -49,7 +49,8 @@ OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size);
 // caller makes the next piece: WriteOutput may return before the
 // bytes are written, which leaves `bytes` the file's until kOutputQueue - 1
 // more calls on it have returned, so the caller makes its pieces in that
-// many buffers by turns. Any other write (a part of a block, unaligned
+// many buffers by turns, and asks for it (OpenOutput's `inBlocks`) only
+// when it can. Any other write (a part of a block, unaligned
 // memory) waits for those before it and goes through the cache, as the rest
 // of the file then does.
 constexpr std::size_t kOutputBlock = 4096;

@@ -174,6 +174,20 @@ TEST(Job, WritersHoldTheirContractsAtTheSmallestChunk) {
   EXPECT_NE(glb.find("\"name\":\"texture_number_outside_0-9\""), std::string::npos);
 }
 
+// A file's document is the same in pieces of any size: through the cache,
+// and past it with the pieces' parts by turns.
+TEST(Job, FilesAreWholeInAnyChunk) {
+  const std::string out = Scratch() + "chunk.mqo", map = BLOCKMQO_SOURCE_DIR "/examples/courtyard.bd1";
+  for (const std::size_t chunk : {kMqoMinChunk, std::size_t{8192}, std::size_t{16384}, std::size_t{0}}) {
+    Job job{};
+    job.input = {JobSource::Path, map.c_str(), nullptr, 0};
+    job.output = {JobTarget::Path, out.c_str(), {}, nullptr};
+    job.chunk = chunk;
+    EXPECT_EQ(RunJob(job, nullptr).result, JobResult::Ok) << chunk;
+    EXPECT_TRUE(ReadFileBytes(out) == ReadFileBytes(BLOCKMQO_SOURCE_DIR "/examples/courtyard.mqo")) << chunk;
+  }
+}
+
 // The names only the page asks for (an optimised file's), and a name too
 // long for the caller's room; planning holds the rest of the rules.
 TEST(Job, OutputNames) {
