@@ -413,9 +413,10 @@ OutputResult WriteOutput(OutputFile* file, const char* bytes, std::size_t size) 
 #if BLOCKMQO_BLOCK_WRITER
   if (auto* w = reinterpret_cast<BlockWriterState*>(file->blocks)) {
     if (size % kOutputBlock || reinterpret_cast<std::uintptr_t>(bytes) % kOutputBlock) {
-      if (const int error = StopBlockWriter(file)) return Failed(OutputStatus::WriteFailed, error);
+      if (const int error = StopBlockWriter(file)) return Failed(OutputStatus::WriteFailed, static_cast<SystemError>(error));
     } else {
-      if (const int error = SubmitBlocks(w, bytes, size)) return Failed(OutputStatus::WriteFailed, error);
+      if (const int error = SubmitBlocks(w, bytes, size))
+        return Failed(OutputStatus::WriteFailed, static_cast<SystemError>(error));
       file->written += size, file->flushedFrom = file->written;
       return kOk;
     }

@@ -187,7 +187,8 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
         } else {
           std::memcpy(corners->text[c], corners->text[whole], 8);
           corners->length[c] = corners->length[whole];
-          corners->text[c][corners->length[c] - 1] = static_cast<char>(corners->text[c][corners->length[c] - 1] + (c - whole));
+          char& last = corners->text[c][corners->length[c] - 1];
+          last = static_cast<char>(last + static_cast<int>(c - whole));
         }
       }
     }
