@@ -366,7 +366,7 @@ OutputResult CommitOutput(OutputFile* file) {
   };
   bool ok = true;
 #if BLOCKMQO_BLOCK_WRITER
-  if (const int error = StopBlockWriter(file)) errno = error, ok = step(false);
+  if (const int error = StopBlockWriter(file)) cause = static_cast<SystemError>(error), ok = false;
 #endif
   ok = ok && step(std::fflush(file->stream) == 0);
   if (ok && !file->inPlace) ok = step(SyncToDisk(file->stream));

@@ -176,21 +176,9 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
     const std::uint32_t b = i / 6, f = i % 6;
     const BlockRecord& block = source.data->blocks[b];
     if (corners->block != b) {
-      // Two numbers at most are written out whole, the first and any that
-      // ends in 0; the others are the one before with its last digit raised.
       corners->block = b;
-      std::uint32_t whole = 0;
-      for (std::uint32_t c = 0; c < 8; ++c) {
-        if (c == 0 || (8 * b + c) % 10 == 0) {
-          whole = c;
-          corners->length[c] = static_cast<std::uint8_t>(FormatUnsigned(8 * b + c, corners->text[c]));
-        } else {
-          std::memcpy(corners->text[c], corners->text[whole], 8);
-          corners->length[c] = corners->length[whole];
-          char& last = corners->text[c][corners->length[c] - 1];
-          last = static_cast<char>(last + static_cast<int>(c - whole));
-        }
-      }
+      for (std::uint32_t c = 0; c < 8; ++c)
+        corners->length[c] = static_cast<std::uint8_t>(FormatUnsigned(8 * b + c, corners->text[c]));
     }
     for (int k = 0; k < 4; ++k) {
       const auto c = static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
