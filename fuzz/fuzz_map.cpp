@@ -38,7 +38,16 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
       Mesh mesh;
       Check(BuildMesh(data, format, options, &mesh) == MeshResult::Ok, "mesh");
       Check(mesh.faceCount <= 6u * static_cast<std::uint32_t>(data.count), "at most 6 faces a block");
-      for (std::uint32_t f = 0; f < mesh.faceCount; ++f) {
+      // The MQO keeps some of the map's own, in file order, each corner on a vertex kept.
+      for (std::uint32_t j = 0; !mesh.faces && j < mesh.faceCount; ++j) {
+        const std::uint32_t f = mesh.faceOf ? mesh.faceOf[j] : j;
+        Check(f < 6u * static_cast<std::uint32_t>(data.count) && (!j || !mesh.faceOf || f > mesh.faceOf[j - 1]), "MQO face kept");
+        for (int k = 0; k < 4 && mesh.cornerNumber; ++k)
+          Check(mesh.cornerNumber[f / 6 * 8 + static_cast<std::uint32_t>(FaceCornerTable[f % 6][k])] < mesh.vertexCount,
+                "MQO corner in range");
+      }
+      for (std::uint32_t k = 1; mesh.vertexOf && k < mesh.vertexCount; ++k) Check(mesh.vertexOf[k - 1] < mesh.vertexOf[k], "MQO vertices in order");
+      for (std::uint32_t f = 0; mesh.faces && f < mesh.faceCount; ++f) {
         const MeshFace& face = mesh.faces[f];
         for (int k = 0; k < 4; ++k) Check(face.corner[k] < mesh.vertexCount, "corner in range");
         for (std::uint32_t c = 8 * f; mesh.gltfCorner && c < 8 * f + 8; ++c)

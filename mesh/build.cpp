@@ -185,15 +185,77 @@ void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t
   }
 }
 
+// FirstOfEqual's first way: each item's key is looked up, in item order,
+// among the distinct keys so far, in a table of at least twice n slots that
+// hold an item and its key's hash (8 bytes a slot, and no records to sort).
+// On a large map a look is a cache miss, but one that does not wait for the
+// one before; sorting costs more. Gives up (false) once the looks have
+// taken kTableSteps steps an item, as a map aimed at the hash would make, so
+// that no input costs more than linear time; FirstOfEqual then sorts.
+constexpr std::uint64_t kTableSteps = 4;
+template <int W, typename KeyFn>
+bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
+  int bits = 4;
+  while (bits < 31 && (std::uint64_t{1} << bits) < 2 * std::uint64_t{n}) ++bits;
+  const std::uint32_t mask = (1u << bits) - 1;
+  auto* table = Allocate<std::uint64_t>(std::size_t{mask} + 1);
+  bool done = table != nullptr;
+  if (table) std::memset(table, 0, (std::size_t{mask} + 1) * sizeof *table);
+  // Keys and hashes are made kAhead items early, and their slots fetched
+  // meanwhile.
+  constexpr std::uint32_t kAhead = 16;
+  struct Ahead {
+    std::uint32_t hash, words[W];
+    bool keyed;
+  } ahead[kAhead];
+  auto make = [&](std::uint32_t i, Ahead* a) {
+    if (!(a->keyed = key(i, a->words))) return;
+    a->hash = Hash(a->words, W);
+    __builtin_prefetch(&table[a->hash >> (32 - bits)]);
+  };
+  for (std::uint32_t i = 0; done && i < kAhead && i < n; ++i) make(i, &ahead[i]);
+  std::uint64_t steps = 0;
+  for (std::uint32_t i = 0; done && i < n; ++i) {
+    first[i] = i;
+    Ahead& a = ahead[i % kAhead];
+    if (!a.keyed) {
+      if (i + kAhead < n) make(i + kAhead, &a);
+      continue;
+    }
+    std::uint32_t words[W], other[W];
+    std::memcpy(words, a.words, sizeof words);
+    const std::uint32_t h = a.hash;
+    if (i + kAhead < n) make(i + kAhead, &a);
+    for (std::uint32_t slot = h >> (32 - bits);; slot = (slot + 1) & mask) {
+      const std::uint64_t entry = table[slot];
+      if (!entry) {
+        table[slot] = std::uint64_t{h} << 32 | (i + 1);
+        break;
+      }
+      const auto j = static_cast<std::uint32_t>(entry) - 1;
+      if (entry >> 32 == h && (key(j, other), std::memcmp(words, other, sizeof words) == 0)) {
+        first[i] = j;
+        break;
+      }
+      if (++steps > kTableSteps * n) {
+        done = false;
+        break;
+      }
+    }
+  }
+  std::free(table);
+  return done;
+}
+
 // Finds, for each of n items, the first item equal to it: first[i] = the
 // smallest j whose key equals i's (i itself if none). key(i, words) gives an
-// item's W words, or false to leave it alone. The items are sorted by the top
-// 22 bits of their keys' hash, so equal keys meet in runs: nothing is looked
-// up at random, which costs a cache miss an item on large maps. 2 x (8 + 4W)
-// bytes an item while it runs.
-// `room`, when given, holds the 2n records instead.
+// item's W words, or false to leave it alone. First by a table (above);
+// where that gives up, the items are sorted by the top 22 bits of their
+// keys' hash, so equal keys meet in runs, 2 x (8 + 4W) bytes an item while
+// it runs; `room`, when given, holds the 2n records instead.
 template <int W, typename KeyFn>
 bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed<W>* room = nullptr) {
+  if (FirstOfEqualInTable<W>(n, key, first)) return true;
   Keyed<W>* a = room ? room : Allocate<Keyed<W>>(n);
   Keyed<W>* b = room ? room + n : Allocate<Keyed<W>>(n);
   if (!a || !b) {
@@ -259,20 +321,25 @@ bool NumberFew(std::uint32_t n, const KeyFn& key, std::uint32_t* number, std::ui
 
 // Positions as numbers: at[v] is the first vertex at v's position, with
 // kShared set where another vertex has that position too, or kNonFinite
-// where a coordinate is Inf or NaN (such corners hide nothing).
+// where a coordinate is Inf or NaN (such corners hide nothing). position(v,
+// bits) gives vertex v's three coordinates' bits. `room`, when given, holds
+// 2 x 20 bytes a vertex for the sort.
 constexpr std::uint32_t kNonFinite = 0xffffffffu, kShared = 0x80000000u;
-// `room` holds 2 x 20 bytes a vertex for the sort.
-bool NumberPositions(const Mesh& mesh, std::uint32_t* at, void* room) {
-  const MeshVertex* v = mesh.vertices;
-  auto position = [&](std::uint32_t i, std::uint32_t* key) {
-    key[0] = Key(v[i].x), key[1] = Key(v[i].y), key[2] = Key(v[i].z);
+template <typename PositionFn>
+bool NumberPositions(std::uint32_t n, const PositionFn& position, std::uint32_t* at, void* room = nullptr) {
+  auto key = [&](std::uint32_t i, std::uint32_t* words) {
+    position(i, words);
+    for (int j = 0; j < 3; ++j) words[j] = words[j] << 1 ? words[j] : 0u;  // -0 as +0
     return true;
   };
-  if (!FirstOfEqual<3>(mesh.vertexCount, position, at, static_cast<Keyed<3>*>(room))) return false;
-  for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
+  if (!FirstOfEqual<3>(n, key, at, static_cast<Keyed<3>*>(room))) return false;
+  for (std::uint32_t i = 0; i < n; ++i)
     if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared;
-  for (std::uint32_t i = 0; i < mesh.vertexCount; ++i)
-    if (!Finite(Key(v[i].x)) || !Finite(Key(v[i].y)) || !Finite(Key(v[i].z))) at[i] = kNonFinite;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    std::uint32_t bits[3];
+    position(i, bits);
+    if (!Finite(bits[0]) || !Finite(bits[1]) || !Finite(bits[2])) at[i] = kNonFinite;
+  }
   return true;
 }
 
@@ -317,9 +384,9 @@ constexpr std::int32_t kGone = -1;
 // face of another block facing the other way. The n faces are taken in file
 // order, face f at place[f]; those paired are marked kGone and taken off
 // `kept`.
-bool RemoveHiddenFaces(Mesh* mesh, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
+bool RemoveHiddenFaces(MeshFace* faces, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
                        std::uint32_t* kept) {
-  auto face = [&](std::uint32_t f) -> MeshFace& { return mesh->faces[place[f]]; };
+  auto face = [&](std::uint32_t f) -> MeshFace& { return faces[place ? place[f] : f]; };
   // Where blocks seldom touch, few faces have every corner shared: with
   // fewer than two that could face another, none is hidden, and the pass
   // touches no memory of its own.
@@ -377,30 +444,28 @@ void CloseGaps(Mesh* mesh) {
 }
 
 // The faces' last two passes: with `at`, every corner is pointed at the
-// first vertex at its position; with `drop`, the vertices that faces use are
-// renumbered, in their order, and the rest dropped. Then each group's faces
-// are counted, with the triangle corners the glb writes, and with `bounds`
-// the corners' bounds are found, each group's and all faces' (OBJ and glb
-// hold no Inf or NaN). The corners, the counts and the bounds share a pass,
-// as each pass over the faces costs a read of all of them.
-bool SettleFaces(Mesh* mesh, const std::uint32_t* at, bool drop, bool bounds) {
+// first vertex at its position; the vertices that faces use are renumbered,
+// in their order, and the rest dropped. Then each group's faces are counted,
+// with the triangle corners the glb writes, and the corners' bounds are
+// found, each group's and all faces' (OBJ and glb hold no Inf or NaN). The
+// corners, the counts and the bounds share a pass, as each pass over the
+// faces costs a read of all of them.
+bool SettleFaces(Mesh* mesh, const std::uint32_t* at) {
   constexpr std::uint32_t kUnused = 0xffffffffu;
-  std::uint32_t* number = drop ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
-  if (drop && !number) return false;
+  std::uint32_t* number = Allocate<std::uint32_t>(mesh->vertexCount);
+  if (!number) return false;
   MeshFace* faces = mesh->faces;
   const std::uint32_t n = mesh->faceCount;
-  if (drop) {
-    for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) number[v] = kUnused;
-    for (std::uint32_t f = 0; f < n; ++f)
-      for (std::uint32_t& c : faces[f].corner) {
-        if (at && at[c] != kNonFinite) c = at[c] & ~kShared;
-        number[c] = 0;
-      }
-    std::uint32_t kept = 0;
-    for (std::uint32_t v = 0; v < mesh->vertexCount; ++v)
-      if (number[v] != kUnused) mesh->vertices[kept] = mesh->vertices[v], number[v] = kept++;
-    mesh->vertexCount = kept;
-  }
+  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) number[v] = kUnused;
+  for (std::uint32_t f = 0; f < n; ++f)
+    for (std::uint32_t& c : faces[f].corner) {
+      if (at && at[c] != kNonFinite) c = at[c] & ~kShared;
+      number[c] = 0;
+    }
+  std::uint32_t kept = 0;
+  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v)
+    if (number[v] != kUnused) mesh->vertices[kept] = mesh->vertices[v], number[v] = kept++;
+  mesh->vertexCount = kept;
   // Kept apart from the mesh while they grow, so that they stay in registers
   // rather than being stored again for every corner (they could alias it).
   float low[kMeshGroups][3], high[kMeshGroups][3];
@@ -413,14 +478,13 @@ bool SettleFaces(Mesh* mesh, const std::uint32_t* at, bool drop, bool bounds) {
     ++mesh->groupFaceCount[g];
     mesh->groupIndexCount[g] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
     for (std::uint32_t& c : face.corner) {
-      if (number) c = number[c];
-      if (!bounds) continue;
+      c = number[c];
       const float xyz[3] = {v[c].x, v[c].y, v[c].z};
       for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
   }
   std::free(number);
-  for (int g = 0, seen = 0; bounds && g < kMeshGroups; ++g) {
+  for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
     for (int j = 0; j < 3 && mesh->groupFaceCount[g]; ++j) {
       mesh->min[j] = seen ? std::min(mesh->min[j], low[g][j]) : low[g][j];
       mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
@@ -565,32 +629,29 @@ bool NumberTexcoords(Mesh* mesh) {
   return true;
 }
 
-}  // namespace
+// ---- OBJ and glb: the faces made, grouped by texture, with what the
+// writers need.
 
-MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
-  *mesh = Mesh{};
-  const bool document = format == MeshFormat::Mqo;
+bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
   const auto count = static_cast<std::uint32_t>(data.count > 0 ? data.count : 0);
   // Room for every block, rather than a pass to count the finite ones first
   // (non-finite blocks are rare, and cost only unused room).
   mesh->vertices = Allocate<MeshVertex>(8 * count);
   mesh->faces = Allocate<MeshFace>(6 * count);
   bool ok = mesh->vertices && mesh->faces;
-  auto kept = [&](const BlockRecord& block) { return document || BlockFinite(block); };
-  // Where each face goes. The MQO keeps file order. OBJ and glb faces go
-  // straight to their groups, in file order within each, every group given
-  // room for all of its faces: no pass has to move them into groups after,
-  // which costs a cache miss a face on large maps. Faces left out (without
-  // area, or hidden) leave places that one pass closes up at the end.
-  auto group = [&](const BlockRecord& block, int f) { return document ? 0 : MeshGroup(block.textureIndex[f]); };
+  // Faces go straight to their groups, in file order within each, every
+  // group given room for all of its faces: no pass has to move them into
+  // groups after, which costs a cache miss a face on large maps. Faces left
+  // out (without area, or hidden) leave places that one pass closes up at
+  // the end.
   std::uint32_t next[kMeshGroups], end[kMeshGroups] = {};
   for (std::uint32_t b = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (!kept(block)) {
+    if (!BlockFinite(block)) {
       ++mesh->droppedBlocks;
       continue;
     }
-    for (int f = 0; f < 6; ++f) ++end[group(block, f)];
+    for (int f = 0; f < 6; ++f) ++end[MeshGroup(block.textureIndex[f])];
     for (int c = 0; c < 8; ++c) {
       MeshVertex& v = mesh->vertices[mesh->vertexCount++];
       // The first axis is mirrored by its sign bit, which keeps NaN payloads;
@@ -605,8 +666,12 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   // (456 bytes a block, the sort needs 320): fresh memory costs the system a
   // page fault a page, once, where the page then serves twice.
   std::uint32_t* at = nullptr;
+  auto position = [&](std::uint32_t v, std::uint32_t* bits) {
+    bits[0] = Bits(mesh->vertices[v].x), bits[1] = Bits(mesh->vertices[v].y), bits[2] = Bits(mesh->vertices[v].z);
+  };
   if (ok && (options.removeHiddenFaces || options.shareVertices))
-    ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr && NumberPositions(*mesh, at, mesh->faces);
+    ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr &&
+         NumberPositions(mesh->vertexCount, position, at, mesh->faces);
   for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
   // With removeHiddenFaces, each face made, in file order: its place.
   std::uint32_t* place = ok && options.removeHiddenFaces ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
@@ -614,14 +679,14 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   ok = ok && (place || !options.removeHiddenFaces);
   for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
-    if (mesh->droppedBlocks && !kept(block)) continue;  // none dropped: no block to judge again
+    if (mesh->droppedBlocks && !BlockFinite(block)) continue;  // none dropped: no block to judge again
     BlockCorners corners;
     for (int c = 0; c < 8; ++c) {
       const MeshVertex& v = mesh->vertices[base + static_cast<std::uint32_t>(c)];
       corners[c][0] = v.x, corners[c][1] = v.y, corners[c][2] = v.z;
     }
     for (int f = 0; f < 6; ++f) {
-      std::uint32_t& to = next[group(block, f)];
+      std::uint32_t& to = next[MeshGroup(block.textureIndex[f])];
       MeshFace& face = mesh->faces[to];
       for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
       std::memcpy(face.u, block.u[f], sizeof face.u);
@@ -631,7 +696,7 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
       face.side = static_cast<std::uint8_t>(f);
       SetTurns(corners, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
-      if (document || face.turn != Turn::None) {
+      if (face.turn != Turn::None) {
         if (place) place[made] = to;
         ++made, ++to;
       }
@@ -641,15 +706,137 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
   for (int g = 0; ok && g < kMeshGroups; ++g)
     for (std::uint32_t f = next[g]; f < end[g]; ++f) mesh->faces[f].block = kGone;
   if (ok) mesh->faceCount = end[kMeshGroups - 1];
-  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh, at, place, made, &made);
+  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh);
-  if (ok)
-    ok = SettleFaces(mesh, options.shareVertices ? at : nullptr,
-                     options.removeHiddenFaces || options.shareVertices || !document, !document);
+  if (ok) ok = SettleFaces(mesh, options.shareVertices ? at : nullptr);
   std::free(at);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
-  if (ok && (format == MeshFormat::Obj || format == MeshFormat::Mtl) && options.shareVertices) ok = NumberTexcoords(mesh);
+  if (ok && format != MeshFormat::Glb && options.shareVertices) ok = NumberTexcoords(mesh);
+  return ok;
+}
+
+// ---- The MQO document's mesh: which of the map's own faces and corners it
+// keeps, decided without copying either.
+
+// The map's faces that could face another (every corner shared, finite):
+// made as faces, with their turns, to be paired off; the rest face nothing.
+// Returns the faces hidden, 6b + f, in file order, into `hidden` (room for
+// 6 a block), or false when out of memory.
+bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std::uint32_t* hidden,
+                             std::uint32_t* hiddenCount) {
+  const auto count = static_cast<std::uint32_t>(data.count);
+  auto candidate = [&](std::uint32_t b, int f) {
+    for (int k = 0; k < 4; ++k) {
+      const std::uint32_t p = at[8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][k])];
+      if (p == kNonFinite || !(p & kShared)) return false;
+    }
+    return true;
+  };
+  std::uint32_t n = 0;
+  for (std::uint32_t b = 0; b < count; ++b)
+    for (int f = 0; f < 6; ++f) n += candidate(b, f);
+  *hiddenCount = 0;
+  if (n < 2) return true;
+  auto* faces = Allocate<MeshFace>(n);
+  if (!faces) return false;
+  for (std::uint32_t b = 0, m = 0; b < count; ++b) {
+    BlockCorners corners;
+    bool cornersMade = false;
+    for (int f = 0; f < 6; ++f) {
+      if (!candidate(b, f)) continue;
+      const BlockRecord& block = data.blocks[b];
+      for (int c = 0; c < 8 && !cornersMade; ++c) {
+        std::uint32_t x = Bits(block.vx[c]) ^ 0x80000000u;  // as the document's vertices hold it
+        float mirrored;
+        std::memcpy(&mirrored, &x, sizeof x);
+        corners[c][0] = mirrored, corners[c][1] = block.vy[c], corners[c][2] = block.vz[c];
+      }
+      cornersMade = true;
+      MeshFace& face = faces[m++];
+      for (int k = 0; k < 4; ++k) face.corner[k] = 8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+      face.block = static_cast<std::int32_t>(b);
+      face.side = static_cast<std::uint8_t>(f);
+      SetTurns(corners, f, false, &face);
+    }
+  }
+  std::uint32_t kept = n;
+  const bool ok = RemoveHiddenFaces(faces, at, nullptr, n, &kept);
+  for (std::uint32_t f = 0; ok && f < n; ++f)
+    if (faces[f].block == kGone) hidden[(*hiddenCount)++] = faces[f].corner[0] / 8 * 6 + faces[f].side;
+  std::free(faces);
+  return ok;
+}
+
+// With either option: the faces kept (faceOf, unless all are), the vertices
+// their corners use, renumbered in their order (vertexOf and cornerNumber,
+// unless every corner stays its own vertex), and the groups' face counts.
+bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
+  constexpr std::uint32_t kUnused = 0xffffffffu;
+  const auto count = static_cast<std::uint32_t>(data.count > 0 ? data.count : 0);
+  const std::uint32_t corners = 8 * count;
+  mesh->vertexCount = corners, mesh->faceCount = 6 * count;
+  if (!options.removeHiddenFaces && !options.shareVertices) {
+    for (std::uint32_t b = 0; b < count; ++b)
+      for (int f = 0; f < 6; ++f) ++mesh->groupFaceCount[MeshGroup(data.blocks[b].textureIndex[f])];
+    return true;
+  }
+  auto position = [&](std::uint32_t v, std::uint32_t* bits) {
+    const BlockRecord& block = data.blocks[v / 8];
+    bits[0] = Bits(block.vx[v % 8]) ^ 0x80000000u;  // in the document's coordinates, as OBJ and glb
+    bits[1] = Bits(block.vy[v % 8]), bits[2] = Bits(block.vz[v % 8]);
+  };
+  std::uint32_t* at = Allocate<std::uint32_t>(corners);
+  std::uint32_t* number = Allocate<std::uint32_t>(corners);
+  std::uint32_t* faceOf = options.removeHiddenFaces ? Allocate<std::uint32_t>(mesh->faceCount) : nullptr;
+  std::uint32_t hidden = 0;
+  bool ok = at && number && (faceOf || !options.removeHiddenFaces) && NumberPositions(corners, position, at) &&
+            (!faceOf || FindHiddenDocumentFaces(data, at, faceOf, &hidden));
+  // The faces kept, from those hidden (in file order), in the same room.
+  if (ok && hidden) {
+    std::uint32_t* gone = number;
+    std::memcpy(gone, faceOf, hidden * sizeof *gone);
+    for (std::uint32_t f = 0, g = 0, k = 0; f < mesh->faceCount; ++f)
+      if (g < hidden && gone[g] == f) ++g;
+      else faceOf[k++] = f;
+    mesh->faceCount -= hidden;
+    mesh->faceOf = faceOf, faceOf = nullptr;
+  }
+  std::free(faceOf);
+  auto face = [&](std::uint32_t j) { return mesh->faceOf ? mesh->faceOf[j] : j; };
+  auto vertex = [&](std::uint32_t c) {
+    return options.shareVertices && at[c] != kNonFinite ? at[c] & ~kShared : c;
+  };
+  std::uint32_t kept = 0;
+  if (ok) {
+    for (std::uint32_t v = 0; v < corners; ++v) number[v] = kUnused;
+    for (std::uint32_t j = 0; j < mesh->faceCount; ++j) {
+      const std::uint32_t b = face(j) / 6, f = face(j) % 6;
+      ++mesh->groupFaceCount[MeshGroup(data.blocks[b].textureIndex[f])];
+      for (int k = 0; k < 4; ++k) number[vertex(8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][k]))] = 0;
+    }
+    for (std::uint32_t v = 0; v < corners; ++v)
+      if (number[v] != kUnused) number[v] = kept++;
+  }
+  if (ok && kept < corners) {
+    // Each corner's number, over its position's number; then the vertices
+    // kept, in order, over their numbers (the kth is never past the kth
+    // corner).
+    for (std::uint32_t c = 0; c < corners; ++c) at[c] = number[vertex(c)];
+    for (std::uint32_t v = 0, k = 0; v < corners; ++v)
+      if (number[v] != kUnused) number[k++] = v;
+    mesh->cornerNumber = at, mesh->vertexOf = number, at = number = nullptr;
+    mesh->vertexCount = kept;
+  }
+  std::free(at), std::free(number);
+  return ok;
+}
+
+}  // namespace
+
+MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
+  *mesh = Mesh{};
+  const bool ok = format == MeshFormat::Mqo ? KeepDocumentMesh(data, options, mesh) : BuildGroupedMesh(data, format, options, mesh);
   if (!ok) {
     ReleaseMesh(mesh);
     return MeshResult::OutOfMemory;
@@ -660,6 +847,9 @@ MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions optio
 void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->vertices);
   std::free(mesh->faces);
+  std::free(mesh->vertexOf);
+  std::free(mesh->faceOf);
+  std::free(mesh->cornerNumber);
   std::free(mesh->gltfCorner);
   std::free(mesh->texcoord);
   *mesh = Mesh{};

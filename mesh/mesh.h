@@ -84,11 +84,16 @@ enum class Turn : std::uint8_t {
 inline int Sides(Turn turn) { return turn == Turn::Both ? 2 : turn == Turn::None ? 0 : 1; }
 
 // Document coordinates: x is the map's first axis negated.
-using MeshVertex = MqoVertex;
+struct MeshVertex {
+  float x, y, z;
+};
 
 // The document's face (corners in the order it lists them, a UV per corner
 // as the map gives them, the map's texture number), and what BuildMesh found.
-struct MeshFace : MqoFace {
+struct MeshFace {
+  std::uint32_t corner[4];  // vertex numbers, as the document lists them
+  float u[4], v[4];         // per corner
+  std::int32_t texture;
   std::int32_t block;       // the block it came from
   std::uint8_t side;        // which of the block's faces, 0..5
   Turn turn;                // the face as a whole
@@ -111,10 +116,19 @@ inline float SideNormal(const MeshFace& face, int side, int axis) {
 inline int SideShown(const MeshFace& face, int t, int way) { return way ^ (face.against >> t & 1); }
 
 struct Mesh {
+  // Obj and glb: the vertices, and the faces grouped by texture. The MQO
+  // document is written from the map, and holds neither (null): vertexOf,
+  // faceOf and cornerNumber below say which of its own it keeps.
   MeshVertex* vertices;
   std::uint32_t vertexCount;
   MeshFace* faces;
   std::uint32_t faceCount;
+  // Mqo only, as MqoSource takes them: the map's corners (8b + c) and faces
+  // (6b + f) kept, in file order, and each corner's vertex number; each null
+  // where it would be the map's own.
+  std::uint32_t* vertexOf;
+  std::uint32_t* faceOf;
+  std::uint32_t* cornerNumber;
   int droppedBlocks;  // left out as non-finite (OBJ, glb)
   std::uint32_t groupFaceCount[kMeshGroups];   // faces in each texture group
   std::uint32_t groupIndexCount[kMeshGroups];  // triangle corners written for glb

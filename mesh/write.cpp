@@ -56,8 +56,8 @@ int NumberImages(const MeshDocument& doc, int (&image)[kTextureNameCount], int (
 
 std::size_t NextMqo(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
   const Mesh& mesh = *doc.mesh;
-  const MqoSource source{doc.data, mesh.vertices, mesh.vertexCount, mesh.faces, sizeof(MeshFace), mesh.faceCount,
-                         mesh.groupFaceCount[kOutOfRangeGroup] > 0};
+  const MqoSource source{doc.data,          mesh.vertexOf, mesh.vertexCount, mesh.faceOf, mesh.faceCount,
+                         mesh.cornerNumber, mesh.groupFaceCount[kOutOfRangeGroup] > 0};
   MqoCursor mqo{cursor->section, static_cast<int>(cursor->index)};
   const std::size_t n = MqoSourceNext(source, &mqo, out, capacity);
   cursor->section = n ? mqo.section : -1, cursor->index = static_cast<std::uint32_t>(mqo.index);

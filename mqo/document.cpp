@@ -115,17 +115,13 @@ char* PutMaterial(char* p, const char* shownName, const char* textureName) {
   return Put(p, "\")\r\n");
 }
 
-// Vertex i: the block source's corner i % 8 of block i / 8, the first axis
-// mirrored (flipping the sign bit keeps NaN payloads); or the one given.
+// Vertex i: corner v % 8 of block v / 8, where v is the source's ith, the
+// first axis mirrored (flipping the sign bit keeps NaN payloads).
 char* PutVertex(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo) {
-  std::uint32_t bits[3];
-  if (source.faces) {
-    std::memcpy(bits, &source.vertices[i], sizeof bits);
-  } else {
-    const BlockRecord& block = source.data->blocks[i / 8];
-    bits[0] = FloatBits(block.vx[i % 8]) ^ 0x80000000u;
-    bits[1] = FloatBits(block.vy[i % 8]), bits[2] = FloatBits(block.vz[i % 8]);
-  }
+  const std::uint32_t v = source.vertexOf ? source.vertexOf[i] : i;
+  const BlockRecord& block = source.data->blocks[v / 8];
+  const std::uint32_t bits[3] = {FloatBits(block.vx[v % 8]) ^ 0x80000000u, FloatBits(block.vy[v % 8]),
+                                 FloatBits(block.vz[v % 8])};
   p = Put(p, "\t\t");
   for (int j = 0; j < 3; ++j) {
     p = PutFixed<4>(p, bits[j], memo);
@@ -158,23 +154,19 @@ char* PutVertexNumber(char* p, std::uint32_t n, NumberTexts* texts) {
   return p + texts->length[s];
 }
 
-// Face i: the block source's face i % 6 of block i / 6, its table row in
-// reverse; or the one given.
+// Face i: face f % 6 of block f / 6, where f is the source's ith, its table
+// row in reverse.
 char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo, CornerTexts* corners,
               NumberTexts* numbers) {
-  MqoFace face;
   p = Put(p, "\t\t4 V(");
-  if (source.faces) {
-    std::memcpy(&face, reinterpret_cast<const unsigned char*>(source.faces) + i * source.faceStride, sizeof face);
-    if (source.outOfRangeMaterial && (face.texture < 0 || face.texture >= kTextureNameCount))
-      face.texture = kTextureNameCount;
+  const std::uint32_t index = source.faceOf ? source.faceOf[i] : i, b = index / 6, f = index % 6;
+  const BlockRecord& block = source.data->blocks[b];
+  if (source.cornerNumber) {
     for (int k = 0; k < 4; ++k) {
-      p = PutVertexNumber(p, face.corner[k], numbers);
+      p = PutVertexNumber(p, source.cornerNumber[8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k])], numbers);
       *p++ = k < 3 ? ' ' : ')';
     }
   } else {
-    const std::uint32_t b = i / 6, f = i % 6;
-    const BlockRecord& block = source.data->blocks[b];
     if (corners->block != b) {
       corners->block = b;
       for (std::uint32_t c = 0; c < 8; ++c)
@@ -186,17 +178,18 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
       p += corners->length[c];
       *p++ = k < 3 ? ' ' : ')';
     }
-    std::memcpy(face.u, block.u[f], sizeof face.u);
-    std::memcpy(face.v, block.v[f], sizeof face.v);
-    face.texture = block.textureIndex[f];
   }
+  std::int32_t texture = block.textureIndex[f];
+  if (source.outOfRangeMaterial && (texture < 0 || texture >= kTextureNameCount)) texture = kTextureNameCount;
+  const float* u = block.u[f];
+  const float* v = block.v[f];
   p = Put(p, " M(");
-  p = PutInt(p, face.texture);
+  p = PutInt(p, texture);
   p = Put(p, ") UV(");
   for (int slot = 0; slot < 4; ++slot) {
-    p = PutFixed<5>(p, FloatBits(face.u[slot]), memo);
+    p = PutFixed<5>(p, FloatBits(u[slot]), memo);
     *p++ = ' ';
-    p = PutFixed<5>(p, FloatBits(face.v[slot]), memo);
+    p = PutFixed<5>(p, FloatBits(v[slot]), memo);
     *p++ = slot < 3 ? ' ' : ')';
   }
   return Put(p, "\r\n");
@@ -206,9 +199,7 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
 
 std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out, std::size_t capacity) {
   char* p = out;
-  const bool blocks = !source.faces;
-  const std::uint32_t count = blocks && source.data->count > 0 ? static_cast<std::uint32_t>(source.data->count) : 0;
-  const std::uint32_t vertices = blocks ? 8 * count : source.vertexCount, faces = blocks ? 6 * count : source.faceCount;
+  const std::uint32_t vertices = source.vertexCount, faces = source.faceCount;
   const int materials = kTextureNameCount + source.outOfRangeMaterial;
   // A slot is keyed by the bits alone, so the memo is cleared between the
   // vertices' texts (4 decimals) and the faces' (5).
@@ -274,5 +265,6 @@ std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out,
 
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity) {
-  return MqoSourceNext(MqoSource{&data, nullptr, 0, nullptr, 0, 0, false}, cursor, out, capacity);
+  const std::uint32_t count = data.count > 0 ? static_cast<std::uint32_t>(data.count) : 0;
+  return MqoSourceNext(MqoSource{&data, nullptr, 8 * count, nullptr, 6 * count, nullptr, false}, cursor, out, capacity);
 }

@@ -52,30 +52,23 @@ constexpr std::size_t kMqoWriteChunk = 944 * 1024;
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);
 
-// What a document holds, for the one writer of documents. The map's own (the
-// block source: `faces` null) is 8 vertices and 6 faces a block, computed
-// from the blocks as they are written, texture numbers as they are. Otherwise
-// the vertices given (document coordinates) and the faces, one every
-// `faceStride` bytes; with `outOfRangeMaterial`, an eleventh material,
-// "texture number outside 0-9", follows the ten, and faces whose texture
-// number is outside 0..9 use it.
+// What a document holds, for the one writer of documents: the map's own
+// corners (8b + c, corner c of block b) and faces (6b + f), all of them or
+// some. vertexOf[k] is the kth vertex written (null: every corner in order),
+// faceOf[j] the jth face (null: every face in order), and cornerNumber[8b + c]
+// the number of the vertex corner c of block b is written as (null: 8b + c).
+// Texture numbers are written as they are; with `outOfRangeMaterial`, an
+// eleventh material, "texture number outside 0-9", follows the ten, and faces
+// whose texture number is outside 0..9 use it.
 constexpr int kOutOfRangeMaterial = kTextureNameCount;  // its number: the eleventh
 constexpr char kOutOfRangeMaterialName[] = "texture number outside 0-9";
-struct MqoVertex {
-  float x, y, z;
-};
-struct MqoFace {
-  std::uint32_t corner[4];  // vertex numbers, as the document lists them
-  float u[4], v[4];         // per corner
-  std::int32_t texture;
-};
 struct MqoSource {
-  const BlockData* data;  // texture names; the blocks too for the block source
-  const MqoVertex* vertices;
+  const BlockData* data;
+  const std::uint32_t* vertexOf;
   std::uint32_t vertexCount;
-  const MqoFace* faces;
-  std::size_t faceStride;
+  const std::uint32_t* faceOf;
   std::uint32_t faceCount;
+  const std::uint32_t* cornerNumber;
   bool outOfRangeMaterial;
 };
 std::size_t MqoSourceNext(const MqoSource& source, MqoCursor* cursor, char* out, std::size_t capacity);

@@ -29,7 +29,9 @@ std::string Faces(const Mesh& mesh) {
   std::string s;
   for (std::uint32_t f = 0; f < mesh.faceCount; ++f) {
     if (f) s += ' ';  // appended, not prefixed: GCC 12 -O2 sees a false overlap in "" + string
-    s += std::to_string(mesh.faces[f].block) + "." + std::to_string(mesh.faces[f].side);
+    const std::uint32_t own = mesh.faces ? 0 : mesh.faceOf ? mesh.faceOf[f] : f;  // the MQO names the map's own
+    s += mesh.faces ? std::to_string(mesh.faces[f].block) + "." + std::to_string(mesh.faces[f].side)
+                    : std::to_string(own / 6) + "." + std::to_string(own % 6);
   }
   return s;
 }
