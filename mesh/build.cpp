@@ -185,6 +185,12 @@ void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t
   }
 }
 
+// Memory a caller lends for a while, to be used as it is found.
+struct Room {
+  void* at;
+  std::size_t bytes;
+};
+
 // FirstOfEqual's first way: each item's key is looked up, in item order,
 // among the distinct keys so far, in a table of at least twice n slots that
 // hold an item and its key's hash (8 bytes a slot, and no records to sort).
@@ -194,13 +200,14 @@ void FirstInRun(Keyed<W>* run, Keyed<W>* scratch, std::uint32_t n, std::uint32_t
 // that no input costs more than linear time; FirstOfEqual then sorts.
 constexpr std::uint64_t kTableSteps = 4;
 template <int W, typename KeyFn>
-bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first) {
+bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first, const Room& room) {
   int bits = 4;
   while (bits < 31 && (std::uint64_t{1} << bits) < 2 * std::uint64_t{n}) ++bits;
-  const std::uint32_t mask = (1u << bits) - 1;
-  auto* table = Allocate<std::uint64_t>(std::size_t{mask} + 1);
+  const std::size_t slots = std::size_t{1} << bits, mask = slots - 1;
+  const bool own = room.bytes < slots * sizeof(std::uint64_t);
+  auto* table = own ? Allocate<std::uint64_t>(slots) : static_cast<std::uint64_t*>(room.at);
   bool done = table != nullptr;
-  if (table) std::memset(table, 0, (std::size_t{mask} + 1) * sizeof *table);
+  if (table) std::memset(table, 0, slots * sizeof *table);
   // Keys and hashes are made kAhead items early, and their slots fetched
   // meanwhile.
   constexpr std::uint32_t kAhead = 16;
@@ -226,7 +233,7 @@ bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first
     std::memcpy(words, a.words, sizeof words);
     const std::uint32_t h = a.hash;
     if (i + kAhead < n) make(i + kAhead, &a);
-    for (std::uint32_t slot = h >> (32 - bits);; slot = (slot + 1) & mask) {
+    for (std::size_t slot = h >> (32 - bits);; slot = (slot + 1) & mask) {
       const std::uint64_t entry = table[slot];
       if (!entry) {
         table[slot] = std::uint64_t{h} << 32 | (i + 1);
@@ -243,7 +250,7 @@ bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first
       }
     }
   }
-  std::free(table);
+  if (own) std::free(table);
   return done;
 }
 
@@ -252,14 +259,15 @@ bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first
 // item's W words, or false to leave it alone. First by a table (above);
 // where that gives up, the items are sorted by the top 22 bits of their
 // keys' hash, so equal keys meet in runs, 2 x (8 + 4W) bytes an item while
-// it runs; `room`, when given, holds the 2n records instead.
+// it runs. Either way uses `room` where it is large enough.
 template <int W, typename KeyFn>
-bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed<W>* room = nullptr) {
-  if (FirstOfEqualInTable<W>(n, key, first)) return true;
-  Keyed<W>* a = room ? room : Allocate<Keyed<W>>(n);
-  Keyed<W>* b = room ? room + n : Allocate<Keyed<W>>(n);
+bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, const Room& room = {}) {
+  if (FirstOfEqualInTable<W>(n, key, first, room)) return true;
+  const bool own = room.bytes < 2 * std::size_t{n} * sizeof(Keyed<W>);
+  Keyed<W>* a = own ? Allocate<Keyed<W>>(n) : static_cast<Keyed<W>*>(room.at);
+  Keyed<W>* b = own ? Allocate<Keyed<W>>(n) : a + n;
   if (!a || !b) {
-    std::free(a), std::free(b);
+    if (own) std::free(a), std::free(b);
     return false;
   }
   std::uint32_t m = 0;
@@ -273,7 +281,7 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, Keyed
     for (k = j + 1; k < m && a[k].hash >> 10 == a[j].hash >> 10;) ++k;
     FirstInRun<W>(a + j, b + j, k - j, first);
   }
-  if (!room) std::free(a), std::free(b);
+  if (own) std::free(a), std::free(b);
   return true;
 }
 
@@ -322,17 +330,16 @@ bool NumberFew(std::uint32_t n, const KeyFn& key, std::uint32_t* number, std::ui
 // Positions as numbers: at[v] is the first vertex at v's position, with
 // kShared set where another vertex has that position too, or kNonFinite
 // where a coordinate is Inf or NaN (such corners hide nothing). position(v,
-// bits) gives vertex v's three coordinates' bits. `room`, when given, holds
-// 2 x 20 bytes a vertex for the sort.
+// bits) gives vertex v's three coordinates' bits.
 constexpr std::uint32_t kNonFinite = 0xffffffffu, kShared = 0x80000000u;
 template <typename PositionFn>
-bool NumberPositions(std::uint32_t n, const PositionFn& position, std::uint32_t* at, void* room = nullptr) {
+bool NumberPositions(std::uint32_t n, const PositionFn& position, std::uint32_t* at, const Room& room = {}) {
   auto key = [&](std::uint32_t i, std::uint32_t* words) {
     position(i, words);
     for (int j = 0; j < 3; ++j) words[j] = words[j] << 1 ? words[j] : 0u;  // -0 as +0
     return true;
   };
-  if (!FirstOfEqual<3>(n, key, at, static_cast<Keyed<3>*>(room))) return false;
+  if (!FirstOfEqual<3>(n, key, at, room)) return false;
   for (std::uint32_t i = 0; i < n; ++i)
     if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -663,15 +670,15 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     }
   }
   // The positions are numbered before the faces are made, in the faces' room
-  // (456 bytes a block, the sort needs 320): fresh memory costs the system a
-  // page fault a page, once, where the page then serves twice.
+  // (456 bytes a block; the table needs at most 256, the sort 320): fresh memory costs the
+  // system a page fault a page, once, where the page then serves twice.
   std::uint32_t* at = nullptr;
   auto position = [&](std::uint32_t v, std::uint32_t* bits) {
     bits[0] = Bits(mesh->vertices[v].x), bits[1] = Bits(mesh->vertices[v].y), bits[2] = Bits(mesh->vertices[v].z);
   };
   if (ok && (options.removeHiddenFaces || options.shareVertices))
     ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr &&
-         NumberPositions(mesh->vertexCount, position, at, mesh->faces);
+         NumberPositions(mesh->vertexCount, position, at, Room{mesh->faces, 6 * std::size_t{count} * sizeof(MeshFace)});
   for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
   // With removeHiddenFaces, each face made, in file order: its place.
   std::uint32_t* place = ok && options.removeHiddenFaces ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
