@@ -11,7 +11,7 @@
 // any could be hidden: two 24-byte records and 17 bytes a face). The OBJ's
 // texture coordinates take a 256 KB table while they are few (up to 8192
 // distinct), and otherwise two 16-byte records a corner, 770n; the glb's
-// vertices 64 bytes a face. For the largest map (32767 blocks) that is
+// vertices 32 bytes a face. For the largest map (32767 blocks) that is
 // 18.1 MB of mesh and 11 to 25 MB more, beside the block array's 10.4 MB.
 // The MQO's takes 64n bytes (the positions' and the vertices' numbers), the
 // table's 128n to 256n while it runs, and 4 bytes a face kept with
@@ -85,16 +85,6 @@ Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
   return dot > 0 ? Turn::Listed : dot < 0 ? Turn::Reversed : Turn::Both;
 }
 
-// Whether any of a face's triangles is drawn showing side s.
-bool Drawn(const MeshFace& face, int s) {
-  for (int t = 0; t < 2; ++t)
-    for (int way = 0; way < 2; ++way)
-      if ((face.triangle[t] == (way ? Turn::Reversed : Turn::Listed) || face.triangle[t] == Turn::Both) &&
-          SideShown(face, t, way) == s)
-        return true;
-  return false;
-}
-
 // Face f's outward direction: from the corners across the block to its own.
 // Corner c faces c ^ kAcross[f] across the block, so the direction is exactly
 // 0 when each corner lies on its partner, as in a flat tile.
@@ -123,7 +113,7 @@ void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
     face->turn = Turn::Both;
     n = face->triangle[0] != Turn::None ? half[0] : half[1];
   }
-  face->normal[0] = face->normal[1] = face->normal[2] = 0.0f, face->against = 0, face->sides = 0;
+  face->normal[0] = face->normal[1] = face->normal[2] = 0.0f, face->against = 0;
   if (!normal) return;
   // In double, no float's squares overflow or vanish: every normal with
   // area comes out of unit length.
@@ -131,7 +121,6 @@ void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
   for (int j = 0; j < 3 && length > 0 && std::isfinite(length); ++j) face->normal[j] = static_cast<float>(n[j] / length) + 0.0f;
   for (int t = 0; t < 2; ++t)
     if (n[0] * half[t][0] + n[1] * half[t][1] + n[2] * half[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
-  face->sides = static_cast<std::uint8_t>(Drawn(*face, 0) | Drawn(*face, 1) << 1);
 }
 
 // ---- Finding equal items, linear on every input.
@@ -553,6 +542,15 @@ bool FirstOfEqualInBuckets(std::uint32_t n, std::uint32_t buckets, const BucketF
   return ok;
 }
 
+// Whether any of a face's triangles is drawn showing side s.
+bool Drawn(const MeshFace& face, int s) {
+  for (int t = 0; t < 2; ++t)
+    for (int way = 0; way < 2; ++way)
+      if ((face.triangle[t] == (way ? Turn::Reversed : Turn::Listed) || face.triangle[t] == Turn::Both) &&
+          SideShown(face, t, way) == s)
+        return true;
+  return false;
+}
 
 // FirstOfEqualInBuckets for the glTF corners, in one pass in corner order:
 // each distinct corner so far is kept in its mesh vertex's chain, and a
@@ -597,7 +595,11 @@ bool FirstOfEqualChained(std::uint32_t n, std::uint32_t vertices, const VertexFn
 bool NumberGltfVertices(Mesh* mesh) {
   const std::uint32_t corners = 8 * mesh->faceCount, unused = 0xffffffffu;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
-  auto shown = [&](std::uint32_t c) { return mesh->faces[c / 8].sides >> (c / 4 % 2) & 1; };
+  // Bit s: side s is drawn; asked for three times a corner.
+  auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
+  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f)
+    drawn[f] = static_cast<std::uint8_t>(Drawn(mesh->faces[f], 0) | Drawn(mesh->faces[f], 1) << 1);
+  auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
   auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
     const MeshFace& face = mesh->faces[c / 8];
@@ -606,23 +608,15 @@ bool NumberGltfVertices(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
     return true;
   };
-  // Room for a vertex a corner; only the pages used are ever touched.
-  std::uint32_t* source = mesh->gltfSource = Allocate<std::uint32_t>(corners);
-  const bool ok = number && source &&
+  const bool ok = number && drawn &&
                   (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
                    FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number));
-  // A corner's first equal comes before it and is numbered by then. The
-  // groups' faces come in group order, so their vertices' first corners do.
-  for (std::uint32_t c = 0, made = 0; ok && c < corners; ++c) {
-    if (!shown(c)) {
-      number[c] = unused;
-    } else if (number[c] == c) {
-      number[c] = mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++;
-      source[made++] = c;
-    } else {
-      number[c] = number[number[c]];
-    }
-  }
+  // A corner's first equal comes before it and is numbered by then.
+  for (std::uint32_t c = 0; ok && c < corners; ++c)
+    number[c] = !shown(c) ? unused
+                : number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++
+                                 : number[number[c]];
+  std::free(drawn);
   return ok;
 }
 
@@ -870,7 +864,6 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->faceOf);
   std::free(mesh->cornerNumber);
   std::free(mesh->gltfCorner);
-  std::free(mesh->gltfSource);
   std::free(mesh->texcoord);
   *mesh = Mesh{};
 }

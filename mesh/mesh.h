@@ -107,7 +107,6 @@ struct MeshFace {
   // Glb only: bit t, triangle t, as listed, turns against `normal` (one half
   // of a crossed quad), so it shows the other side.
   std::uint8_t against;
-  std::uint8_t sides;  // glb only: bit s, some triangle is drawn showing side s
 };
 
 inline float SideNormal(const MeshFace& face, int side, int axis) {
@@ -143,9 +142,6 @@ struct Mesh {
   // gltfVertexCount[g] in group g.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
-  // Glb only: each glTF vertex's first corner (8f + 4s + k, as above), group
-  // after group, each in vertex number order.
-  std::uint32_t* gltfSource;
   // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
   // k's texture coordinate, one per exact UV pair, in order of first use;
   // texcoordCount of them. Otherwise null: one a corner.
@@ -190,7 +186,6 @@ struct GlbPrimitive {
   int group;
   std::uint32_t first, end;  // its faces
   std::uint32_t vertices, indices;
-  std::uint32_t firstVertex;  // its vertices' place in Mesh::gltfSource
   bool wide;                 // 32-bit indices
   int image;                 // its texture's number, or -1
   std::uint32_t offset[4];   // positions, normals, texture coordinates, indices

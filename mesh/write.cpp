@@ -411,7 +411,6 @@ void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
   std::memset(layout, 0, sizeof *layout);  // 24 KB: no copy through the stack
   int image[kTextureNameCount];
   layout->images = NumberImages(doc, image, layout->imageGroup);
-  std::uint32_t firstVertex = 0;
   for (std::uint32_t g = 0, first = 0; g < kMeshGroups; first += mesh.groupFaceCount[g++]) {
     if (!mesh.groupFaceCount[g]) continue;
     GlbPrimitive& prim = layout->primitive[layout->count++];
@@ -419,8 +418,6 @@ void MakeLayout(const MeshDocument& doc, GlbLayout* layout) {
     prim.first = first;
     prim.end = first + mesh.groupFaceCount[g];
     prim.vertices = mesh.gltfVertexCount[g];
-    prim.firstVertex = firstVertex;
-    firstVertex += prim.vertices;
     prim.indices = mesh.groupIndexCount[g];
     // 65535 is the restart value, which no index may take.
     prim.wide = prim.vertices > 65535;
@@ -495,7 +492,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (i == layout.jsonLength) cursor->section = kGlbBinHead;
     } else if (cursor->section == kGlbBinHead) {
       if (layout.count) p = PutWord(PutWord(p, layout.binLength), 0x004e4942u);  // "BIN"
-      cursor->section = layout.count ? kGlbStreams : -1, i = 0;
+      cursor->section = layout.count ? kGlbStreams : -1, i = 0, cursor->part = 0;
     } else if (const int image = cursor->section - kGlbStreams - kStreams * layout.count; image >= 0) {
       // An image's file, as much as fits, then its padding.
       const MeshImage& file = doc.images[layout.imageGroup[image]];
@@ -511,16 +508,18 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
     } else {
       const auto stream = static_cast<Stream>((cursor->section - kGlbStreams) % kStreams);
       const GlbPrimitive& prim = layout.primitive[(cursor->section - kGlbStreams) / kStreams];
-      if (stream == kIndices) {
-        if (i < prim.first) i = prim.first;
-        for (; i < prim.end && room(128); ++i) p = PutIndices(p, mesh, i, prim.wide);
-      } else {
-        // The primitive's vertices, each from its first corner.
-        const std::uint32_t* source = mesh.gltfSource + prim.firstVertex;
-        for (; i < prim.vertices && room(128); ++i) {
-          const std::uint32_t c = source[i];
-          const MeshFace& face = mesh.faces[c / 8];
-          const int side = static_cast<int>(c / 4 % 2), k = static_cast<int>(c % 4);
+      if (i < prim.first) i = prim.first;
+      for (; i < prim.end && room(128); ++i) {
+        const MeshFace& face = mesh.faces[i];
+        if (stream == kIndices) {
+          p = PutIndices(p, mesh, i, prim.wide);
+          continue;
+        }
+        for (std::uint32_t c = 0; c < 8; ++c) {
+          // Each glTF vertex goes out at its first use.
+          if (mesh.gltfCorner[8 * i + c] != cursor->part) continue;
+          ++cursor->part;
+          const int side = static_cast<int>(c / 4), k = static_cast<int>(c % 4);
           if (stream == kPositions) {
             std::memcpy(p, &mesh.vertices[face.corner[k]], 12);
             p += 12;
@@ -536,9 +535,9 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           }
         }
       }
-      if (i == (stream == kIndices ? prim.end : prim.vertices)) {
+      if (i == prim.end) {
         for (std::uint32_t pad = prim.length[stream]; pad % 4; ++pad) *p++ = 0;
-        ++cursor->section, i = 0;
+        ++cursor->section, i = 0, cursor->part = 0;
         if (cursor->section == kGlbStreams + kStreams * layout.count && !layout.images) cursor->section = -1;
       }
     }
