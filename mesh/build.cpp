@@ -205,10 +205,15 @@ struct Room {
 // taken kTableSteps steps an item, as a map aimed at the hash would make, so
 // that no input costs more than linear time; FirstOfEqual then sorts.
 constexpr std::uint64_t kTableSteps = 4;
-template <int W, typename KeyFn>
-bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first, const Room& room) {
+// The table's slots for n items, 2^bits: at least 2n.
+int TableBits(std::uint32_t n) {
   int bits = 4;
   while (bits < 31 && (std::uint64_t{1} << bits) < 2 * std::uint64_t{n}) ++bits;
+  return bits;
+}
+template <int W, typename KeyFn>
+bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first, const Room& room) {
+  const int bits = TableBits(n);
   const std::size_t slots = std::size_t{1} << bits, mask = slots - 1;
   const bool own = room.bytes < slots * sizeof(std::uint64_t);
   auto* table = own ? Allocate<std::uint64_t>(slots) : static_cast<std::uint64_t*>(room.at);
@@ -362,7 +367,8 @@ enum Facing : std::uint8_t { kForward, kBackward, kNoFacing, kRemoved };
 // corners and two directions, the smallest sequence), and whether its outward
 // side is the side that order turns to. kNoFacing for a face that turns one
 // way only, or has a corner that is non-finite or alone at its position.
-Facing Canonical(const MeshFace& face, const std::uint32_t* at, std::uint32_t* q) {
+template <typename Face>
+Facing Canonical(const Face& face, const std::uint32_t* at, std::uint32_t* q) {
   if (face.turn != Turn::Listed && face.turn != Turn::Reversed) return kNoFacing;
   std::uint32_t p[4];
   for (int k = 0; k < 4; ++k) {
@@ -397,9 +403,10 @@ constexpr std::int32_t kGone = -1;
 // face of another block facing the other way. The n faces are taken in file
 // order, face f at place[f]; those paired are marked kGone and taken off
 // `kept`.
-bool RemoveHiddenFaces(MeshFace* faces, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
-                       std::uint32_t* kept) {
-  auto face = [&](std::uint32_t f) -> MeshFace& { return faces[place ? place[f] : f]; };
+template <typename Face>
+bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
+                       std::uint32_t* kept, const Room& room = {}) {
+  auto face = [&](std::uint32_t f) -> Face& { return faces[place ? place[f] : f]; };
   // Where blocks seldom touch, few faces have every corner shared: with
   // fewer than two that could face another, none is hidden, and the pass
   // touches no memory of its own.
@@ -417,7 +424,7 @@ bool RemoveHiddenFaces(MeshFace* faces, const std::uint32_t* at, const std::uint
                   facing[f] = Canonical(face(f), at, key);
                   return facing[f] != kNoFacing;
                 },
-                first);
+                first, room);
   for (std::uint32_t f = n; ok && f-- > 0;) {
     next[f] = head[first[f]];
     head[first[f]] = f + 1;
@@ -736,8 +743,15 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
 // made as faces, with their turns, to be paired off; the rest face nothing.
 // Returns the faces hidden, 6b + f, in file order, into `hidden` (room for
 // 6 a block), or false when out of memory.
+// What pairing needs of a face: 24 bytes rather than a mesh face's 76.
+struct HideableFace {
+  std::uint32_t corner[4];
+  std::int32_t block;
+  std::uint8_t side;
+  Turn turn;
+};
 bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std::uint32_t* hidden,
-                             std::uint32_t* hiddenCount) {
+                             std::uint32_t* hiddenCount, const Room& room) {
   const auto count = static_cast<std::uint32_t>(data.count);
   auto candidate = [&](std::uint32_t b, int f) {
     for (int k = 0; k < 4; ++k) {
@@ -751,7 +765,7 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
     for (int f = 0; f < 6; ++f) n += candidate(b, f);
   *hiddenCount = 0;
   if (n < 2) return true;
-  auto* faces = Allocate<MeshFace>(n);
+  auto* faces = Allocate<HideableFace>(n);
   if (!faces) return false;
   for (std::uint32_t b = 0, m = 0; b < count; ++b) {
     BlockCorners corners;
@@ -766,15 +780,17 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
         corners[c][0] = mirrored, corners[c][1] = block.vy[c], corners[c][2] = block.vz[c];
       }
       cornersMade = true;
-      MeshFace& face = faces[m++];
+      HideableFace& face = faces[m++];
       for (int k = 0; k < 4; ++k) face.corner[k] = 8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
       face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
-      SetTurns(corners, f, false, &face);
+      MeshFace turns;
+      SetTurns(corners, f, false, &turns);
+      face.turn = turns.turn;
     }
   }
   std::uint32_t kept = n;
-  const bool ok = RemoveHiddenFaces(faces, at, nullptr, n, &kept);
+  const bool ok = RemoveHiddenFaces(faces, at, nullptr, n, &kept, room);
   for (std::uint32_t f = 0; ok && f < n; ++f)
     if (faces[f].block == kGone) hidden[(*hiddenCount)++] = faces[f].corner[0] / 8 * 6 + faces[f].side;
   std::free(faces);
@@ -802,9 +818,15 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
   std::uint32_t* at = Allocate<std::uint32_t>(corners);
   std::uint32_t* number = Allocate<std::uint32_t>(corners);
   std::uint32_t* faceOf = options.removeHiddenFaces ? Allocate<std::uint32_t>(mesh->faceCount) : nullptr;
+  // One table's room for the positions, then for the faces that could be
+  // hidden (fewer), rather than fresh memory for each.
+  const Room table{Allocate<std::uint64_t>(std::size_t{1} << TableBits(corners)),
+                   (std::size_t{1} << TableBits(corners)) * sizeof(std::uint64_t)};
   std::uint32_t hidden = 0;
-  bool ok = at && number && (faceOf || !options.removeHiddenFaces) && NumberPositions(corners, position, at) &&
-            (!faceOf || FindHiddenDocumentFaces(data, at, faceOf, &hidden));
+  bool ok = at && number && table.at && (faceOf || !options.removeHiddenFaces) &&
+            NumberPositions(corners, position, at, table) &&
+            (!faceOf || FindHiddenDocumentFaces(data, at, faceOf, &hidden, table));
+  std::free(table.at);
   // The faces kept, from those hidden (in file order), in the same room.
   if (ok && hidden) {
     std::uint32_t* gone = number;
