@@ -6,17 +6,17 @@
 //
 // Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices
 // of 12 bytes, 6n faces of 76), and beside it, while a pass runs, about 400n
-// bytes (the positions: a table of 128 to 256 bytes a block, or where that gives up
-// two 20-byte records a vertex, in the faces' room; the hidden faces, where
-// any could be hidden: two 24-byte records and 17 bytes a face). The OBJ's
-// texture coordinates take a 256 KB table while they are few (up to 8192
-// distinct), and otherwise two 16-byte records a corner, 770n; the glb's
-// vertices 32 bytes a face. For the largest map (32767 blocks) that is
-// 18.1 MB of mesh and 11 to 25 MB more, beside the block array's 10.4 MB.
-// The MQO's takes 64n bytes (the positions' and the vertices' numbers), the
-// table's 128n to 256n while it runs, and 4 bytes a face kept with
-// removeHiddenFaces: 6 MB for the largest map, and the faces that could be
-// hidden, 76 bytes each, while they are paired.
+// bytes (the positions: a table of 128 to 256 bytes a block, or where that
+// gives up two 20-byte records a vertex, in the faces' room; the hidden
+// faces, where any could be hidden: two 24-byte records and 17 bytes a
+// face). The OBJ's texture coordinates take a 256 KB table while they are
+// few (up to 8192 distinct), and otherwise two 16-byte records a corner,
+// 770n; the glb's vertices 32 bytes a face. For the largest map (32767
+// blocks) that is 18.1 MB of mesh and 11 to 25 MB more, beside the block
+// array's 10.4 MB. The MQO's takes 64n bytes (the positions' and the
+// vertices' numbers), the table's 128n to 256n while it runs, and 4 bytes a
+// face kept with removeHiddenFaces: 6 MB for the largest map, and the faces
+// that could be hidden, 24 bytes each, while they are paired.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -37,9 +37,14 @@ std::uint32_t Bits(const float& f) {
 }
 
 // Positions compare as exact float values: the bits, with -0 taken as +0.
-std::uint32_t Key(const float& f) {
-  std::uint32_t bits = Bits(f);
-  return bits << 1 ? bits : 0u;
+std::uint32_t KeyOfBits(std::uint32_t bits) { return bits << 1 ? bits : 0u; }
+std::uint32_t Key(const float& f) { return KeyOfBits(Bits(f)); }
+
+// Corner c of a block in the document's coordinates, as bits: the first axis
+// is mirrored by its sign bit, which keeps NaN payloads; every float is moved
+// as bytes, never through a float register.
+void DocumentCorner(const BlockRecord& block, std::uint32_t c, std::uint32_t* bits) {
+  bits[0] = Bits(block.vx[c]) ^ 0x80000000u, bits[1] = Bits(block.vy[c]), bits[2] = Bits(block.vz[c]);
 }
 
 bool Finite(std::uint32_t bits) { return (bits & 0x7f800000u) != 0x7f800000u; }
@@ -130,7 +135,7 @@ template <typename PositionFn>
 bool NumberPositions(std::uint32_t n, const PositionFn& position, std::uint32_t* at, const Room& room = {}) {
   auto key = [&](std::uint32_t i, std::uint32_t* words) {
     position(i, words);
-    for (int j = 0; j < 3; ++j) words[j] = words[j] << 1 ? words[j] : 0u;  // -0 as +0
+    for (int j = 0; j < 3; ++j) words[j] = KeyOfBits(words[j]);
     return true;
   };
   if (!FirstOfEqual<3>(n, key, at, room)) return false;
@@ -390,18 +395,15 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     }
     for (int f = 0; f < 6; ++f) ++end[MeshGroup(block.textureIndex[f])];
     for (int c = 0; c < 8; ++c) {
-      MeshVertex& v = mesh->vertices[mesh->vertexCount++];
-      // The first axis is mirrored by its sign bit, which keeps NaN payloads;
-      // every float is moved as bytes, never through a float register.
-      std::uint32_t x = Bits(block.vx[c]) ^ 0x80000000u;
-      std::memcpy(&v.x, &x, sizeof x);
-      std::memcpy(&v.y, &block.vy[c], sizeof v.y);
-      std::memcpy(&v.z, &block.vz[c], sizeof v.z);
+      std::uint32_t bits[3];
+      DocumentCorner(block, static_cast<std::uint32_t>(c), bits);
+      std::memcpy(&mesh->vertices[mesh->vertexCount++], bits, sizeof bits);
     }
   }
   // The positions are numbered before the faces are made, in the faces' room
-  // (456 bytes a block; the table needs at most 256, the sort 320): fresh memory costs the
-  // system a page fault a page, once, where the page then serves twice.
+  // (456 bytes a block; the table needs at most 256, the sort 320): fresh
+  // memory costs the system a page fault a page, once, where the page then
+  // serves twice.
   std::uint32_t* at = nullptr;
   auto position = [&](std::uint32_t v, std::uint32_t* bits) {
     bits[0] = Bits(mesh->vertices[v].x), bits[1] = Bits(mesh->vertices[v].y), bits[2] = Bits(mesh->vertices[v].z);
@@ -456,10 +458,6 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
 // ---- The MQO document's mesh: which of the map's own faces and corners it
 // keeps, decided without copying either.
 
-// The map's faces that could face another (every corner shared, finite):
-// made as faces, with their turns, to be paired off; the rest face nothing.
-// Returns the faces hidden, 6b + f, in file order, into `hidden` (room for
-// 6 a block), or false when out of memory.
 // What pairing needs of a face: 24 bytes rather than a mesh face's 76.
 struct HideableFace {
   std::uint32_t corner[4];
@@ -467,6 +465,10 @@ struct HideableFace {
   std::uint8_t side;
   Turn turn;
 };
+// The map's faces that could face another (every corner shared, finite):
+// made as such records, with their turns, to be paired off; the rest face
+// nothing. Returns the faces hidden, 6b + f, in file order, into `hidden`
+// (room for 6 a block), or false when out of memory.
 bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std::uint32_t* hidden,
                              std::uint32_t* hiddenCount, const Room& room) {
   const auto count = static_cast<std::uint32_t>(data.count);
@@ -491,10 +493,11 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
       if (!candidate(b, f)) continue;
       const BlockRecord& block = data.blocks[b];
       for (int c = 0; c < 8 && !cornersMade; ++c) {
-        std::uint32_t x = Bits(block.vx[c]) ^ 0x80000000u;  // as the document's vertices hold it
-        float mirrored;
-        std::memcpy(&mirrored, &x, sizeof x);
-        corners[c][0] = mirrored, corners[c][1] = block.vy[c], corners[c][2] = block.vz[c];
+        std::uint32_t bits[3];
+        float xyz[3];
+        DocumentCorner(block, static_cast<std::uint32_t>(c), bits);
+        std::memcpy(xyz, bits, sizeof xyz);
+        corners[c][0] = xyz[0], corners[c][1] = xyz[1], corners[c][2] = xyz[2];
       }
       cornersMade = true;
       HideableFace& face = faces[m++];
@@ -527,18 +530,15 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
       for (int f = 0; f < 6; ++f) ++mesh->groupFaceCount[MeshGroup(data.blocks[b].textureIndex[f])];
     return true;
   }
-  auto position = [&](std::uint32_t v, std::uint32_t* bits) {
-    const BlockRecord& block = data.blocks[v / 8];
-    bits[0] = Bits(block.vx[v % 8]) ^ 0x80000000u;  // in the document's coordinates, as OBJ and glb
-    bits[1] = Bits(block.vy[v % 8]), bits[2] = Bits(block.vz[v % 8]);
-  };
+  // In the document's coordinates, as for OBJ and glb.
+  auto position = [&](std::uint32_t v, std::uint32_t* bits) { DocumentCorner(data.blocks[v / 8], v % 8, bits); };
   std::uint32_t* at = Allocate<std::uint32_t>(corners);
   std::uint32_t* number = Allocate<std::uint32_t>(corners);
   std::uint32_t* faceOf = options.removeHiddenFaces ? Allocate<std::uint32_t>(mesh->faceCount) : nullptr;
   // One table's room for the positions, then for the faces that could be
   // hidden (fewer), rather than fresh memory for each.
-  const Room table{Allocate<std::uint64_t>(std::size_t{1} << TableBits(corners)),
-                   (std::size_t{1} << TableBits(corners)) * sizeof(std::uint64_t)};
+  const std::size_t slots = std::size_t{1} << TableBits(corners);
+  const Room table{Allocate<std::uint64_t>(slots), slots * sizeof(std::uint64_t)};
   std::uint32_t hidden = 0;
   bool ok = at && number && table.at && (faceOf || !options.removeHiddenFaces) &&
             NumberPositions(corners, position, at, table) &&
