@@ -40,12 +40,6 @@ std::uint32_t Bits(const float& f) {
 std::uint32_t KeyOfBits(std::uint32_t bits) { return bits << 1 ? bits : 0u; }
 std::uint32_t Key(const float& f) { return KeyOfBits(Bits(f)); }
 
-// Corner c of a block in the document's coordinates, as bits: the first axis
-// is mirrored by its sign bit, which keeps NaN payloads; every float is moved
-// as bytes, never through a float register.
-void DocumentCorner(const BlockRecord& block, std::uint32_t c, std::uint32_t* bits) {
-  bits[0] = Bits(block.vx[c]) ^ 0x80000000u, bits[1] = Bits(block.vy[c]), bits[2] = Bits(block.vz[c]);
-}
 
 bool Finite(std::uint32_t bits) { return (bits & 0x7f800000u) != 0x7f800000u; }
 
@@ -396,7 +390,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     for (int f = 0; f < 6; ++f) ++end[MeshGroup(block.textureIndex[f])];
     for (int c = 0; c < 8; ++c) {
       std::uint32_t bits[3];
-      DocumentCorner(block, static_cast<std::uint32_t>(c), bits);
+      DocumentCornerBits(block, static_cast<std::uint32_t>(c), bits);
       std::memcpy(&mesh->vertices[mesh->vertexCount++], bits, sizeof bits);
     }
   }
@@ -495,7 +489,7 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
       for (int c = 0; c < 8 && !cornersMade; ++c) {
         std::uint32_t bits[3];
         float xyz[3];
-        DocumentCorner(block, static_cast<std::uint32_t>(c), bits);
+        DocumentCornerBits(block, static_cast<std::uint32_t>(c), bits);
         std::memcpy(xyz, bits, sizeof xyz);
         corners[c][0] = xyz[0], corners[c][1] = xyz[1], corners[c][2] = xyz[2];
       }
@@ -531,7 +525,7 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
     return true;
   }
   // In the document's coordinates, as for OBJ and glb.
-  auto position = [&](std::uint32_t v, std::uint32_t* bits) { DocumentCorner(data.blocks[v / 8], v % 8, bits); };
+  auto position = [&](std::uint32_t v, std::uint32_t* bits) { DocumentCornerBits(data.blocks[v / 8], v % 8, bits); };
   std::uint32_t* at = Allocate<std::uint32_t>(corners);
   std::uint32_t* number = Allocate<std::uint32_t>(corners);
   std::uint32_t* faceOf = options.removeHiddenFaces ? Allocate<std::uint32_t>(mesh->faceCount) : nullptr;

@@ -115,13 +115,12 @@ char* PutMaterial(char* p, const char* shownName, const char* textureName) {
   return Put(p, "\")\r\n");
 }
 
-// Vertex i: corner v % 8 of block v / 8, where v is the source's ith, the
-// first axis mirrored (flipping the sign bit keeps NaN payloads).
+// Vertex i: corner v % 8 of block v / 8, where v is the source's ith.
 char* PutVertex(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo) {
   const std::uint32_t v = source.vertexOf ? source.vertexOf[i] : i;
   const BlockRecord& block = source.data->blocks[v / 8];
-  const std::uint32_t bits[3] = {FloatBits(block.vx[v % 8]) ^ 0x80000000u, FloatBits(block.vy[v % 8]),
-                                 FloatBits(block.vz[v % 8])};
+  std::uint32_t bits[3];
+  DocumentCornerBits(block, v % 8, bits);
   p = Put(p, "\t\t");
   for (int j = 0; j < 3; ++j) {
     p = PutFixed<4>(p, bits[j], memo);

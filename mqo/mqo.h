@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "blockdata/blockdata.h"
 
@@ -60,6 +61,15 @@ std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
 // Texture numbers are written as they are; with `outOfRangeMaterial`, an
 // eleventh material, "texture number outside 0-9", follows the ten, and faces
 // whose texture number is outside 0..9 use it.
+// Corner c (0..7) of a block in the document's coordinates, as bits: the
+// map's first axis is mirrored by its sign bit, which keeps NaN payloads;
+// every float is moved as bytes, never through a float register. The
+// document writes these, and the mesh's formats hold them.
+inline void DocumentCornerBits(const BlockRecord& block, std::uint32_t c, std::uint32_t* bits) {
+  std::memcpy(&bits[0], &block.vx[c], 4), std::memcpy(&bits[1], &block.vy[c], 4), std::memcpy(&bits[2], &block.vz[c], 4);
+  bits[0] ^= 0x80000000u;
+}
+
 constexpr int kOutOfRangeMaterial = kTextureNameCount;  // its number: the eleventh
 constexpr char kOutOfRangeMaterialName[] = "texture number outside 0-9";
 struct MqoSource {
