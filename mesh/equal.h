@@ -133,15 +133,11 @@ bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first
   std::uint64_t steps = 0;
   for (std::uint32_t i = 0; done && i < n; ++i) {
     first[i] = i;
-    Ahead& a = ahead[i % kAhead];
-    if (!a.keyed) {
-      if (i + kAhead < n) make(i + kAhead, &a);
-      continue;
-    }
-    std::uint32_t words[W], other[W];
-    std::memcpy(words, a.words, sizeof words);
+    const Ahead a = ahead[i % kAhead];
+    if (i + kAhead < n) make(i + kAhead, &ahead[i % kAhead]);
+    if (!a.keyed) continue;
     const std::uint32_t h = a.hash;
-    if (i + kAhead < n) make(i + kAhead, &a);
+    std::uint32_t other[W];
     for (std::size_t slot = h >> (32 - bits);; slot = (slot + 1) & mask) {
       const std::uint64_t entry = table[slot];
       if (!entry) {
@@ -149,7 +145,7 @@ bool FirstOfEqualInTable(std::uint32_t n, const KeyFn& key, std::uint32_t* first
         break;
       }
       const auto j = static_cast<std::uint32_t>(entry) - 1;
-      if (entry >> 32 == h && (key(j, other), std::memcmp(words, other, sizeof words) == 0)) {
+      if (entry >> 32 == h && (key(j, other), std::memcmp(a.words, other, sizeof other) == 0)) {
         first[i] = j;
         break;
       }
