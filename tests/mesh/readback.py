@@ -198,7 +198,7 @@ for image, name in (("tests/mesh/textured/moss.png", "wall.png"), ("fuzz/image-s
 made = {"row": ([f"box={x},0,0,{x + 1},1,1,0" for x in range(2800)], 16800, 11202),
         "solid": ([f"box={i % 3},{i // 3 % 3},{i // 9},{i % 3 + 1},{i // 3 % 3 + 1},{i // 9 + 1},{i % 11 - 1}"
                    for i in range(27)], 162, 54)}
-files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimized", "")), None)
+files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimized", "")), None, None)
          for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
                       "fuzz/seeds/names-edge", "tests/mesh/textured/steps")]
 for name, (boxes, faces, optimized) in made.items():
@@ -206,11 +206,11 @@ for name, (boxes, faces, optimized) in made.items():
                     "5=x", "6=x_9", "7=", "9=x", *boxes], check=True)
     for option, count in (("", faces), ("--optimize", optimized)):
         base = os.path.join(work, name + "-optimized" * bool(option))
-        for ext in (".obj", ".glb"):
+        for ext in (".obj", ".glb") + (".mqo",) * bool(option):
             run = subprocess.run([cli, os.path.join(work, name + ".bd1"), base + ext] + [option] * bool(option), capture_output=True)
             check(run.returncode == 0, f"{base}{ext}: {run.stderr}")
-        files.append((base, os.path.join(work, name), count))
-for base, map_base, count in files:
+        files.append((base, os.path.join(work, name), count, optimized))
+for base, map_base, count, kept in files:
     names, expected = read_map(map_base + ".bd1")
     used = {g for g, _ in expected}
     obj, glb = read_obj(base, names, used), read_glb(base, names, used)
@@ -220,12 +220,14 @@ for base, map_base, count in files:
     check(len(glb) == len(obj), f"{base}: the OBJ and glb hold different faces")
     glbs.append(base + ".glb")
     if os.path.exists(base + "-optimized.mqo"):
-        # No two faces of this map meet, so the options leave every face, and
-        # a number outside 0-9 has the eleventh material.
+        # The options leave the faces that meet none (every face of a map
+        # whose faces meet none), each on its corners' shared vertices, and a
+        # number outside 0-9 has the eleventh material.
         mqo, materials = read_mqo(base + "-optimized")
         at_cut = [(g, ([(tuple(fixed(x, 4) for x in p), tuple(fixed(t, 5) for t in uv)) for p, uv in face[0]], face[1]))
                   for g, face in expected]
-        match(sorted(mqo, key=lambda face: face[0]), at_cut, True, base + "-optimized.mqo")
+        match(sorted(mqo, key=lambda face: face[0]), at_cut, kept is None, base + "-optimized.mqo")
+        check(kept is None or len(mqo) == kept, f"{base}-optimized.mqo: {len(mqo)} faces, not {kept}")
         check(materials == 10 + (10 in used), f"{base}-optimized.mqo: {materials} materials")
 # The CLI finds the textured map's images as the fixtures' writer does.
 steps = os.path.join(source, "tests", "mesh", "textured", "steps")
