@@ -25,11 +25,16 @@ char* Put(char* p, const char* text) {
   return p + n;
 }
 char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(value, p); }
-// Zero is written without a sign.
+// Zero is written without a sign. The values of a grid are made inline and
+// go out as two words (the line's room covers the bytes past the text).
 char* PutFloat(char* p, float value) {
   std::uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  return p + FormatShortestFloat(bits, p);
+  const FixedShortText text = ShortestFloatShortText(bits);
+  if (!text.length) return p + FormatShortestFloat(bits, p);
+  std::memcpy(p, &text.first, 8);
+  std::memcpy(p + 8, &text.second, 8);
+  return p + text.length;
 }
 
 // Each texture name's image in the glb, or -1, and the images' names in

@@ -64,6 +64,14 @@ std::size_t FormatUnsigned(std::uint32_t value, char* out);
 constexpr std::size_t kShortestFloatMax = 32;
 std::size_t FormatShortestFloat(std::uint32_t bits, char* out);
 
+// FormatShortestFloat's text, inline for the mesh writers, of the values
+// maps drawn on a grid have: exact with at most four fraction digits (so a
+// multiple of 1/16) and below 10000, not zero. Their exact text is the
+// shortest, so it is the fixed text at 4 decimals without its trailing
+// zeros, or without its point when it has no fraction. Two words, as
+// FixedFloatShortText gives them; `length` is 0 for any other value.
+[[gnu::always_inline]] inline FixedShortText ShortestFloatShortText(std::uint32_t bits);
+
 // The slow, obviously correct path: exact big-integer arithmetic on the
 // value's bits, following the rounding steps literally. The fast paths above
 // are checked against it.
@@ -120,4 +128,15 @@ template <int Decimals>
   const std::uint64_t low = negative ? (laidOut & ~(0xFFull << sign)) | 0x2Dull << sign : laidOut;
   const std::uint32_t drop = sign + 8 * (1 - negative);
   return {low >> drop | high << 1 << (63 - drop), high >> drop, 10 - drop / 8};
+}
+
+[[gnu::always_inline]] inline FixedShortText ShortestFloatShortText(std::uint32_t bits) {
+  // The value is an odd number times 2^e; zero and subnormals come out far
+  // below -4 here.
+  const std::uint32_t m = (bits & 0x7fffff) | 0x800000;
+  const int e = static_cast<int>((bits >> 23) & 0xff) - 150 + std::countr_zero(m);
+  if (e < -4) return {0, 0, 0};
+  FixedShortText text = FixedFloatShortText<4>(bits);
+  if (text.length) text.length -= static_cast<std::uint32_t>(e >= 0 ? 5 : 4 + e);  // -e fraction digits kept
+  return text;
 }

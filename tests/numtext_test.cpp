@@ -136,7 +136,8 @@ TEST(FormatFixed, FastPathMatchesExact) {
 // The shortest float text is std::to_chars', but for zero's sign, within its
 // buffer: on float patterns a stride apart, and on the grid values its own
 // path takes (multiples of 2^-10 up to 100000 and a little past, both signs;
-// every one below 1).
+// every one below 1); and so is the writers' inline text where it gives one,
+// as it does for every multiple of 1/16 below 10000.
 TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
   auto expect = [](std::uint32_t bits) {
     std::string mine(kShortestFloatMax + 8, '\x7f'), theirs(64, '\0');
@@ -146,6 +147,12 @@ TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
     theirs.resize(static_cast<std::size_t>(
         std::to_chars(theirs.data(), theirs.data() + 64, bits << 1 ? std::bit_cast<float>(bits) : 0.0f).ptr - theirs.data()));
     EXPECT_EQ(mine, theirs) << std::hex << bits;
+    const FixedShortText text = ShortestFloatShortText(bits);  // the writers' inline path
+    char words[16];
+    std::memcpy(words, &text.first, 8), std::memcpy(words + 8, &text.second, 8);
+    if (text.length) {
+      EXPECT_EQ(std::string(words, text.length), theirs) << std::hex << bits;
+    }
   };
   auto grid = [&](std::uint64_t i) {
     for (std::uint32_t sign : {0u, 0x80000000u}) expect(B(static_cast<float>(i) / 1024) | sign);
@@ -155,6 +162,11 @@ TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
     expect(static_cast<std::uint32_t>(i));
     if (i < 110000u << 10) grid(i);
   });
+  for (std::uint32_t i = 1; i < 160000; ++i)
+    for (std::uint32_t sign : {0u, 0x80000000u}) {
+      EXPECT_NE(ShortestFloatShortText(B(static_cast<float>(i) / 16) | sign).length, 0u) << i;
+      expect(B(static_cast<float>(i) / 16) | sign);
+    }
 }
 
 TEST(FormatUnsigned, HasNoLeadingZerosAtEveryDigitCount) {
