@@ -1,7 +1,7 @@
 // BuildMesh: for OBJ and glb, blocks to faces with their turns, straight
-// into their texture groups, then each option as one pass that finds equal
-// keys, then the corners, counts and bounds in one pass, and the glTF
-// vertices or the OBJ's texture coordinates. For the MQO, which is written
+// into their texture groups, counted and bounded as they are made, then each
+// option as one pass that finds equal keys, then the vertices renumbered,
+// and the glTF vertices or the OBJ's texture coordinates. For the MQO, which is written
 // from the map itself, only which faces and corners it keeps.
 //
 // Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices
@@ -245,59 +245,63 @@ void CloseGaps(Mesh* mesh) {
   mesh->faceCount = kept;
 }
 
-// The faces' last two passes: with `at`, every corner is pointed at the
-// first vertex at its position; the vertices that faces use are renumbered,
-// in their order, and the rest dropped. Then each group's faces are counted,
-// with the triangle corners the glb writes, and the corners' bounds are
-// found, each group's and all faces' (OBJ and glb hold no Inf or NaN). The
-// corners, the counts and the bounds share a pass, as each pass over the
-// faces costs a read of all of them.
-bool SettleFaces(Mesh* mesh, const std::uint32_t* at) {
-  constexpr std::uint32_t kUnused = 0xffffffffu;
-  std::uint32_t* number = Allocate<std::uint32_t>(mesh->vertexCount);
-  if (!number) return false;
-  MeshFace* faces = mesh->faces;
-  const std::uint32_t n = mesh->faceCount;
-  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) number[v] = kUnused;
-  for (std::uint32_t f = 0; f < n; ++f)
-    for (std::uint32_t& c : faces[f].corner) {
-      if (at && at[c] != kNonFinite) c = at[c] & ~kShared;
-      number[c] = 0;
-    }
+// What the faces' last pass needs: the vertices faces use (number[v] is 0
+// for those, kUnused for the rest), each group's faces with the triangle
+// corners the glb writes, and the corners' bounds, each group's and all
+// faces' (OBJ and glb hold no Inf or NaN). Taken as the faces are made, and
+// again from the faces kept should any be hidden after: each pass over the
+// faces costs a read of all of them. Kept apart from the mesh while they
+// grow, so that they stay in registers rather than being stored again for
+// every corner (they could alias it).
+constexpr std::uint32_t kUnused = 0xffffffffu;
+struct Tally {
+  std::uint32_t faces[kMeshGroups], indices[kMeshGroups];
+  float low[kMeshGroups][3], high[kMeshGroups][3];
+};
+
+void StartTally(Tally* tally, std::uint32_t* number, std::uint32_t vertices) {
+  for (int g = 0; g < kMeshGroups; ++g) {
+    tally->faces[g] = tally->indices[g] = 0;
+    for (int j = 0; j < 3; ++j) tally->low[g][j] = HUGE_VALF, tally->high[g][j] = -HUGE_VALF;
+  }
+  for (std::uint32_t v = 0; v < vertices; ++v) number[v] = kUnused;
+}
+
+inline void TallyFace(Tally* tally, const MeshFace& face, const MeshVertex* v, std::uint32_t* number) {
+  const int g = MeshGroup(face.texture);
+  ++tally->faces[g];
+  tally->indices[g] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
+  for (std::uint32_t c : face.corner) {
+    number[c] = 0;
+    const float xyz[3] = {v[c].x, v[c].y, v[c].z};
+    for (int j = 0; j < 3; ++j)
+      tally->low[g][j] = std::min(tally->low[g][j], xyz[j]), tally->high[g][j] = std::max(tally->high[g][j], xyz[j]);
+  }
+}
+
+// The vertices that faces use are renumbered, in their order, and the rest
+// dropped (where all are used, no corner changes); the counts and bounds go
+// into the mesh.
+void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
   std::uint32_t kept = 0;
   for (std::uint32_t v = 0; v < mesh->vertexCount; ++v)
     if (number[v] != kUnused) mesh->vertices[kept] = mesh->vertices[v], number[v] = kept++;
+  for (std::uint32_t f = 0; kept < mesh->vertexCount && f < mesh->faceCount; ++f)
+    for (std::uint32_t& c : mesh->faces[f].corner) c = number[c];
   mesh->vertexCount = kept;
-  // Kept apart from the mesh while they grow, so that they stay in registers
-  // rather than being stored again for every corner (they could alias it).
-  float low[kMeshGroups][3], high[kMeshGroups][3];
-  for (int g = 0; g < kMeshGroups; ++g)
-    for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
-  const MeshVertex* v = mesh->vertices;
-  for (std::uint32_t f = 0; f < n; ++f) {
-    MeshFace& face = faces[f];
-    const int g = MeshGroup(face.texture);
-    ++mesh->groupFaceCount[g];
-    mesh->groupIndexCount[g] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
-    for (std::uint32_t& c : face.corner) {
-      c = number[c];
-      const float xyz[3] = {v[c].x, v[c].y, v[c].z};
-      for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
-    }
-  }
-  std::free(number);
   for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
-    for (int j = 0; j < 3 && mesh->groupFaceCount[g]; ++j) {
-      mesh->min[j] = seen ? std::min(mesh->min[j], low[g][j]) : low[g][j];
-      mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
+    const std::uint32_t faces = mesh->groupFaceCount[g] = tally.faces[g];
+    mesh->groupIndexCount[g] = tally.indices[g];
+    for (int j = 0; j < 3 && faces; ++j) {
+      mesh->min[j] = seen ? std::min(mesh->min[j], tally.low[g][j]) : tally.low[g][j];
+      mesh->max[j] = seen ? std::max(mesh->max[j], tally.high[g][j]) : tally.high[g][j];
     }
-    seen |= mesh->groupFaceCount[g] != 0;
+    seen |= faces != 0;
     for (int j = 0; j < 3; ++j) {
-      mesh->groupMin[g][j] = mesh->groupFaceCount[g] ? low[g][j] : 0.0f;
-      mesh->groupMax[g][j] = mesh->groupFaceCount[g] ? high[g][j] : 0.0f;
+      mesh->groupMin[g][j] = faces ? tally.low[g][j] : 0.0f;
+      mesh->groupMax[g][j] = faces ? tally.high[g][j] : 0.0f;
     }
   }
-  return true;
 }
 
 // ---- glTF vertices.
@@ -316,7 +320,7 @@ bool Drawn(const MeshFace& face, int s) {
 // in each group in order of first use: corner 8f + 4s + k is face f's corner
 // k showing side s.
 bool NumberGltfVertices(Mesh* mesh) {
-  const std::uint32_t corners = 8 * mesh->faceCount, unused = 0xffffffffu;
+  const std::uint32_t corners = 8 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
   // Bit s: side s is drawn; asked for three times a corner.
   auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
@@ -336,7 +340,7 @@ bool NumberGltfVertices(Mesh* mesh) {
                    FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number));
   // A corner's first equal comes before it and is numbered by then.
   for (std::uint32_t c = 0; ok && c < corners; ++c)
-    number[c] = !shown(c) ? unused
+    number[c] = !shown(c) ? kUnused
                 : number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++
                                  : number[number[c]];
   std::free(drawn);
@@ -408,8 +412,14 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
   // With removeHiddenFaces, each face made, in file order: its place.
   std::uint32_t* place = ok && options.removeHiddenFaces ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
+  std::uint32_t* number = ok ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
   std::uint32_t made = 0;
-  ok = ok && (place || !options.removeHiddenFaces);
+  ok = ok && number && (place || !options.removeHiddenFaces);
+  // With shareVertices, every corner is pointed at the first vertex at its
+  // position as it is made.
+  const std::uint32_t* share = options.shareVertices ? at : nullptr;
+  Tally tally;
+  if (ok) StartTally(&tally, number, mesh->vertexCount);
   for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
     if (mesh->droppedBlocks && !BlockFinite(block)) continue;  // none dropped: no block to judge again
@@ -421,7 +431,10 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     for (int f = 0; f < 6; ++f) {
       std::uint32_t& to = next[MeshGroup(block.textureIndex[f])];
       MeshFace& face = mesh->faces[to];
-      for (int k = 0; k < 4; ++k) face.corner[k] = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+      for (int k = 0; k < 4; ++k) {
+        const std::uint32_t c = base + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
+        face.corner[k] = share ? share[c] & ~kShared : c;
+      }
       std::memcpy(face.u, block.u[f], sizeof face.u);
       std::memcpy(face.v, block.v[f], sizeof face.v);
       face.texture = block.textureIndex[f];
@@ -430,6 +443,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       SetTurns(corners, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
+        TallyFace(&tally, face, mesh->vertices, number);
         if (place) place[made] = to;
         ++made, ++to;
       }
@@ -439,10 +453,16 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   for (int g = 0; ok && g < kMeshGroups; ++g)
     for (std::uint32_t f = next[g]; f < end[g]; ++f) mesh->faces[f].block = kGone;
   if (ok) mesh->faceCount = end[kMeshGroups - 1];
+  const std::uint32_t tallied = made;
   if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh);
-  if (ok) ok = SettleFaces(mesh, options.shareVertices ? at : nullptr);
+  if (ok && made < tallied) {
+    StartTally(&tally, number, mesh->vertexCount);
+    for (std::uint32_t f = 0; f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], mesh->vertices, number);
+  }
+  if (ok) SettleFaces(mesh, tally, number);
+  std::free(number);
   std::free(at);
   if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
   if (ok && format != MeshFormat::Glb && options.shareVertices) ok = NumberTexcoords(mesh);
@@ -515,7 +535,6 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
 // their corners use, renumbered in their order (vertexOf and cornerNumber,
 // unless every corner stays its own vertex), and the groups' face counts.
 bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
-  constexpr std::uint32_t kUnused = 0xffffffffu;
   const auto count = static_cast<std::uint32_t>(data.count > 0 ? data.count : 0);
   const std::uint32_t corners = 8 * count;
   mesh->vertexCount = corners, mesh->faceCount = 6 * count;
