@@ -18,9 +18,7 @@ namespace mesh_equal {
 
 template <typename T>
 T* Allocate(std::size_t count) {
-  T* array = static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
-  if (array) PreferHugePages(array, count * sizeof(T));
-  return array;
+  return static_cast<T*>(AllocateLarge(count * sizeof(T)));
 }
 
 inline std::uint32_t Mix(std::uint32_t h, std::uint32_t word) {
