@@ -338,12 +338,19 @@ bool NumberGltfVertices(Mesh* mesh) {
   const bool ok = number && drawn &&
                   (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
                    FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number));
-  // A corner's first equal comes before it and is numbered by then.
-  for (std::uint32_t c = 0; ok && c < corners; ++c)
-    number[c] = !shown(c) ? kUnused
-                : number[c] == c ? mesh->gltfVertexCount[MeshGroup(mesh->faces[c / 8].texture)]++
-                                 : number[number[c]];
-  std::free(drawn);
+  // A corner's first equal comes before it and is numbered by then. Each
+  // face's byte then says which of its corners are first uses.
+  for (std::uint32_t f = 0; ok && f < mesh->faceCount; ++f) {
+    std::uint32_t& count = mesh->gltfVertexCount[MeshGroup(mesh->faces[f].texture)];
+    std::uint32_t firsts = 0;
+    for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
+      if (!shown(c)) number[c] = kUnused;
+      else if (number[c] == c) number[c] = count++, firsts |= 1u << (c % 8);
+      else number[c] = number[number[c]];
+    }
+    drawn[f] = static_cast<std::uint8_t>(firsts);
+  }
+  mesh->gltfFirst = drawn;
   return ok;
 }
 
@@ -616,6 +623,7 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->faceOf);
   std::free(mesh->cornerNumber);
   std::free(mesh->gltfCorner);
+  std::free(mesh->gltfFirst);
   std::free(mesh->texcoord);
   *mesh = Mesh{};
 }

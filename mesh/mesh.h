@@ -142,6 +142,9 @@ struct Mesh {
   // gltfVertexCount[g] in group g.
   std::uint32_t* gltfCorner;
   std::uint32_t gltfVertexCount[kMeshGroups];
+  // Glb only: bit 4s + k of gltfFirst[f] is set where face f's corner k
+  // showing side s is its glTF vertex's first use, where the vertex goes out.
+  std::uint8_t* gltfFirst;
   // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
   // k's texture coordinate, one per exact UV pair, in order of first use;
   // texcoordCount of them. Otherwise null: one a corner.

@@ -6,6 +6,7 @@
 // float (FormatShortestFloat, std::to_chars' text): the mesh keeps exact
 // float values, and a fixed number of decimals would move points that meet
 // off each other, or cut small maps' detail.
+#include <bit>
 #include <cstring>
 #include <initializer_list>
 
@@ -497,7 +498,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (i == layout.jsonLength) cursor->section = kGlbBinHead;
     } else if (cursor->section == kGlbBinHead) {
       if (layout.count) p = PutWord(PutWord(p, layout.binLength), 0x004e4942u);  // "BIN"
-      cursor->section = layout.count ? kGlbStreams : -1, i = 0, cursor->part = 0;
+      cursor->section = layout.count ? kGlbStreams : -1, i = 0;
     } else if (const int image = cursor->section - kGlbStreams - kStreams * layout.count; image >= 0) {
       // An image's file, as much as fits, then its padding.
       const MeshImage& file = doc.images[layout.imageGroup[image]];
@@ -520,11 +521,9 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           p = PutIndices(p, mesh, i, prim.wide);
           continue;
         }
-        for (std::uint32_t c = 0; c < 8; ++c) {
-          // Each glTF vertex goes out at its first use.
-          if (mesh.gltfCorner[8 * i + c] != cursor->part) continue;
-          ++cursor->part;
-          const int side = static_cast<int>(c / 4), k = static_cast<int>(c % 4);
+        // Each glTF vertex goes out at its first use.
+        for (unsigned firsts = mesh.gltfFirst[i]; firsts; firsts &= firsts - 1) {
+          const int c = std::countr_zero(firsts), side = c / 4, k = c % 4;
           if (stream == kPositions) {
             std::memcpy(p, &mesh.vertices[face.corner[k]], 12);
             p += 12;
@@ -542,7 +541,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       }
       if (i == prim.end) {
         for (std::uint32_t pad = prim.length[stream]; pad % 4; ++pad) *p++ = 0;
-        ++cursor->section, i = 0, cursor->part = 0;
+        ++cursor->section, i = 0;
         if (cursor->section == kGlbStreams + kStreams * layout.count && !layout.images) cursor->section = -1;
       }
     }
