@@ -42,9 +42,10 @@ ReadResult ReadHeader(const unsigned char* header, BlockData* data) {
 
 ReadResult AllocateBlocks(BlockData* data) {
   if (data->count == 0) return ReadResult::Ok;
-  void* array = AllocateLarge(static_cast<std::size_t>(data->count) * sizeof(BlockRecord));
+  void* array = std::malloc(static_cast<std::size_t>(data->count) * sizeof(BlockRecord));
   if (!array) return ReadResult::OutOfMemory;
   data->blocks = static_cast<BlockRecord*>(array);
+  PreferHugePages(array, static_cast<std::size_t>(data->count) * sizeof(BlockRecord));
   return ReadResult::Ok;
 }
 
@@ -100,14 +101,25 @@ int StoredBlockCount(const unsigned char* header) {
   return static_cast<std::int16_t>(header[310] | (header[311] << 8));
 }
 
+void PreferHugePages(void* block, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t start = (at + kHuge - 1) & ~(kHuge - 1), end = (at + bytes) & ~(kHuge - 1);
+  // Advice only: where the system declines, the pages are small, as before.
+  if (end > start) (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)block, (void)bytes;
+#endif
+}
+
 void* AllocateLarge(std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::size_t kHuge = std::size_t{2} << 20;
   if (bytes >= kHuge / 4 && bytes <= SIZE_MAX - kHuge) {
     const std::size_t whole = (bytes + kHuge - 1) & ~(kHuge - 1);
     void* block = std::aligned_alloc(kHuge, whole);
-    // Advice only: where the system declines, the pages are small.
-    if (block) (void)madvise(block, whole, MADV_HUGEPAGE);
+    if (block) PreferHugePages(block, whole);
     return block;
   }
 #endif
