@@ -113,19 +113,6 @@ void PreferHugePages(void* block, std::size_t bytes) {
 #endif
 }
 
-void* AllocateLarge(std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::size_t kHuge = std::size_t{2} << 20;
-  if (bytes >= kHuge / 4 && bytes <= SIZE_MAX - kHuge) {
-    const std::size_t whole = (bytes + kHuge - 1) & ~(kHuge - 1);
-    void* block = std::aligned_alloc(kHuge, whole);
-    if (block) PreferHugePages(block, whole);
-    return block;
-  }
-#endif
-  return std::malloc(bytes ? bytes : 1);
-}
-
 void ReleaseBlockData(BlockData* data) {
   std::free(data->blocks);
   Clear(data);

@@ -57,20 +57,12 @@ ReadResult ReadBlockDataBytes(const void* bytes, std::size_t size, BlockData* da
 
 void ReleaseBlockData(BlockData* data);
 
-// Asks the system to back a large block just allocated (the block array)
-// with huge pages where it can, Linux's transparent huge pages, so that
-// filling it costs a page fault a 2 MiB rather than a 4 KiB. Only the whole
-// huge pages inside the block are asked for; the block and its release are
-// as they were. Does nothing on other systems.
+// Asks the system to back a large block just allocated (the block array, a
+// mesh's arrays) with huge pages where it can, Linux's transparent huge
+// pages, so that filling it costs a page fault a 2 MiB rather than a 4 KiB.
+// Only the whole huge pages inside the block are asked for; the block and
+// its release are as they were. Does nothing on other systems.
 void PreferHugePages(void* block, std::size_t bytes);
-
-// Memory for a large array that lives only while a mesh is built or held,
-// released with std::free, or null. On Linux an array of 512 KiB or more
-// takes whole huge pages, 2 MiB each, asked for as above: there the system's
-// zeroing of fresh memory costs a third of what it does in 4 KiB pages, and
-// an array just under 1 MiB had none. The rest of its last huge page is
-// zeroed too, unused. Elsewhere, std::malloc.
-void* AllocateLarge(std::size_t bytes);
 
 // The block count a file's 312-byte header states, as the signed 16-bit
 // number it is stored as (the readers refuse a negative one), and the size of

@@ -16,9 +16,7 @@
 // array's 10.4 MB. The MQO's takes 64n bytes (the positions' and the
 // vertices' numbers), the table's 128n to 256n while it runs, and 4 bytes a
 // face kept with removeHiddenFaces: 6 MB for the largest map, and the faces
-// that could be hidden, 24 bytes each, while they are paired. On Linux each
-// array of 512 KiB or more takes whole 2 MiB pages (AllocateLarge), up to
-// 2 MiB more each.
+// that could be hidden, 24 bytes each, while they are paired.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

@@ -18,7 +18,9 @@ namespace mesh_equal {
 
 template <typename T>
 T* Allocate(std::size_t count) {
-  return static_cast<T*>(AllocateLarge(count * sizeof(T)));
+  T* array = static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
+  if (array) PreferHugePages(array, count * sizeof(T));
+  return array;
 }
 
 inline std::uint32_t Mix(std::uint32_t h, std::uint32_t word) {
