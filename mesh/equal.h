@@ -274,9 +274,9 @@ template <typename VertexFn, typename KeyFn>
 bool FirstOfEqualChained(std::uint32_t n, std::uint32_t vertices, const VertexFn& vertex, const KeyFn& key,
                          std::uint32_t* first) {
   constexpr std::uint32_t kEnd = 0xffffffffu, kEqual = 0x80000000u, kCorner = 0xffffffu;
-  // A head's high word says which groups its chain holds (bit g for the
-  // groups below 32; every bit for the rest), so that a corner whose group
-  // it lacks, as most are where faces seldom meet, joins it without a walk.
+  // A head's high word says which groups its chain may hold (bit g % 32 for
+  // group g), so that a corner whose group it lacks, as most are where faces
+  // seldom meet, joins it without a walk.
   auto* head = n <= kCorner ? Allocate<std::uint64_t>(vertices) : nullptr;
   if (!head) return false;
   for (std::uint32_t v = 0; v < vertices; ++v) head[v] = kEnd;
@@ -286,7 +286,7 @@ bool FirstOfEqualChained(std::uint32_t n, std::uint32_t vertices, const VertexFn
     if (v == vertices) continue;
     std::uint32_t words[6], other[6];
     key(c, words);
-    const std::uint64_t chain = head[v], group = words[0] < 32 ? std::uint64_t{1} << words[0] << 32 : ~0ull << 32;
+    const std::uint64_t chain = head[v], group = std::uint64_t{1} << (words[0] % 32) << 32;
     std::uint32_t link = chain & group ? static_cast<std::uint32_t>(chain) : kEnd;
     for (std::uint32_t steps = 0; link != kEnd && ok; link = first[link & kCorner]) {
       if (link >> 24 == words[0] && (key(link & kCorner, other), std::memcmp(words, other, sizeof words) == 0)) break;
