@@ -120,6 +120,9 @@ def read_glb(base, names, used):
     magic, version, total, json_length, json_type = struct.unpack_from("<4sIIII", data)
     check((magic, version, total, json_type) == (b"glTF", 2, len(data), 0x4E4F534A), f"{base}.glb: header")
     doc, binary = json.loads(data[20:20 + json_length]), data[28 + json_length:]
+    if "meshes" not in doc:  # nothing to draw: no BIN chunk
+        check(not used and len(data) == 20 + json_length, f"{base}.glb: no mesh")
+        return []
     check(struct.unpack_from("<I", data, 20 + json_length)[0] == len(binary) == doc["buffers"][0]["byteLength"],
           f"{base}.glb: BIN length")
 
@@ -174,7 +177,7 @@ def read_mqo(base):
     at 4 decimals, uv at 5) and no polygons (the document winds its own way);
     and the count of materials."""
     text = open(base + ".mqo", encoding="latin-1", newline="").read()
-    part = lambda word: text.split(f"\t{word} ")[1].split("{\r\n", 1)[1].split("\r\n\t}")[0].split("\r\n")
+    part = lambda word: text.split(f"\t{word} ")[1].split("{\r\n", 1)[1].split("\t}\r\n")[0].split("\r\n")[:-1]
     v = [tuple(float(x) for x in line.split()) for line in part("vertex")]
     faces = []
     for line in part("face"):
@@ -190,14 +193,15 @@ fixed = lambda x, d: float(Decimal(x).quantize(Decimal(10) ** -d, ROUND_HALF_UP)
 source, cli, make_map = map(os.path.abspath, sys.argv[1:4])
 work, glbs = tempfile.mkdtemp(), []
 # Maps of the CLI's, with the images they name beside them: a row of 2800
-# cubes and a 3x3x3 solid whose texture numbers run from -1 to 9; their faces,
-# and those left with --optimize.
+# cubes, a 3x3x3 solid whose texture numbers run from -1 to 9, and none;
+# their faces, and those left with --optimize.
 for image, name in (("tests/mesh/textured/moss.png", "wall.png"), ("fuzz/image-seeds/baseline.jpg", "floor.jpg"),
                     ("tests/mesh/textured/stone.bmp", "brick.bmp")):
     shutil.copy(os.path.join(source, image), os.path.join(work, name))
 made = {"row": ([f"box={x},0,0,{x + 1},1,1,0" for x in range(2800)], 16800, 11202),
         "solid": ([f"box={i % 3},{i // 3 % 3},{i // 9},{i % 3 + 1},{i // 3 % 3 + 1},{i // 9 + 1},{i % 11 - 1}"
-                   for i in range(27)], 162, 54)}
+                   for i in range(27)], 162, 54),
+        "empty": ([], 0, 0)}
 files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimized", "")), None, None)
          for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
                       "fuzz/seeds/names-edge", "tests/mesh/textured/steps")]
