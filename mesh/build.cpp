@@ -248,9 +248,9 @@ void CloseGaps(Mesh* mesh) {
 // What the faces' last pass needs: the vertices faces use (number[v] is 0
 // for those, kUnused for the rest), each group's faces with the triangle
 // corners the glb writes, and the corners' bounds, each group's and all
-// faces' (OBJ and glb hold no Inf or NaN). Taken as the faces are made, and
-// again from the faces kept should any be hidden after: each pass over the
-// faces costs a read of all of them. Kept apart from the mesh while they
+// faces' (OBJ and glb hold no Inf or NaN). Taken as the faces are made, or
+// from the faces kept where some could be hidden: each pass over the faces
+// costs a read of all of them. Kept apart from the mesh while they
 // grow, so that they stay in registers rather than being stored again for
 // every corner (they could alias it).
 constexpr std::uint32_t kUnused = 0xffffffffu;
@@ -417,11 +417,16 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr &&
          NumberPositions(mesh->vertexCount, position, at, Room{mesh->faces, 6 * std::size_t{count} * sizeof(MeshFace)});
   for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
-  // With removeHiddenFaces, each face made, in file order: its place.
-  std::uint32_t* place = ok && options.removeHiddenFaces ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
+  // A hidden face has every corner on a shared position: where none is
+  // shared, no face is hidden. Otherwise each face made, in file order, has
+  // its place, and the faces kept are tallied after; else as they are made.
+  bool hiding = false;
+  for (std::uint32_t v = 0; ok && options.removeHiddenFaces && v < mesh->vertexCount && !hiding; ++v)
+    hiding = (at[v] & kShared) != 0;
+  std::uint32_t* place = ok && hiding ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
   std::uint32_t* number = ok ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
   std::uint32_t made = 0;
-  ok = ok && number && (place || !options.removeHiddenFaces);
+  ok = ok && number && (place || !hiding);
   // With shareVertices, every corner is pointed at the first vertex at its
   // position as it is made.
   const std::uint32_t* share = options.shareVertices ? at : nullptr;
@@ -450,7 +455,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       SetTurns(corners, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
-        TallyFace(&tally, face, mesh->vertices, number);
+        if (!hiding) TallyFace(&tally, face, mesh->vertices, number);
         if (place) place[made] = to;
         ++made, ++to;
       }
@@ -460,14 +465,10 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   for (int g = 0; ok && g < kMeshGroups; ++g)
     for (std::uint32_t f = next[g]; f < end[g]; ++f) mesh->faces[f].block = kGone;
   if (ok) mesh->faceCount = end[kMeshGroups - 1];
-  const std::uint32_t tallied = made;
-  if (ok && options.removeHiddenFaces) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
+  if (ok && hiding) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh);
-  if (ok && made < tallied) {
-    StartTally(&tally, number, mesh->vertexCount);
-    for (std::uint32_t f = 0; f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], mesh->vertices, number);
-  }
+  for (std::uint32_t f = 0; ok && hiding && f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], mesh->vertices, number);
   if (ok) SettleFaces(mesh, tally, number);
   std::free(number);
   std::free(at);
