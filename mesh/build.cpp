@@ -1,8 +1,8 @@
 // BuildMesh: for OBJ and glb, blocks to faces with their turns, straight
 // into their texture groups, counted and bounded as they are made, then each
 // option as one pass that finds equal keys, then the vertices renumbered,
-// and the glTF vertices or the OBJ's texture coordinates. For the MQO, which is written
-// from the map itself, only which faces and corners it keeps.
+// and the glTF vertices or the OBJ's texture coordinates. For the MQO, which
+// is written from the map itself, only which faces and corners it keeps.
 //
 // Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices
 // of 12 bytes, 6n faces of 76), and beside it, while a pass runs, about 400n
@@ -250,9 +250,9 @@ void CloseGaps(Mesh* mesh) {
 // corners the glb writes, and the corners' bounds, each group's and all
 // faces' (OBJ and glb hold no Inf or NaN). Taken as the faces are made, or
 // from the faces kept where some could be hidden: each pass over the faces
-// costs a read of all of them. Kept apart from the mesh while they
-// grow, so that they stay in registers rather than being stored again for
-// every corner (they could alias it).
+// costs a read of all of them. Kept apart from the mesh while they grow, so
+// that they stay in registers rather than being stored again for every
+// corner (they could alias it).
 constexpr std::uint32_t kUnused = 0xffffffffu;
 struct Tally {
   std::uint32_t faces[kMeshGroups], indices[kMeshGroups];
