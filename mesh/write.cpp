@@ -515,29 +515,35 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       const auto stream = static_cast<Stream>((cursor->section - kGlbStreams) % kStreams);
       const GlbPrimitive& prim = layout.primitive[(cursor->section - kGlbStreams) / kStreams];
       if (i < prim.first) i = prim.first;
-      for (; i < prim.end && room(128); ++i) {
-        const MeshFace& face = mesh.faces[i];
-        if (stream == kIndices) {
-          p = PutIndices(p, mesh, i, prim.wide);
-          continue;
-        }
-        // Each glTF vertex goes out at its first use.
-        for (unsigned firsts = mesh.gltfFirst[i]; firsts; firsts &= firsts - 1) {
-          const int c = std::countr_zero(firsts), side = c / 4, k = c % 4;
-          if (stream == kPositions) {
-            std::memcpy(p, &mesh.vertices[face.corner[k]], 12);
-            p += 12;
-          } else if (stream == kNormals) {
-            for (int j = 0; j < 3; ++j, p += 4) {
-              const float n = SideNormal(face, side, j);
-              std::memcpy(p, &n, 4);
-            }
-          } else {
-            std::memcpy(p, &face.u[k], 4);
-            std::memcpy(p + 4, &face.v[k], 4);
-            p += 8;
+      // Each glTF vertex goes out at its first use; a loop for each stream.
+      auto vertices = [&](auto put) {
+        for (; i < prim.end && room(128); ++i)
+          for (unsigned firsts = mesh.gltfFirst[i]; firsts; firsts &= firsts - 1) {
+            const int c = std::countr_zero(firsts);
+            p = put(p, mesh.faces[i], c / 4, c % 4);
           }
-        }
+      };
+      if (stream == kIndices) {
+        for (; i < prim.end && room(128); ++i) p = PutIndices(p, mesh, i, prim.wide);
+      } else if (stream == kPositions) {
+        vertices([&](char* q, const MeshFace& face, int, int k) {
+          std::memcpy(q, &mesh.vertices[face.corner[k]], 12);
+          return q + 12;
+        });
+      } else if (stream == kNormals) {
+        vertices([](char* q, const MeshFace& face, int side, int) {
+          for (int j = 0; j < 3; ++j, q += 4) {
+            const float n = SideNormal(face, side, j);
+            std::memcpy(q, &n, 4);
+          }
+          return q;
+        });
+      } else {
+        vertices([](char* q, const MeshFace& face, int, int k) {
+          std::memcpy(q, &face.u[k], 4);
+          std::memcpy(q + 4, &face.v[k], 4);
+          return q + 8;
+        });
       }
       if (i == prim.end) {
         for (std::uint32_t pad = prim.length[stream]; pad % 4; ++pad) *p++ = 0;
