@@ -306,16 +306,6 @@ void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
 
 // ---- glTF vertices.
 
-// Whether any of a face's triangles is drawn showing side s.
-bool Drawn(const MeshFace& face, int s) {
-  for (int t = 0; t < 2; ++t)
-    for (int way = 0; way < 2; ++way)
-      if ((face.triangle[t] == (way ? Turn::Reversed : Turn::Listed) || face.triangle[t] == Turn::Both) &&
-          SideShown(face, t, way) == s)
-        return true;
-  return false;
-}
-
 // One glTF vertex per group, mesh vertex, exact UV pair and normal, numbered
 // in each group in order of first use: corner 8f + 4s + k is face f's corner
 // k showing side s.
@@ -324,8 +314,7 @@ bool NumberGltfVertices(Mesh* mesh) {
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
   // Bit s: side s is drawn; asked for three times a corner.
   auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
-  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f)
-    drawn[f] = static_cast<std::uint8_t>(Drawn(mesh->faces[f], 0) | Drawn(mesh->faces[f], 1) << 1);
+  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f) drawn[f] = GlbTrianglesOf(mesh->faces[f]).sides;
   auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
   auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
@@ -606,6 +595,32 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
 }
 
 }  // namespace
+
+// The plans, made from the rules for each of the 64 kinds of face the first
+// time one is asked for.
+const GlbTriangles& GlbTrianglesOf(const MeshFace& face) {
+  static const auto kPlans = [] {
+    static const int kTriangles[2][2][3] = {{{0, 1, 2}, {0, 2, 1}}, {{0, 2, 3}, {0, 3, 2}}};
+    struct {
+      GlbTriangles plan[64];
+    } all{};
+    for (int kind = 0; kind < 64; ++kind) {
+      MeshFace like{};
+      like.triangle[0] = static_cast<Turn>(kind & 3), like.triangle[1] = static_cast<Turn>(kind >> 2 & 3);
+      like.against = static_cast<std::uint8_t>(kind >> 4);
+      GlbTriangles& plan = all.plan[kind];
+      for (int t = 0; t < 2; ++t)
+        for (int way = 0; way < 2; ++way) {
+          if (like.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && like.triangle[t] != Turn::Both) continue;
+          const int side = SideShown(like, t, way);
+          plan.sides = static_cast<std::uint8_t>(plan.sides | 1 << side);
+          for (int k : kTriangles[t][way]) plan.corner[plan.count++] = static_cast<std::uint8_t>(4 * side + k);
+        }
+    }
+    return all;
+  }();
+  return kPlans.plan[static_cast<int>(face.triangle[0]) | static_cast<int>(face.triangle[1]) << 2 | face.against << 4];
+}
 
 MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
   *mesh = Mesh{};

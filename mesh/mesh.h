@@ -115,6 +115,17 @@ inline float SideNormal(const MeshFace& face, int side, int axis) {
 // The side triangle t shows, written as listed (way 0) or reversed (1).
 inline int SideShown(const MeshFace& face, int t, int way) { return way ^ (face.against >> t & 1); }
 
+// Glb only: the triangle corners a face is drawn with, in order, each
+// triangle written the way(s) it turns (corner[n] is 4s + k: its corner k
+// showing side s), and the sides shown (bit s). One plan for each kind of
+// face, by its two triangles' turns and `against`, made once.
+struct GlbTriangles {
+  int count;
+  std::uint8_t corner[12];
+  std::uint8_t sides;
+};
+const GlbTriangles& GlbTrianglesOf(const MeshFace& face);
+
 struct Mesh {
   // Obj and glb: the vertices, and the faces grouped by texture. The MQO
   // document is written from the map, and holds neither (null): vertexOf,

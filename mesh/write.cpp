@@ -457,37 +457,9 @@ char* PutWord(char* p, std::uint32_t value) {  // little-endian
   return p;
 }
 
-// A face's triangles, each written the way(s) it turns: the corners
-// (8f + 4s + k, as gltfCorner numbers them) they take, in order, for each
-// kind of face, by its two triangles' turns and `against`, made once.
-struct IndexPlan {
-  int count;
-  std::uint8_t corner[12];
-};
-const IndexPlan& IndexPlanOf(const MeshFace& face) {
-  static const auto kPlans = [] {
-    static const int kTriangles[2][2][3] = {{{0, 1, 2}, {0, 2, 1}}, {{0, 2, 3}, {0, 3, 2}}};
-    struct {
-      IndexPlan plan[64];
-    } all{};
-    for (int kind = 0; kind < 64; ++kind) {
-      MeshFace like{};
-      like.triangle[0] = static_cast<Turn>(kind & 3), like.triangle[1] = static_cast<Turn>(kind >> 2 & 3);
-      like.against = static_cast<std::uint8_t>(kind >> 4);
-      IndexPlan& plan = all.plan[kind];
-      for (int t = 0; t < 2; ++t)
-        for (int way = 0; way < 2; ++way) {
-          if (like.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && like.triangle[t] != Turn::Both) continue;
-          for (int k : kTriangles[t][way]) plan.corner[plan.count++] = static_cast<std::uint8_t>(4 * SideShown(like, t, way) + k);
-        }
-    }
-    return all;
-  }();
-  return kPlans.plan[static_cast<int>(face.triangle[0]) | static_cast<int>(face.triangle[1]) << 2 | face.against << 4];
-}
-
+// A face's triangles, each written the way(s) it turns.
 char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f, bool wide) {
-  const IndexPlan& plan = IndexPlanOf(mesh.faces[f]);
+  const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
   const std::uint32_t* corner = mesh.gltfCorner + 8 * std::size_t{f};
   for (int n = 0; n < plan.count; ++n) {
     const std::uint32_t v = corner[plan.corner[n]];
