@@ -40,7 +40,6 @@ std::uint32_t Bits(const float& f) {
 std::uint32_t KeyOfBits(std::uint32_t bits) { return bits << 1 ? bits : 0u; }
 std::uint32_t Key(const float& f) { return KeyOfBits(Bits(f)); }
 
-
 bool Finite(std::uint32_t bits) { return (bits & 0x7f800000u) != 0x7f800000u; }
 
 bool BlockFinite(const BlockRecord& block) {
@@ -270,7 +269,7 @@ void StartTally(Tally* tally, std::uint32_t* number, std::uint32_t vertices) {
 inline void TallyFace(Tally* tally, const MeshFace& face, const MeshVertex* v, std::uint32_t* number) {
   const int g = MeshGroup(face.texture);
   ++tally->faces[g];
-  tally->indices[g] += 3u * static_cast<std::uint32_t>(Sides(face.triangle[0]) + Sides(face.triangle[1]));
+  tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
   for (std::uint32_t c : face.corner) {
     number[c] = 0;
     const float xyz[3] = {v[c].x, v[c].y, v[c].z};

@@ -80,8 +80,6 @@ enum class Turn : std::uint8_t {
   Reversed,  // counter-clockwise with the corners reversed
   Both,      // no depth behind it (a flat tile): seen from both sides
 };
-// How many times a polygon of this turn is written: once, twice or not.
-inline int Sides(Turn turn) { return turn == Turn::Both ? 2 : turn == Turn::None ? 0 : 1; }
 
 // Document coordinates: x is the map's first axis negated.
 struct MeshVertex {

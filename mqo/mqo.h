@@ -53,14 +53,6 @@ constexpr std::size_t kMqoWriteChunk = 944 * 1024;
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
                             std::size_t capacity);
 
-// What a document holds, for the one writer of documents: the map's own
-// corners (8b + c, corner c of block b) and faces (6b + f), all of them or
-// some. vertexOf[k] is the kth vertex written (null: every corner in order),
-// faceOf[j] the jth face (null: every face in order), and cornerNumber[8b + c]
-// the number of the vertex corner c of block b is written as (null: 8b + c).
-// Texture numbers are written as they are; with `outOfRangeMaterial`, an
-// eleventh material, "texture number outside 0-9", follows the ten, and faces
-// whose texture number is outside 0..9 use it.
 // Corner c (0..7) of a block in the document's coordinates, as bits: the
 // map's first axis is mirrored by its sign bit, which keeps NaN payloads;
 // every float is moved as bytes, never through a float register. The
@@ -70,6 +62,14 @@ inline void DocumentCornerBits(const BlockRecord& block, std::uint32_t c, std::u
   bits[0] ^= 0x80000000u;
 }
 
+// What a document holds, for the one writer of documents: the map's own
+// corners (8b + c, corner c of block b) and faces (6b + f), all of them or
+// some. vertexOf[k] is the kth vertex written (null: every corner in order),
+// faceOf[j] the jth face (null: every face in order), and cornerNumber[8b + c]
+// the number of the vertex corner c of block b is written as (null: 8b + c).
+// Texture numbers are written as they are; with `outOfRangeMaterial`, an
+// eleventh material, "texture number outside 0-9", follows the ten, and faces
+// whose texture number is outside 0..9 use it.
 constexpr int kOutOfRangeMaterial = kTextureNameCount;  // its number: the eleventh
 constexpr char kOutOfRangeMaterialName[] = "texture number outside 0-9";
 struct MqoSource {

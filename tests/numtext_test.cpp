@@ -164,8 +164,9 @@ TEST(FormatShortestFloat, IsTheLibrarysTextOnFloatsAndGridValues) {
   });
   for (std::uint32_t i = 1; i < 160000; ++i)
     for (std::uint32_t sign : {0u, 0x80000000u}) {
-      EXPECT_NE(ShortestFloatShortText(B(static_cast<float>(i) / 16) | sign).length, 0u) << i;
-      expect(B(static_cast<float>(i) / 16) | sign);
+      const std::uint32_t bits = B(static_cast<float>(i) / 16) | sign;
+      EXPECT_NE(ShortestFloatShortText(bits).length, 0u) << i;
+      expect(bits);
     }
 }
 
