@@ -7,6 +7,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 // Records are taken from the file as they are, so the host must share its byte order.
@@ -45,7 +46,7 @@ ReadResult AllocateBlocks(BlockData* data) {
   void* array = std::malloc(static_cast<std::size_t>(data->count) * sizeof(BlockRecord));
   if (!array) return ReadResult::OutOfMemory;
   data->blocks = static_cast<BlockRecord*>(array);
-  PreferHugePages(array, static_cast<std::size_t>(data->count) * sizeof(BlockRecord));
+  PrepareToFill(array, static_cast<std::size_t>(data->count) * sizeof(BlockRecord));
   return ReadResult::Ok;
 }
 
@@ -101,13 +102,20 @@ int StoredBlockCount(const unsigned char* header) {
   return static_cast<std::int16_t>(header[310] | (header[311] << 8));
 }
 
-void PreferHugePages(void* block, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+void PrepareToFill(void* block, std::size_t bytes) {
+#if defined(__linux__)
   const auto at = reinterpret_cast<std::uintptr_t>(block);
+#if defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
   const std::uintptr_t start = (at + kHuge - 1) & ~(kHuge - 1), end = (at + bytes) & ~(kHuge - 1);
-  // Advice only: where the system declines, the pages are small, as before.
   if (end > start) (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#endif
+#if defined(MADV_POPULATE_WRITE)
+  // Since Linux 5.14; an older one says EINVAL, and nothing changes.
+  static const auto kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first = (at + kPage - 1) & ~(kPage - 1), last = (at + bytes) & ~(kPage - 1);
+  if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#endif
 #else
   (void)block, (void)bytes;
 #endif

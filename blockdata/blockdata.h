@@ -57,12 +57,14 @@ ReadResult ReadBlockDataBytes(const void* bytes, std::size_t size, BlockData* da
 
 void ReleaseBlockData(BlockData* data);
 
-// Asks the system to back a large block just allocated (the block array, a
-// mesh's arrays) with huge pages where it can, Linux's transparent huge
-// pages, so that filling it costs a page fault a 2 MiB rather than a 4 KiB.
-// Only the whole huge pages inside the block are asked for; the block and
-// its release are as they were. Does nothing on other systems.
-void PreferHugePages(void* block, std::size_t bytes);
+// Readies a large block just allocated (the block array, a mesh's arrays),
+// all of which is about to be written, on Linux: asks for transparent huge
+// pages for the whole 2 MiB pages inside it, then has the system map in all
+// its pages at once. Each page mapped in on first touch is a trap, and on a
+// virtual machine a costly one; mapped in ahead, the memory is the same and
+// its contents too. Advice only: where the system declines, the pages come
+// on first touch as before. Does nothing on other systems.
+void PrepareToFill(void* block, std::size_t bytes);
 
 // The block count a file's 312-byte header states, as the signed 16-bit
 // number it is stored as (the readers refuse a negative one), and the size of

@@ -19,7 +19,7 @@ namespace mesh_equal {
 template <typename T>
 T* Allocate(std::size_t count) {
   T* array = static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1));
-  if (array) PreferHugePages(array, count * sizeof(T));
+  if (array) PrepareToFill(array, count * sizeof(T));
   return array;
 }
 
