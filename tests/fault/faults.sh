@@ -21,7 +21,7 @@ asan=$(ldd "$cli" 2>/dev/null | awk '/libasan/ {print $3}')
 if [ -n "$wine" ]; then
   # Wine's server inherits the limits of the program that starts it; one born
   # under a file size limit cannot save its registry, so it is started here.
-  "$wine" --server -w >/dev/null 2>&1; "$wine" --server -p </dev/null >/dev/null 2>&1
+  "$wine" --warm || exit 1
   prog=("$wine" "$cli")
 else  # a copy that an unprivileged user can run: permission bits do not stop root
   mkdir bin && cp "$cli" bin/ && chmod 755 bin "bin/${cli##*/}" && prog=("$work/bin/${cli##*/}")
