@@ -307,8 +307,8 @@ void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
 
 // One glTF vertex per group, mesh vertex, exact UV pair and normal, numbered
 // in each group in order of first use: corner 8f + 4s + k is face f's corner
-// k showing side s.
-bool NumberGltfVertices(Mesh* mesh) {
+// k showing side s. `ownVertices`: no mesh vertex is used by two blocks.
+bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
   const std::uint32_t corners = 8 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
   // Bit s: side s is drawn; asked for three times a corner.
@@ -323,6 +323,32 @@ bool NumberGltfVertices(Mesh* mesh) {
     for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
     return true;
   };
+  if (number && drawn && ownVertices) {
+    // Equal corners are then of one block and one group, whose faces come
+    // one after another in the group: each corner is looked for only among
+    // the corners of its run of such faces before it, which are in cache,
+    // rather than in a chain of its vertex's.
+    for (std::uint32_t f = 0, run = 0; f < mesh->faceCount; ++f) {
+      const MeshFace& face = mesh->faces[f];
+      if (f && (face.block != mesh->faces[f - 1].block || MeshGroup(face.texture) != MeshGroup(mesh->faces[f - 1].texture))) run = f;
+      std::uint32_t& count = mesh->gltfVertexCount[MeshGroup(face.texture)];
+      std::uint32_t firsts = 0, words[6], other[6];
+      for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
+        number[c] = kUnused;
+        if (!shown(c)) continue;
+        key(c, words);
+        const std::uint32_t v = face.corner[c % 4];
+        std::uint32_t e = 8 * run;
+        for (; e < c; ++e)
+          if (number[e] != kUnused && mesh->faces[e / 8].corner[e % 4] == v && (key(e, other), std::memcmp(words, other, sizeof words) == 0)) break;
+        if (e < c) number[c] = number[e];
+        else number[c] = count++, firsts |= 1u << (c % 8);
+      }
+      drawn[f] = static_cast<std::uint8_t>(firsts);  // no longer asked for: the run's numbers say it
+    }
+    mesh->gltfFirst = drawn;
+    return true;
+  }
   const bool ok = number && drawn &&
                   (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
                    FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number));
@@ -408,9 +434,9 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   // A hidden face has every corner on a shared position: where none is
   // shared, no face is hidden. Otherwise each face made, in file order, has
   // its place, and the faces kept are tallied after; else as they are made.
-  bool hiding = false;
-  for (std::uint32_t v = 0; ok && options.removeHiddenFaces && v < mesh->vertexCount && !hiding; ++v)
-    hiding = (at[v] & kShared) != 0;
+  bool shared = false;
+  for (std::uint32_t v = 0; ok && at && v < mesh->vertexCount && !shared; ++v) shared = (at[v] & kShared) != 0;
+  const bool hiding = options.removeHiddenFaces && shared;
   std::uint32_t* place = ok && hiding ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
   std::uint32_t* number = ok ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
   std::uint32_t made = 0;
@@ -460,7 +486,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   if (ok) SettleFaces(mesh, tally, number);
   std::free(number);
   std::free(at);
-  if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh);
+  if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh, !options.shareVertices || !shared);
   if (ok && format != MeshFormat::Glb && options.shareVertices) ok = NumberTexcoords(mesh);
   return ok;
 }

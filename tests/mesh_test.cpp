@@ -163,14 +163,20 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
 // (-0 as +0), numbered in each group in order of first use: on cubes in one
 // place whose corners are of few kinds, and of more at one vertex than are
 // looked through there (UVs of their own for each two cubes of a texture),
-// on two textures in turn.
+// on two textures in turn; and with vertices not shared, where corners meet
+// only within a block, on a flat frame whose faces all lie in one plane.
 TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
-  for (bool own : {false, true}) {
+  for (int kind : {0, 1, 2}) {
+    const bool own = kind == 1;
     std::vector<BlockRecord> map(80, Cube(0, 0, 0));
     for (int b = 0; b < 80; ++b)
       for (int k = 0; k < 24; ++k)
         map[b].u[k / 4][k % 4] = own ? static_cast<float>(b / 4) : b / 2 % 2 ? 0.0f : -0.0f, map[b].textureIndex[k / 4] = b % 2;
-    const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = true});
+    BlockRecord frame = Box(0, 0, 0, 1, 0, 1, 0);
+    for (int c = 4; c < 8; ++c) frame.vx[c] = 3 * frame.vx[c] - 1, frame.vz[c] = 3 * frame.vz[c] - 1;
+    for (int k = 0; k < 24; ++k) frame.u[k / 4][k % 4] = frame.v[k / 4][k % 4] = 0;
+    if (kind == 2) map.push_back(frame);
+    const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = kind < 2});
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
     std::map<std::vector<float>, std::uint32_t> first[kMeshGroups];  // -0 == +0 as map keys
@@ -178,11 +184,12 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       const MeshFace& face = mesh.faces[c / 8];
       if (mesh.gltfCorner[c] == 0xffffffffu) continue;
       const int s = static_cast<int>(c / 4 % 2), k = static_cast<int>(c % 4), g = MeshGroup(face.texture);
-      const std::vector<float> kind = {static_cast<float>(face.corner[k]), face.u[k], face.v[k], SideNormal(face, s, 0),
-                                       SideNormal(face, s, 1), SideNormal(face, s, 2)};
-      ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(kind, first[g].size()).first->second) << own << ", corner " << c;
+      const std::vector<float> key = {static_cast<float>(face.corner[k]), face.u[k], face.v[k], SideNormal(face, s, 0),
+                                      SideNormal(face, s, 1), SideNormal(face, s, 2)};
+      ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(key, first[g].size()).first->second) << kind << ", corner " << c;
     }
-    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], own ? 40u * 24 : 2u * 24);
+    // The frame's 8 corners, each seen from both sides, in 6 faces.
+    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + 16);
   }
 }
 
