@@ -122,7 +122,9 @@ JobOutcome ReadJobInput(const Job& job, BlockData* data, JobReport* report) {
   std::memset(report, 0, sizeof *report);
   if (result != JobResult::Ok) return {result, JobFile::Input, cause};
   report->read = true;
-  report->hazards = CountMqoHazards(*data);
+  // Only the document prints the map's numbers and names as they are; the
+  // mesh formats decide their own losses, and need not read the map for these.
+  if (job.format == MeshFormat::Mqo) report->hazards = CountMqoHazards(*data);
   report->blockCount = data->count;
   report->faceCount = 6 * static_cast<std::uint32_t>(data->count);
   report->vertexCount = 8 * static_cast<std::uint32_t>(data->count);

@@ -197,7 +197,7 @@ constexpr std::size_t kJobWarningMax = kMeshWarningMax;
 
 struct JobReport {
   bool read;                     // the map was read; the rest holds only then
-  MqoHazards hazards;            // as the map holds them
+  MqoHazards hazards;            // as the map holds them (the MQO document only; zero otherwise)
   int blockCount;
   int droppedBlocks;             // left out as non-finite (mesh formats)
   std::uint32_t faceCount, vertexCount;  // written (the plain document: 6 and 8 a block)
