@@ -311,9 +311,10 @@ void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
 bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
   const std::uint32_t corners = 8 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
-  // Bit s: side s is drawn; asked for three times a corner.
+  // Bit s: side s is drawn, for the chains; asked for three times a corner.
+  // The runs below take a face's sides as they reach it, with no pass of
+  // their own over the faces for it.
   auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
-  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f) drawn[f] = GlbTrianglesOf(mesh->faces[f]).sides;
   auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
   auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
@@ -332,10 +333,11 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
       const MeshFace& face = mesh->faces[f];
       if (f && (face.block != mesh->faces[f - 1].block || MeshGroup(face.texture) != MeshGroup(mesh->faces[f - 1].texture))) run = f;
       std::uint32_t& count = mesh->gltfVertexCount[MeshGroup(face.texture)];
+      const unsigned sides = GlbTrianglesOf(face).sides;
       std::uint32_t firsts = 0, words[6], other[6];
       for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
         number[c] = kUnused;
-        if (!shown(c)) continue;
+        if (!(sides >> (c / 4 % 2) & 1)) continue;
         key(c, words);
         const std::uint32_t v = face.corner[c % 4];
         std::uint32_t e = 8 * run;
@@ -344,11 +346,12 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
         if (e < c) number[c] = number[e];
         else number[c] = count++, firsts |= 1u << (c % 8);
       }
-      drawn[f] = static_cast<std::uint8_t>(firsts);  // no longer asked for: the run's numbers say it
+      drawn[f] = static_cast<std::uint8_t>(firsts);
     }
     mesh->gltfFirst = drawn;
     return true;
   }
+  for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f) drawn[f] = GlbTrianglesOf(mesh->faces[f]).sides;
   const bool ok = number && drawn &&
                   (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
                    FirstOfEqualInBuckets<6>(corners, mesh->vertexCount, vertex, key, number));
