@@ -13,10 +13,6 @@
 // Records are taken from the file as they are, so the host must share its byte order.
 static_assert(std::endian::native == std::endian::little);
 
-const std::int8_t FaceCornerTable[6][4] = {
-    {0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3},
-};
-
 namespace {
 
 // Names are copied up to their NUL; a field without one is taken whole, so a

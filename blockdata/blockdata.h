@@ -28,8 +28,11 @@ static_assert(sizeof(BlockRecord) == 316, "a record is 79 words on disk");
 
 // Corner numbers of each face, a row a face: corners 0..3 are one side (face
 // 0), c + 4 lies across from c (face 1), faces 2..5 the four sides between.
-// The document lists each row in reverse.
-extern const std::int8_t FaceCornerTable[6][4];
+// The document lists each row in reverse. Known at compile time, so that
+// loops over a face's corners become fixed offsets.
+inline constexpr std::int8_t FaceCornerTable[6][4] = {
+    {0, 1, 2, 3}, {7, 6, 5, 4}, {4, 5, 1, 0}, {5, 6, 2, 1}, {6, 7, 3, 2}, {7, 4, 0, 3},
+};
 
 constexpr int kTextureNameCount = 10;
 constexpr int kTextureNameField = 31;

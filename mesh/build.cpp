@@ -59,11 +59,15 @@ using BlockCorners = double[8][3];
 
 // A triangle's normal (twice its area), by Newell's sum over its edges; a
 // face's is the sum of its two triangles'. `corner` holds the face's corners
-// as the block numbers them.
-void AddNormal(const BlockCorners& p, const int (&corner)[4], const int (&order)[3], double (&normal)[3]) {
+// as the block numbers them. Taken per face at compile time, so that every
+// corner is a fixed place in `p`.
+template <int C0, int C1, int C2>
+void AddNormal(const BlockCorners& p, double (&normal)[3]) {
+  constexpr int kCorner[4] = {C0, C1, C2, C0};
+#pragma GCC unroll 3
   for (int i = 0; i < 3; ++i) {
-    const double* a = p[corner[order[i]]];
-    const double* b = p[corner[order[(i + 1) % 3]]];
+    const double* a = p[kCorner[i]];
+    const double* b = p[kCorner[i + 1]];
     normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
     normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
     normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
@@ -73,31 +77,32 @@ void AddNormal(const BlockCorners& p, const int (&corner)[4], const int (&order)
 // The one formula for faces and triangles: the normal along the outward
 // direction. Without area (the normal is 0, or not a number) it turns no
 // way; across nothing (the direction is 0, or at right angles) both ways.
-Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
+[[gnu::always_inline]] inline Turn TurnOf(const double (&normal)[3], const double (&outward)[3]) {
   const double dot = normal[0] * outward[0] + normal[1] * outward[1] + normal[2] * outward[2];
   if ((normal[0] == 0 && normal[1] == 0 && normal[2] == 0) || std::isnan(dot)) return Turn::None;
   return dot > 0 ? Turn::Listed : dot < 0 ? Turn::Reversed : Turn::Both;
 }
 
-// Face f's outward direction: from the corners across the block to its own.
-// Corner c faces c ^ kAcross[f] across the block, so the direction is exactly
+// Face F's outward direction: from the corners across the block to its own.
+// Corner c faces c ^ kAcross[F] across the block, so the direction is exactly
 // 0 when each corner lies on its partner, as in a flat tile.
-const int kAcross[6] = {4, 4, 3, 1, 3, 1};
-void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
+constexpr int kAcross[6] = {4, 4, 3, 1, 3, 1};
+template <int F>
+void SetFaceTurns(const BlockCorners& p, bool normal, MeshFace* face) {
+  constexpr const std::int8_t* kRow = FaceCornerTable[F];
   double outward[3] = {};
-  int corner[4];
+#pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
-    const double* own = p[FaceCornerTable[f][k]];
-    const double* across = p[FaceCornerTable[f][k] ^ kAcross[f]];
+    const double* own = p[kRow[k]];
+    const double* across = p[kRow[k] ^ kAcross[F]];
+#pragma GCC unroll 3
     for (int j = 0; j < 3; ++j) outward[j] += own[j] - across[j];
-    corner[k] = FaceCornerTable[f][3 - k];  // as the face lists them
   }
-  static const int kTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
+  // The triangles (0 1 2) and (0 2 3) of the corners as the face lists them.
   double half[2][3] = {}, sum[3];
-  for (int t = 0; t < 2; ++t) {
-    AddNormal(p, corner, kTriangles[t], half[t]);
-    face->triangle[t] = TurnOf(half[t], outward);
-  }
+  AddNormal<kRow[3], kRow[2], kRow[1]>(p, half[0]);
+  AddNormal<kRow[3], kRow[1], kRow[0]>(p, half[1]);
+  for (int t = 0; t < 2; ++t) face->triangle[t] = TurnOf(half[t], outward);
   for (int j = 0; j < 3; ++j) sum[j] = half[0][j] + half[1][j];
   face->turn = TurnOf(sum, outward);
   // A crossed quad's halves cancel out; it still has area to draw, and its
@@ -115,6 +120,17 @@ void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
   for (int j = 0; j < 3 && length > 0 && std::isfinite(length); ++j) face->normal[j] = static_cast<float>(n[j] / length) + 0.0f;
   for (int t = 0; t < 2; ++t)
     if (n[0] * half[t][0] + n[1] * half[t][1] + n[2] * half[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
+}
+
+void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
+  switch (f) {
+    case 0: return SetFaceTurns<0>(p, normal, face);
+    case 1: return SetFaceTurns<1>(p, normal, face);
+    case 2: return SetFaceTurns<2>(p, normal, face);
+    case 3: return SetFaceTurns<3>(p, normal, face);
+    case 4: return SetFaceTurns<4>(p, normal, face);
+    default: return SetFaceTurns<5>(p, normal, face);
+  }
 }
 
 // ---- The options.
