@@ -354,11 +354,16 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
       for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
         number[c] = kUnused;
         if (!(sides >> (c / 4 % 2) & 1)) continue;
-        key(c, words);
+        // Its key is made only once an earlier corner has its vertex, which
+        // few have.
         const std::uint32_t v = face.corner[c % 4];
+        bool keyed = false;
         std::uint32_t e = 8 * run;
-        for (; e < c; ++e)
-          if (number[e] != kUnused && mesh->faces[e / 8].corner[e % 4] == v && (key(e, other), std::memcmp(words, other, sizeof words) == 0)) break;
+        for (; e < c; ++e) {
+          if (number[e] == kUnused || mesh->faces[e / 8].corner[e % 4] != v) continue;
+          if (!keyed) key(c, words), keyed = true;
+          if (key(e, other), std::memcmp(words, other, sizeof words) == 0) break;
+        }
         if (e < c) number[c] = number[e];
         else number[c] = count++, firsts |= 1u << (c % 8);
       }
@@ -639,32 +644,6 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
 }
 
 }  // namespace
-
-// The plans, made from the rules for each of the 64 kinds of face the first
-// time one is asked for.
-const GlbTriangles& GlbTrianglesOf(const MeshFace& face) {
-  static const auto kPlans = [] {
-    static const int kTriangles[2][2][3] = {{{0, 1, 2}, {0, 2, 1}}, {{0, 2, 3}, {0, 3, 2}}};
-    struct {
-      GlbTriangles plan[64];
-    } all{};
-    for (int kind = 0; kind < 64; ++kind) {
-      MeshFace like{};
-      like.triangle[0] = static_cast<Turn>(kind & 3), like.triangle[1] = static_cast<Turn>(kind >> 2 & 3);
-      like.against = static_cast<std::uint8_t>(kind >> 4);
-      GlbTriangles& plan = all.plan[kind];
-      for (int t = 0; t < 2; ++t)
-        for (int way = 0; way < 2; ++way) {
-          if (like.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && like.triangle[t] != Turn::Both) continue;
-          const int side = SideShown(like, t, way);
-          plan.sides = static_cast<std::uint8_t>(plan.sides | 1 << side);
-          for (int k : kTriangles[t][way]) plan.corner[plan.count++] = static_cast<std::uint8_t>(4 * side + k);
-        }
-    }
-    return all;
-  }();
-  return kPlans.plan[static_cast<int>(face.triangle[0]) | static_cast<int>(face.triangle[1]) << 2 | face.against << 4];
-}
 
 MeshResult BuildMesh(const BlockData& data, MeshFormat format, MeshOptions options, Mesh* mesh) {
   *mesh = Mesh{};

@@ -111,18 +111,18 @@ inline float SideNormal(const MeshFace& face, int side, int axis) {
   return side ? 0.0f - face.normal[axis] : face.normal[axis];  // never -0
 }
 // The side triangle t shows, written as listed (way 0) or reversed (1).
-inline int SideShown(const MeshFace& face, int t, int way) { return way ^ (face.against >> t & 1); }
+constexpr int SideShown(const MeshFace& face, int t, int way) { return way ^ (face.against >> t & 1); }
 
 // Glb only: the triangle corners a face is drawn with, in order, each
 // triangle written the way(s) it turns (corner[n] is 4s + k: its corner k
 // showing side s), and the sides shown (bit s). One plan for each kind of
-// face, by its two triangles' turns and `against`, made once.
+// face, by its two triangles' turns and `against`, made at compile time.
 struct GlbTriangles {
   int count;
   std::uint8_t corner[12];
   std::uint8_t sides;
 };
-const GlbTriangles& GlbTrianglesOf(const MeshFace& face);
+inline const GlbTriangles& GlbTrianglesOf(const MeshFace& face);
 
 struct Mesh {
   // Obj and glb: the vertices, and the faces grouped by texture. The MQO
@@ -236,3 +236,31 @@ unsigned GlbNamesWithoutImage(const MeshDocument& doc);
 // `without` (GlbNamesWithoutImage's bits).
 std::size_t FormatMeshLoss(MeshWarning kind, std::uint32_t blocksLeftOut,
                            const char (*names)[kTextureNameField + 1], unsigned without, char* out);
+
+// ---- Inline definitions.
+
+// The plans, made at compile time from the rules for each of the 64 kinds of
+// face: asked for several times a face, by the builder and the glb writer.
+inline constexpr struct GlbPlans {
+  GlbTriangles plan[64];
+  constexpr GlbPlans() : plan{} {
+    constexpr int kTriangles[2][2][3] = {{{0, 1, 2}, {0, 2, 1}}, {{0, 2, 3}, {0, 3, 2}}};
+    for (int kind = 0; kind < 64; ++kind) {
+      MeshFace like{};
+      like.triangle[0] = static_cast<Turn>(kind & 3), like.triangle[1] = static_cast<Turn>(kind >> 2 & 3);
+      like.against = static_cast<std::uint8_t>(kind >> 4);
+      GlbTriangles& p = plan[kind];
+      for (int t = 0; t < 2; ++t)
+        for (int way = 0; way < 2; ++way) {
+          if (like.triangle[t] != (way ? Turn::Reversed : Turn::Listed) && like.triangle[t] != Turn::Both) continue;
+          const int side = SideShown(like, t, way);
+          p.sides = static_cast<std::uint8_t>(p.sides | 1 << side);
+          for (int k : kTriangles[t][way]) p.corner[p.count++] = static_cast<std::uint8_t>(4 * side + k);
+        }
+    }
+  }
+} kGlbPlans{};
+
+inline const GlbTriangles& GlbTrianglesOf(const MeshFace& face) {
+  return kGlbPlans.plan[static_cast<int>(face.triangle[0]) | static_cast<int>(face.triangle[1]) << 2 | face.against << 4];
+}
