@@ -261,20 +261,23 @@ void CloseGaps(Mesh* mesh) {
 }
 
 // What the faces' last pass needs: the vertices faces use (number[v] is 0
-// for those, kUnused for the rest), each group's faces with the triangle
-// corners the glb writes, and the corners' bounds, each group's and all
-// faces' (OBJ and glb hold no Inf or NaN). Taken as the faces are made, or
-// from the faces kept where some could be hidden: each pass over the faces
-// costs a read of all of them. Kept apart from the mesh while they grow, so
-// that they stay in registers rather than being stored again for every
-// corner (they could alias it).
+// for those, kUnused for the rest), each group's faces, and for glb each
+// group's triangle corners and the bounds of its faces' corners (OBJ and glb
+// hold no Inf or NaN). Taken as the faces are made, or from the faces kept
+// where some could be hidden: each pass over the faces costs a read of all
+// of them. Kept apart from the mesh while they grow, so that they stay in
+// registers rather than being stored again for every corner (they could
+// alias it). The OBJ needs only all faces' bounds: those of the vertices
+// used, each read once where the vertices are settled.
 constexpr std::uint32_t kUnused = 0xffffffffu;
 struct Tally {
+  bool byGroup;
   std::uint32_t faces[kMeshGroups], indices[kMeshGroups];
   float low[kMeshGroups][3], high[kMeshGroups][3];
 };
 
-void StartTally(Tally* tally, std::uint32_t* number, std::uint32_t vertices) {
+void StartTally(Tally* tally, bool byGroup, std::uint32_t* number, std::uint32_t vertices) {
+  tally->byGroup = byGroup;
   for (int g = 0; g < kMeshGroups; ++g) {
     tally->faces[g] = tally->indices[g] = 0;
     for (int j = 0; j < 3; ++j) tally->low[g][j] = HUGE_VALF, tally->high[g][j] = -HUGE_VALF;
@@ -285,9 +288,10 @@ void StartTally(Tally* tally, std::uint32_t* number, std::uint32_t vertices) {
 inline void TallyFace(Tally* tally, const MeshFace& face, const MeshVertex* v, std::uint32_t* number) {
   const int g = MeshGroup(face.texture);
   ++tally->faces[g];
+  for (std::uint32_t c : face.corner) number[c] = 0;
+  if (!tally->byGroup) return;
   tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
   for (std::uint32_t c : face.corner) {
-    number[c] = 0;
     const float xyz[3] = {v[c].x, v[c].y, v[c].z};
     for (int j = 0; j < 3; ++j)
       tally->low[g][j] = std::min(tally->low[g][j], xyz[j]), tally->high[g][j] = std::max(tally->high[g][j], xyz[j]);
@@ -299,23 +303,29 @@ inline void TallyFace(Tally* tally, const MeshFace& face, const MeshVertex* v, s
 // into the mesh.
 void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
   std::uint32_t kept = 0;
-  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v)
-    if (number[v] != kUnused) mesh->vertices[kept] = mesh->vertices[v], number[v] = kept++;
+  float low[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, high[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+  for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
+    if (number[v] == kUnused) continue;
+    const MeshVertex vertex = mesh->vertices[v];
+    mesh->vertices[kept] = vertex, number[v] = kept++;
+    if (tally.byGroup) continue;
+    const float xyz[3] = {vertex.x, vertex.y, vertex.z};
+    for (int j = 0; j < 3; ++j) low[j] = std::min(low[j], xyz[j]), high[j] = std::max(high[j], xyz[j]);
+  }
   for (std::uint32_t f = 0; kept < mesh->vertexCount && f < mesh->faceCount; ++f)
     for (std::uint32_t& c : mesh->faces[f].corner) c = number[c];
   mesh->vertexCount = kept;
+  for (int j = 0; j < 3 && kept && !tally.byGroup; ++j) mesh->min[j] = low[j], mesh->max[j] = high[j];
   for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
     const std::uint32_t faces = mesh->groupFaceCount[g] = tally.faces[g];
+    if (!tally.byGroup || !faces) continue;
     mesh->groupIndexCount[g] = tally.indices[g];
-    for (int j = 0; j < 3 && faces; ++j) {
+    for (int j = 0; j < 3; ++j) {
       mesh->min[j] = seen ? std::min(mesh->min[j], tally.low[g][j]) : tally.low[g][j];
       mesh->max[j] = seen ? std::max(mesh->max[j], tally.high[g][j]) : tally.high[g][j];
+      mesh->groupMin[g][j] = tally.low[g][j], mesh->groupMax[g][j] = tally.high[g][j];
     }
-    seen |= faces != 0;
-    for (int j = 0; j < 3; ++j) {
-      mesh->groupMin[g][j] = faces ? tally.low[g][j] : 0.0f;
-      mesh->groupMax[g][j] = faces ? tally.high[g][j] : 0.0f;
-    }
+    seen = 1;
   }
 }
 
@@ -469,7 +479,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   // position as it is made.
   const std::uint32_t* share = options.shareVertices ? at : nullptr;
   Tally tally;
-  if (ok) StartTally(&tally, number, mesh->vertexCount);
+  if (ok) StartTally(&tally, format == MeshFormat::Glb, number, mesh->vertexCount);
   for (std::uint32_t b = 0, base = 0; ok && b < count; ++b) {
     const BlockRecord& block = data.blocks[b];
     if (mesh->droppedBlocks && !BlockFinite(block)) continue;  // none dropped: no block to judge again

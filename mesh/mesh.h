@@ -140,8 +140,9 @@ struct Mesh {
   std::uint32_t* cornerNumber;
   int droppedBlocks;  // left out as non-finite (OBJ, glb)
   std::uint32_t groupFaceCount[kMeshGroups];   // faces in each texture group
-  std::uint32_t groupIndexCount[kMeshGroups];  // triangle corners written for glb
-  // The corners of each group's faces, and of all faces (0 when there are none).
+  std::uint32_t groupIndexCount[kMeshGroups];  // triangle corners written for glb (0 otherwise)
+  // The corners of all faces, and for glb of each group's faces (0 when there
+  // are none, and for a group of the other formats).
   float groupMin[kMeshGroups][3], groupMax[kMeshGroups][3];
   float min[3], max[3];
   // Glb only: for face f's corner k showing side s (SideShown),
