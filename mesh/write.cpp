@@ -25,7 +25,7 @@ char* Put(char* p, const char* text) {
   std::memcpy(p, text, n);
   return p + n;
 }
-char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(value, p); }
+[[gnu::always_inline]] inline char* PutUnsigned(char* p, std::uint32_t value) { return p + FormatUnsigned(value, p); }
 // Zero is written without a sign. The values of a grid are made inline and
 // go out as two words (the line's room covers the bytes past the text).
 char* PutFloat(char* p, float value) {

@@ -148,17 +148,7 @@ char* DigitsBackward(std::uint64_t v, char* end) {
   return DigitsBackward32(static_cast<std::uint32_t>(v), end);
 }
 
-// Below 10^8, as every vertex and face number is, the digits are made in one
-// word and the zeros in front shifted out: no loop and no branch on the
-// count. The word is stored whole, within the caller's 10 bytes.
-std::size_t FormatUnsigned(std::uint32_t value, char* out) {
-  if (value < 100000000u) {
-    const std::uint64_t digits = EightDigitBytes(value);
-    const auto zeros = static_cast<unsigned>(std::countr_zero(digits | std::uint64_t{1} << 56)) / 8;
-    const std::uint64_t text = (digits | 0x3030303030303030ull) >> (8 * zeros);
-    std::memcpy(out, &text, 8);
-    return 8 - zeros;
-  }
+std::size_t FormatWideUnsigned(std::uint32_t value, char* out) {
   const int n = DigitCount32(value);
   DigitsBackward32(value, out + n);
   return static_cast<std::size_t>(n);
