@@ -364,17 +364,20 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
       for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
         number[c] = kUnused;
         if (!(sides >> (c / 4 % 2) & 1)) continue;
-        // Its key is made only once an earlier corner has its vertex, which
-        // few have.
+        // A face's four corners are four vertices here, so within its face a
+        // corner can only equal its other side. Its key is made only once an
+        // earlier corner has its vertex, which few have. Every equal corner
+        // has the same number.
         const std::uint32_t v = face.corner[c % 4];
         bool keyed = false;
-        std::uint32_t e = 8 * run;
-        for (; e < c; ++e) {
-          if (number[e] == kUnused || mesh->faces[e / 8].corner[e % 4] != v) continue;
+        auto equal = [&](std::uint32_t e) {
+          if (number[e] == kUnused || mesh->faces[e / 8].corner[e % 4] != v) return false;
           if (!keyed) key(c, words), keyed = true;
-          if (key(e, other), std::memcmp(words, other, sizeof words) == 0) break;
-        }
-        if (e < c) number[c] = number[e];
+          return key(e, other), std::memcmp(words, other, sizeof words) == 0;
+        };
+        std::uint32_t found = c % 8 >= 4 && equal(c - 4) ? c - 4 : kUnused;
+        for (std::uint32_t e = 8 * run; found == kUnused && e < 8 * f; ++e) found = equal(e) ? e : kUnused;
+        if (found != kUnused) number[c] = number[found];
         else number[c] = count++, firsts |= 1u << (c % 8);
       }
       drawn[f] = static_cast<std::uint8_t>(firsts);
