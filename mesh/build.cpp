@@ -138,19 +138,23 @@ void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
 // Positions as numbers: at[v] is the first vertex at v's position, with
 // kShared set where another vertex has that position too, or kNonFinite
 // where a coordinate is Inf or NaN (such corners hide nothing). position(v,
-// bits) gives vertex v's three coordinates' bits.
+// bits) gives vertex v's three coordinates' bits. *shared says whether any
+// is. The OBJ's and glb's vertices are all finite, and are not read again
+// for it (`finite`).
 constexpr std::uint32_t kNonFinite = 0xffffffffu, kShared = 0x80000000u;
 template <typename PositionFn>
-bool NumberPositions(std::uint32_t n, const PositionFn& position, std::uint32_t* at, const Room& room = {}) {
+bool NumberPositions(std::uint32_t n, const PositionFn& position, bool finite, std::uint32_t* at, bool* shared,
+                     const Room& room = {}) {
   auto key = [&](std::uint32_t i, std::uint32_t* words) {
     position(i, words);
     for (int j = 0; j < 3; ++j) words[j] = KeyOfBits(words[j]);
     return true;
   };
   if (!FirstOfEqual<3>(n, key, at, room)) return false;
+  *shared = false;
   for (std::uint32_t i = 0; i < n; ++i)
-    if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared;
-  for (std::uint32_t i = 0; i < n; ++i) {
+    if ((at[i] & ~kShared) != i) at[i] |= kShared, at[at[i] & ~kShared] |= kShared, *shared = true;
+  for (std::uint32_t i = 0; !finite && i < n; ++i) {
     std::uint32_t bits[3];
     position(i, bits);
     if (!Finite(bits[0]) || !Finite(bits[1]) || !Finite(bits[2])) at[i] = kNonFinite;
@@ -464,15 +468,15 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   auto position = [&](std::uint32_t v, std::uint32_t* bits) {
     bits[0] = Bits(mesh->vertices[v].x), bits[1] = Bits(mesh->vertices[v].y), bits[2] = Bits(mesh->vertices[v].z);
   };
-  if (ok && (options.removeHiddenFaces || options.shareVertices))
-    ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr &&
-         NumberPositions(mesh->vertexCount, position, at, Room{mesh->faces, 6 * std::size_t{count} * sizeof(MeshFace)});
-  for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
   // A hidden face has every corner on a shared position: where none is
   // shared, no face is hidden. Otherwise each face made, in file order, has
   // its place, and the faces kept are tallied after; else as they are made.
   bool shared = false;
-  for (std::uint32_t v = 0; ok && at && v < mesh->vertexCount && !shared; ++v) shared = (at[v] & kShared) != 0;
+  if (ok && (options.removeHiddenFaces || options.shareVertices))
+    ok = (at = Allocate<std::uint32_t>(mesh->vertexCount)) != nullptr &&
+         NumberPositions(mesh->vertexCount, position, true, at, &shared,
+                         Room{mesh->faces, 6 * std::size_t{count} * sizeof(MeshFace)});
+  for (int g = 0; g < kMeshGroups; ++g) next[g] = g ? end[g - 1] : 0, end[g] += next[g];
   const bool hiding = options.removeHiddenFaces && shared;
   std::uint32_t* place = ok && hiding ? Allocate<std::uint32_t>(6 * std::size_t{count}) : nullptr;
   std::uint32_t* number = ok ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
@@ -612,8 +616,9 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
   const std::size_t slots = std::size_t{1} << TableBits(corners);
   const Room table{Allocate<std::uint64_t>(slots), slots * sizeof(std::uint64_t)};
   std::uint32_t hidden = 0;
+  bool shared = false;
   bool ok = at && number && table.at && (faceOf || !options.removeHiddenFaces) &&
-            NumberPositions(corners, position, at, table) &&
+            NumberPositions(corners, position, false, at, &shared, table) &&
             (!faceOf || FindHiddenDocumentFaces(data, at, faceOf, &hidden, table));
   std::free(table.at);
   // The faces kept, from those hidden (in file order), in the same room.
