@@ -114,12 +114,12 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         cursor->section = kObjVertices, i = 0;
         break;
       case kObjVertices:
-        if (i < mesh.vertexCount) {
-          const MeshVertex& v = mesh.vertices[i++];
+        // A loop of its own, as most of the file is in this and the faces'.
+        for (; i < mesh.vertexCount && static_cast<std::size_t>(p - out) + kMaxItem <= capacity; ++i) {
+          const MeshVertex& v = mesh.vertices[i];
           p = Put(PutFloat(Put(PutFloat(Put(PutFloat(Put(p, "v "), v.x), " "), v.y), " "), v.z), "\n");
-        } else {
-          cursor->section = kObjTexcoords, i = 0, cursor->part = 0;
         }
+        if (i == mesh.vertexCount) cursor->section = kObjTexcoords, i = 0, cursor->part = 0;
         break;
       case kObjTexcoords:
         // One per corner, or per UV pair at its first use, in corner order;
@@ -136,18 +136,16 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         }
         break;
       default:
-        if (i == mesh.faceCount) {
-          cursor->section = -1;
-          break;
-        }
         // The faces come grouped: each group names its material once.
-        const MeshFace& face = mesh.faces[i];
-        const int group = MeshGroup(face.texture);
-        if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
-          p = Put(PutMaterialName(Put(p, "usemtl "), doc, group), "\n");
-        if (face.turn != Turn::Reversed) p = PutObjFace(p, mesh, i, false);
-        if (face.turn != Turn::Listed) p = PutObjFace(p, mesh, i, true);
-        ++i;
+        for (; i < mesh.faceCount && static_cast<std::size_t>(p - out) + kMaxItem <= capacity; ++i) {
+          const MeshFace& face = mesh.faces[i];
+          const int group = MeshGroup(face.texture);
+          if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
+            p = Put(PutMaterialName(Put(p, "usemtl "), doc, group), "\n");
+          if (face.turn != Turn::Reversed) p = PutObjFace(p, mesh, i, false);
+          if (face.turn != Turn::Listed) p = PutObjFace(p, mesh, i, true);
+        }
+        if (i == mesh.faceCount) cursor->section = -1;
         break;
     }
   }
