@@ -295,11 +295,17 @@ inline void TallyFace(Tally* tally, const MeshFace& face, const MeshVertex* v, s
   for (std::uint32_t c : face.corner) number[c] = 0;
   if (!tally->byGroup) return;
   tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
-  for (std::uint32_t c : face.corner) {
-    const float xyz[3] = {v[c].x, v[c].y, v[c].z};
-    for (int j = 0; j < 3; ++j)
-      tally->low[g][j] = std::min(tally->low[g][j], xyz[j]), tally->high[g][j] = std::max(tally->high[g][j], xyz[j]);
+  // The face's own bounds first, in registers, then its group's once: the
+  // group's, in memory, would otherwise wait on each corner in turn. (Which
+  // of +0 and -0 comes out is written alike.)
+  const MeshVertex& first = v[face.corner[0]];
+  float low[3] = {first.x, first.y, first.z}, high[3] = {first.x, first.y, first.z};
+  for (int k = 1; k < 4; ++k) {
+    const float xyz[3] = {v[face.corner[k]].x, v[face.corner[k]].y, v[face.corner[k]].z};
+    for (int j = 0; j < 3; ++j) low[j] = std::min(low[j], xyz[j]), high[j] = std::max(high[j], xyz[j]);
   }
+  for (int j = 0; j < 3; ++j)
+    tally->low[g][j] = std::min(tally->low[g][j], low[j]), tally->high[g][j] = std::max(tally->high[g][j], high[j]);
 }
 
 // The vertices that faces use are renumbered, in their order, and the rest
