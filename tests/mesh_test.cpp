@@ -135,6 +135,39 @@ TEST(Mesh, HiddenFacesTheSameInEveryFormat) {
   }
 }
 
+// The bounds a glb states and the page frames the map by: those of the
+// faces kept, all of them, and for the glb each group's (0 for the others).
+// Also on a skewed block whose six faces are each a group of its own.
+TEST(Mesh, BoundsAreTheKeptFacesCorners) {
+  BlockRecord skewed = Box(0, 0, 0, 1, 1, 1, 0);
+  for (int c = 0; c < 8; ++c) skewed.vx[c] += 0.125f * static_cast<float>(c), skewed.vy[c] -= 0.0625f * static_cast<float>(c * c);
+  for (int f = 0; f < 6; ++f) skewed.textureIndex[f] = f;
+  std::vector<std::vector<BlockRecord>> maps = {{skewed}};
+  for (const auto& c : kCases) maps.push_back(c.blocks);
+  for (const auto& blocks : maps)
+    for (MeshFormat format : {MeshFormat::Obj, MeshFormat::Glb})
+      for (MeshOptions options : {MeshOptions{false, false}, MeshOptions{true, true}}) {
+        const BuiltMesh built(BuildBd1({}, blocks), format, options);
+        ASSERT_TRUE(built.ok);
+        const Mesh& mesh = built.mesh;
+        float low[kMeshGroups + 1][3], high[kMeshGroups + 1][3];  // the last: all faces
+        std::fill(&low[0][0], &low[0][0] + std::size(low) * 3, INFINITY);
+        std::fill(&high[0][0], &high[0][0] + std::size(high) * 3, -INFINITY);
+        for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
+          for (std::uint32_t v : mesh.faces[f].corner)
+            for (int g : {MeshGroup(mesh.faces[f].texture), kMeshGroups}) {
+              const float xyz[3] = {mesh.vertices[v].x, mesh.vertices[v].y, mesh.vertices[v].z};
+              for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
+            }
+        for (int g = 0; g <= kMeshGroups; ++g)
+          for (int j = 0; j < 3; ++j) {
+            const bool none = g < kMeshGroups && (format == MeshFormat::Obj || !mesh.groupFaceCount[g]);
+            EXPECT_EQ(g < kMeshGroups ? mesh.groupMin[g][j] : mesh.min[j], none ? 0.0f : low[g][j]) << g << " " << j;
+            EXPECT_EQ(g < kMeshGroups ? mesh.groupMax[g][j] : mesh.max[j], none ? 0.0f : high[g][j]) << g << " " << j;
+          }
+      }
+}
+
 // With shared corners, an OBJ's texture coordinates are one per exact UV pair
 // (-0 as +0), numbered in order of first use: on a map of few pairs, and on
 // one of more than the small table holds (9600 pairs, each used by two
