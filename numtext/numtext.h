@@ -126,7 +126,10 @@ template <int Decimals>
   const std::uint64_t laidOut = (text & ((1ull << (8 * kWhole)) - 1)) << 8 | 0x2Eull << (8 * (kWhole + 1)) |
                                 (text >> (8 * kWhole)) << (8 * (kWhole + 2));
   const std::uint64_t high = text >> 48;
-  const auto zeros = static_cast<std::uint32_t>(std::countr_zero(digits | 1ull << (8 * (kWhole - 1)))) >> 3;
+  // The mark sits in the low word, so its count is the whole word's: a
+  // 32-bit build counts in one instruction rather than a helper call.
+  const auto zeros = static_cast<std::uint32_t>(
+                         std::countr_zero(static_cast<std::uint32_t>(digits) | 1u << (8 * (kWhole - 1)))) >> 3;
   const std::uint32_t negative = bits >> 31, sign = 8 * zeros;
   const std::uint64_t low = negative ? (laidOut & ~(0xFFull << sign)) | 0x2Dull << sign : laidOut;
   const std::uint32_t drop = sign + 8 * (1 - negative);
