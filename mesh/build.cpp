@@ -622,10 +622,12 @@ bool KeepDocumentMesh(const BlockData& data, MeshOptions options, Mesh* mesh) {
   const std::size_t slots = std::size_t{1} << TableBits(corners);
   const Room table{Allocate<std::uint64_t>(slots), slots * sizeof(std::uint64_t)};
   std::uint32_t hidden = 0;
+  // Where no position is shared no face is hidden, and the faces are not
+  // looked through for any.
   bool shared = false;
   bool ok = at && number && table.at && (faceOf || !options.removeHiddenFaces) &&
             NumberPositions(corners, position, false, at, &shared, table) &&
-            (!faceOf || FindHiddenDocumentFaces(data, at, faceOf, &hidden, table));
+            (!faceOf || !shared || FindHiddenDocumentFaces(data, at, faceOf, &hidden, table));
   std::free(table.at);
   // The faces kept, from those hidden (in file order), in the same room.
   if (ok && hidden) {
