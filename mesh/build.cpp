@@ -371,6 +371,14 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
       std::uint32_t& count = mesh->gltfVertexCount[MeshGroup(face.texture)];
       const unsigned sides = GlbTrianglesOf(face).sides;
       std::uint32_t firsts = 0, words[6], other[6];
+      if (run == f && (sides == 1 || sides == 2)) {
+        // The first face of its run, showing one side, as most do: its four
+        // corners are four vertices of its own.
+        const std::uint32_t side = sides >> 1;
+        for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) number[c] = c / 4 % 2 == side ? count++ : kUnused;
+        drawn[f] = static_cast<std::uint8_t>(0xfu << (4 * side));
+        continue;
+      }
       for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
         number[c] = kUnused;
         if (!(sides >> (c / 4 % 2) & 1)) continue;
