@@ -18,6 +18,7 @@
 // face kept with removeHiddenFaces: 6 MB for the largest map, and the faces
 // that could be hidden, 24 bytes each, while they are paired.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -264,76 +265,65 @@ void CloseGaps(Mesh* mesh) {
   mesh->faceCount = kept;
 }
 
-// What the faces' last pass needs: the vertices faces use (number[v] is 0
-// for those, kUnused for the rest), each group's faces, and for glb each
-// group's triangle corners and the bounds of its faces' corners (OBJ and glb
-// hold no Inf or NaN). Taken as the faces are made, or from the faces kept
-// where some could be hidden: each pass over the faces costs a read of all
-// of them. Kept apart from the mesh while they grow, so that they stay in
-// registers rather than being stored again for every corner (they could
-// alias it). The OBJ needs only all faces' bounds: those of the vertices
-// used, each read once where the vertices are settled.
+// What the faces' last pass needs: the vertices faces use, each group's
+// faces, and for glb each group's triangle corners. number[v] holds bit g
+// where a face of group g uses vertex v (0: none). Taken as the faces are
+// made, or from the faces kept where some could be hidden: each pass over
+// the faces costs a read of all of them. The bounds (OBJ and glb hold no
+// Inf or NaN) are those of the vertices used, each read once where the
+// vertices are settled: a group's are those of the vertices its faces use,
+// and a vertex is used by fewer groups than corners.
 constexpr std::uint32_t kUnused = 0xffffffffu;
 struct Tally {
   bool byGroup;
   std::uint32_t faces[kMeshGroups], indices[kMeshGroups];
-  float low[kMeshGroups][3], high[kMeshGroups][3];
 };
 
 void StartTally(Tally* tally, bool byGroup, std::uint32_t* number, std::uint32_t vertices) {
   tally->byGroup = byGroup;
-  for (int g = 0; g < kMeshGroups; ++g) {
-    tally->faces[g] = tally->indices[g] = 0;
-    for (int j = 0; j < 3; ++j) tally->low[g][j] = HUGE_VALF, tally->high[g][j] = -HUGE_VALF;
-  }
-  for (std::uint32_t v = 0; v < vertices; ++v) number[v] = kUnused;
+  for (int g = 0; g < kMeshGroups; ++g) tally->faces[g] = tally->indices[g] = 0;
+  for (std::uint32_t v = 0; v < vertices; ++v) number[v] = 0;
 }
 
-inline void TallyFace(Tally* tally, const MeshFace& face, const MeshVertex* v, std::uint32_t* number) {
+inline void TallyFace(Tally* tally, const MeshFace& face, std::uint32_t* number) {
   const int g = MeshGroup(face.texture);
   ++tally->faces[g];
-  for (std::uint32_t c : face.corner) number[c] = 0;
-  if (!tally->byGroup) return;
-  tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
-  // The face's own bounds first, in registers, then its group's once: the
-  // group's, in memory, would otherwise wait on each corner in turn. (Which
-  // of +0 and -0 comes out is written alike.)
-  const MeshVertex& first = v[face.corner[0]];
-  float low[3] = {first.x, first.y, first.z}, high[3] = {first.x, first.y, first.z};
-  for (int k = 1; k < 4; ++k) {
-    const float xyz[3] = {v[face.corner[k]].x, v[face.corner[k]].y, v[face.corner[k]].z};
-    for (int j = 0; j < 3; ++j) low[j] = std::min(low[j], xyz[j]), high[j] = std::max(high[j], xyz[j]);
-  }
-  for (int j = 0; j < 3; ++j)
-    tally->low[g][j] = std::min(tally->low[g][j], low[j]), tally->high[g][j] = std::max(tally->high[g][j], high[j]);
+  for (std::uint32_t c : face.corner) number[c] |= 1u << g;
+  if (tally->byGroup) tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
 }
 
 // The vertices that faces use are renumbered, in their order, and the rest
 // dropped (where all are used, no corner changes); the counts and bounds go
-// into the mesh.
+// into the mesh. (Which of +0 and -0 a bound comes out is written alike.)
 void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
   std::uint32_t kept = 0;
-  float low[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, high[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+  float low[kMeshGroups][3], high[kMeshGroups][3];
+  for (int g = 0; g < kMeshGroups; ++g)
+    for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
   for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
-    if (number[v] == kUnused) continue;
+    // The OBJ takes all faces' bounds, as if of one group.
+    const std::uint32_t groups = tally.byGroup ? number[v] : number[v] != 0;
+    if (!groups) continue;
     const MeshVertex vertex = mesh->vertices[v];
     mesh->vertices[kept] = vertex, number[v] = kept++;
-    if (tally.byGroup) continue;
     const float xyz[3] = {vertex.x, vertex.y, vertex.z};
-    for (int j = 0; j < 3; ++j) low[j] = std::min(low[j], xyz[j]), high[j] = std::max(high[j], xyz[j]);
+    for (std::uint32_t rest = groups; rest; rest &= rest - 1) {
+      const int g = std::countr_zero(rest);
+      for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
+    }
   }
   for (std::uint32_t f = 0; kept < mesh->vertexCount && f < mesh->faceCount; ++f)
     for (std::uint32_t& c : mesh->faces[f].corner) c = number[c];
   mesh->vertexCount = kept;
-  for (int j = 0; j < 3 && kept && !tally.byGroup; ++j) mesh->min[j] = low[j], mesh->max[j] = high[j];
+  for (int j = 0; j < 3 && kept && !tally.byGroup; ++j) mesh->min[j] = low[0][j], mesh->max[j] = high[0][j];
   for (int g = 0, seen = 0; g < kMeshGroups; ++g) {
     const std::uint32_t faces = mesh->groupFaceCount[g] = tally.faces[g];
     if (!tally.byGroup || !faces) continue;
     mesh->groupIndexCount[g] = tally.indices[g];
     for (int j = 0; j < 3; ++j) {
-      mesh->min[j] = seen ? std::min(mesh->min[j], tally.low[g][j]) : tally.low[g][j];
-      mesh->max[j] = seen ? std::max(mesh->max[j], tally.high[g][j]) : tally.high[g][j];
-      mesh->groupMin[g][j] = tally.low[g][j], mesh->groupMax[g][j] = tally.high[g][j];
+      mesh->min[j] = seen ? std::min(mesh->min[j], low[g][j]) : low[g][j];
+      mesh->max[j] = seen ? std::max(mesh->max[j], high[g][j]) : high[g][j];
+      mesh->groupMin[g][j] = low[g][j], mesh->groupMax[g][j] = high[g][j];
     }
     seen = 1;
   }
@@ -524,7 +514,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       SetTurns(corners, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
-        if (!hiding) TallyFace(&tally, face, mesh->vertices, number);
+        if (!hiding) TallyFace(&tally, face, number);
         if (place) place[made] = to;
         ++made, ++to;
       }
@@ -537,7 +527,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   if (ok && hiding) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh);
-  for (std::uint32_t f = 0; ok && hiding && f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], mesh->vertices, number);
+  for (std::uint32_t f = 0; ok && hiding && f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], number);
   if (ok) SettleFaces(mesh, tally, number);
   std::free(number);
   std::free(at);
