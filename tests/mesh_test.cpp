@@ -200,7 +200,9 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
 // place whose corners are of few kinds, and of more at one vertex than are
 // looked through there (UVs of their own for each two cubes of a texture),
 // on two textures in turn; and with vertices not shared, where corners meet
-// only within a block, on a flat frame whose faces all lie in one plane.
+// only within a block, on a flat frame whose faces all lie in one plane, and
+// on a block whose front lies in its top's plane, so that the two faces
+// share two vertices. Every corner a face is drawn with has its vertex.
 TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
   for (int kind : {0, 1, 2}) {
     const bool own = kind == 1;
@@ -211,7 +213,10 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     BlockRecord frame = Box(0, 0, 0, 1, 0, 1, 0);
     for (int c = 4; c < 8; ++c) frame.vx[c] = 3 * frame.vx[c] - 1, frame.vz[c] = 3 * frame.vz[c] - 1;
     for (int k = 0; k < 24; ++k) frame.u[k / 4][k % 4] = frame.v[k / 4][k % 4] = 0;
-    if (kind == 2) map.push_back(frame);
+    BlockRecord ramp = Box(5, 0, 5, 6, 1, 6, 0);
+    for (int c : {4, 5}) ramp.vy[c] = 1, ramp.vz[c] = 4;
+    for (int k = 0; k < 24; ++k) ramp.u[k / 4][k % 4] = ramp.v[k / 4][k % 4] = 0;
+    if (kind == 2) map.push_back(frame), map.push_back(ramp);
     const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = kind < 2});
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
@@ -224,8 +229,12 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
                                       SideNormal(face, s, 1), SideNormal(face, s, 2)};
       ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(key, first[g].size()).first->second) << kind << ", corner " << c;
     }
-    // The frame's 8 corners, each seen from both sides, in 6 faces.
-    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + 16);
+    for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
+      for (int n = 0; n < GlbTrianglesOf(mesh.faces[f]).count; ++n)
+        ASSERT_NE(mesh.gltfCorner[8 * f + GlbTrianglesOf(mesh.faces[f]).corner[n]], 0xffffffffu) << kind << ", face " << f;
+    // The frame's 8 corners, each seen from both sides, in 6 faces; the
+    // ramp's 24 corners, two of its front's on its top's.
+    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + 16 + 22);
   }
 }
 
