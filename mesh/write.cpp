@@ -509,11 +509,18 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (i < prim.first) i = prim.first;
       // Each glTF vertex goes out at its first use; a loop for each stream.
       auto vertices = [&](auto put) {
-        for (; i < prim.end && room(128); ++i)
-          for (unsigned firsts = mesh.gltfFirst[i]; firsts; firsts &= firsts - 1) {
-            const int c = std::countr_zero(firsts);
+        for (; i < prim.end && room(128); ++i) {
+          const unsigned firsts = mesh.gltfFirst[i];
+          if (firsts == 0x0f || firsts == 0xf0) {  // one side's four, as most faces have
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) p = put(p, mesh.faces[i], firsts >> 4 & 1, k);
+            continue;
+          }
+          for (unsigned rest = firsts; rest; rest &= rest - 1) {
+            const int c = std::countr_zero(rest);
             p = put(p, mesh.faces[i], c / 4, c % 4);
           }
+        }
       };
       if (stream == kIndices) {
         for (; i < prim.end && room(128); ++i) p = PutIndices(p, mesh, i, prim.wide);
