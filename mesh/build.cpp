@@ -267,7 +267,8 @@ void CloseGaps(Mesh* mesh) {
 
 // What the faces' last pass needs: the vertices faces use, each group's
 // faces, and for glb each group's triangle corners. number[v] holds bit g
-// where a face of group g uses vertex v (0: none). Taken as the faces are
+// where a face of group g uses vertex v (0: none); for the OBJ, which needs
+// only all faces' bounds, bit 0 for any. Taken as the faces are
 // made, or from the faces kept where some could be hidden: each pass over
 // the faces costs a read of all of them. The bounds (OBJ and glb hold no
 // Inf or NaN) are those of the vertices used, each read once where the
@@ -288,8 +289,12 @@ void StartTally(Tally* tally, bool byGroup, std::uint32_t* number, std::uint32_t
 inline void TallyFace(Tally* tally, const MeshFace& face, std::uint32_t* number) {
   const int g = MeshGroup(face.texture);
   ++tally->faces[g];
+  if (!tally->byGroup) {  // the OBJ's bounds are all faces', as of one group
+    for (std::uint32_t c : face.corner) number[c] = 1;
+    return;
+  }
   for (std::uint32_t c : face.corner) number[c] |= 1u << g;
-  if (tally->byGroup) tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
+  tally->indices[g] += static_cast<std::uint32_t>(GlbTrianglesOf(face).count);
 }
 
 // The vertices that faces use are renumbered, in their order, and the rest
@@ -301,8 +306,7 @@ void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
   for (int g = 0; g < kMeshGroups; ++g)
     for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
   for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
-    // The OBJ takes all faces' bounds, as if of one group.
-    const std::uint32_t groups = tally.byGroup ? number[v] : number[v] != 0;
+    const std::uint32_t groups = number[v];
     if (!groups) continue;
     const MeshVertex vertex = mesh->vertices[v];
     mesh->vertices[kept] = vertex, number[v] = kept++;
