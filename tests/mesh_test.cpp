@@ -202,7 +202,9 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
 // on two textures in turn; and with vertices not shared, where corners meet
 // only within a block, on a flat frame whose faces all lie in one plane, and
 // on a block whose front lies in its top's plane, so that the two faces
-// share two vertices. Every corner a face is drawn with has its vertex.
+// share two vertices, and on a block whose top is crossed. Every corner a
+// face is drawn with has its vertex, and every triangle, as written, turns
+// to the normal of the side it shows.
 TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
   for (int kind : {0, 1, 2}) {
     const bool own = kind == 1;
@@ -216,7 +218,9 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     BlockRecord ramp = Box(5, 0, 5, 6, 1, 6, 0);
     for (int c : {4, 5}) ramp.vy[c] = 1, ramp.vz[c] = 4;
     for (int k = 0; k < 24; ++k) ramp.u[k / 4][k % 4] = ramp.v[k / 4][k % 4] = 0;
-    if (kind == 2) map.push_back(frame), map.push_back(ramp);
+    BlockRecord bow = Box(8, 0, 8, 9, 1, 9, 0);
+    std::swap(bow.vx[0], bow.vx[1]);
+    if (kind == 2) map.push_back(frame), map.push_back(ramp), map.push_back(bow);
     const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = kind < 2});
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
@@ -230,11 +234,24 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(key, first[g].size()).first->second) << kind << ", corner " << c;
     }
     for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
-      for (int n = 0; n < GlbTrianglesOf(mesh.faces[f]).count; ++n)
-        ASSERT_NE(mesh.gltfCorner[8 * f + GlbTrianglesOf(mesh.faces[f]).corner[n]], 0xffffffffu) << kind << ", face " << f;
+      for (int n = 0; n < GlbTrianglesOf(mesh.faces[f]).count; n += 3) {
+        const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
+        double p[3][3], dot = 0;
+        for (int i = 0; i < 3; ++i) {
+          ASSERT_NE(mesh.gltfCorner[8 * f + plan.corner[n + i]], 0xffffffffu) << kind << ", face " << f;
+          const MeshVertex& v = mesh.vertices[mesh.faces[f].corner[plan.corner[n + i] % 4]];
+          p[i][0] = v.x, p[i][1] = v.y, p[i][2] = v.z;
+        }
+        for (int j = 0; j < 3; ++j)
+          dot += ((p[1][(j + 1) % 3] - p[0][(j + 1) % 3]) * (p[2][(j + 2) % 3] - p[0][(j + 2) % 3]) -
+                  (p[1][(j + 2) % 3] - p[0][(j + 2) % 3]) * (p[2][(j + 1) % 3] - p[0][(j + 1) % 3])) *
+                 SideNormal(mesh.faces[f], plan.corner[n] / 4, j);
+        EXPECT_GT(dot, 0) << kind << ", face " << f << ", triangle " << n / 3;
+      }
     // The frame's 8 corners, each seen from both sides, in 6 faces; the
-    // ramp's 24 corners, two of its front's on its top's.
-    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + 16 + 22);
+    // ramp's 24 corners, two of its front's on its top's; the bow's faces each
+    // show one side, its crossed ones too.
+    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + 16 + 22 + 24);
   }
 }
 
