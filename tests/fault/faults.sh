@@ -90,6 +90,20 @@ if [ -n "$memory" ]; then
   # the small map after it does not fit either.
   rm -f cube.mqo && batch "a buffer not allocated" "$e allocate memory: big.bd1: ?*" limit -v $((hi - 256)) "${prog[@]}" --overwrite big.bd1 cube.bd1
   cmp -s cube.mqo "$examples/cube.mqo" || fail "the map after a buffer not allocated"
+  # The mesh's arrays failing in turn, in each format: limits a MiB apart from
+  # the document's up to where the mesh fits. Each failure is its one message
+  # and leaves no file; the first that fits is the mesh made without a limit.
+  for opts in "--optimize -f mqo" "--optimize -f obj" "--optimize -f glb" "-f glb"; do
+    f=${opts##* } && rm -rf whole part && mkdir whole part && "${prog[@]}" -q $opts -d whole big.bd1 || fail "$opts: no mesh"
+    for ((kib = hi; kib < hi + 262144; kib += 1024)); do
+      if limit -v $kib "${prog[@]}" -q $opts -d part big.bd1 2>/dev/null; then
+        cmp -s whole/big.$f part/big.$f || fail "$opts under $kib KiB: a mesh not the same"
+        break
+      fi
+      batch "$opts under $kib KiB" "$e allocate memory: big.bd1: ?*" limit -v $kib "${prog[@]}" -q $opts -d part big.bd1
+      [ -z "$(ls -A part)" ] || fail "$opts under $kib KiB: $(ls -A part) left"
+    done
+  done
   for i in {1..40}; do cp cube.bd1 c$i.bd1; done && cp big.bd1 big2.bd1
   batch "each map's blocks and buffer freed" "" limit -v $((hi + 1024)) "${prog[@]}" --overwrite big.bd1 big2.bd1 c[0-9]*.bd1
   finish
