@@ -1,6 +1,6 @@
 // BuildMesh: for OBJ and glb, blocks to faces with their turns, straight
-// into their texture groups, counted and bounded as they are made, then each
-// option as one pass that finds equal keys, then the vertices renumbered,
+// into their texture groups, counted as they are made, then each option as
+// one pass that finds equal keys, then the vertices renumbered and bounded,
 // and the glTF vertices or the OBJ's texture coordinates. For the MQO, which
 // is written from the map itself, only which faces and corners it keeps.
 //
@@ -268,12 +268,12 @@ void CloseGaps(Mesh* mesh) {
 // What the faces' last pass needs: the vertices faces use, each group's
 // faces, and for glb each group's triangle corners. number[v] holds bit g
 // where a face of group g uses vertex v (0: none); for the OBJ, which needs
-// only all faces' bounds, bit 0 for any. Taken as the faces are
-// made, or from the faces kept where some could be hidden: each pass over
-// the faces costs a read of all of them. The bounds (OBJ and glb hold no
-// Inf or NaN) are those of the vertices used, each read once where the
-// vertices are settled: a group's are those of the vertices its faces use,
-// and a vertex is used by fewer groups than corners.
+// only all faces' bounds, bit 0 for any. Taken as the faces are made, or
+// from the faces kept where some could be hidden: each pass over the faces
+// costs a read of all of them. The bounds (OBJ and glb hold no Inf or NaN)
+// are those of the vertices used, each read once where the vertices are
+// settled: a group's are those of the vertices its faces use, and a vertex
+// is used by fewer groups than corners.
 constexpr std::uint32_t kUnused = 0xffffffffu;
 struct Tally {
   bool byGroup;
