@@ -5,10 +5,10 @@
 // is written from the map itself, only which faces and corners it keeps.
 //
 // Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices
-// of 12 bytes, 6n faces of 76), and beside it, while a pass runs, about 400n
+// of 12 bytes, 6n faces of 76), and beside it, while a pass runs, up to 510n
 // bytes (the positions: a table of 128 to 256 bytes a block, or where that
 // gives up two 20-byte records a vertex, in the faces' room; the hidden
-// faces, where any could be hidden: two 24-byte records and 17 bytes a
+// faces, where any could be hidden: two 24-byte records and 37 bytes a
 // face). The OBJ's texture coordinates take a 256 KB table while they are
 // few (up to 8192 distinct), and otherwise two 16-byte records a corner,
 // 770n; the glb's vertices 32 bytes a face. For the largest map (32767
@@ -16,7 +16,7 @@
 // array's 10.4 MB. The MQO's takes 64n bytes (the positions' and the
 // vertices' numbers), the table's 128n to 256n while it runs, and 4 bytes a
 // face kept with removeHiddenFaces: 6 MB for the largest map, and the faces
-// that could be hidden, 24 bytes each, while they are paired.
+// that could be hidden, 24 bytes each and 37 more, while they are paired.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -178,6 +178,17 @@ Facing Canonical(const Face& face, const std::uint32_t* at, std::uint32_t* q) {
     if ((p[k] = at[face.corner[k]]) == kNonFinite || !(p[k] & kShared)) return kNoFacing;
     p[k] &= ~kShared;
   }
+  // Four different points, as nearly every face has: each direction's
+  // smallest sequence starts at the smallest point, and the points after it
+  // each way, which differ, decide between the two. Where a point comes
+  // twice, the sequences are compared in full below.
+  if (p[0] != p[1] && p[0] != p[2] && p[0] != p[3] && p[1] != p[2] && p[1] != p[3] && p[2] != p[3]) {
+    const int m = p[0] < p[1] ? (p[0] < p[2] ? (p[0] < p[3] ? 0 : 3) : (p[2] < p[3] ? 2 : 3))
+                              : (p[1] < p[2] ? (p[1] < p[3] ? 1 : 3) : (p[2] < p[3] ? 2 : 3));
+    const bool ahead = p[(m + 1) % 4] < p[(m + 3) % 4];
+    for (int i = 0; i < 4; ++i) q[i] = p[(m + (ahead ? i : 4 - i)) % 4];
+    return ahead == (face.turn == Turn::Listed) ? kForward : kBackward;
+  }
   auto compare = [&](int start, int step, int start2, int step2) {
     for (int i = 0; i < 4; ++i) {
       std::uint32_t a = p[(start + step * i + 8) % 4], b = p[(start2 + step2 * i + 8) % 4];
@@ -204,7 +215,10 @@ constexpr std::int32_t kGone = -1;
 // faces facing one way are paired, in file order, with the first unpaired
 // face of another block facing the other way. The n faces are taken in file
 // order, face f at place[f]; those paired are marked kGone and taken off
-// `kept`.
+// `kept`. Each face's canonical points and block are made once, in one pass
+// in file order, and read from there: on a map of blocks most faces meet
+// another, and the table and the pairing would otherwise go back to the
+// face, far off in its group, for each.
 template <typename Face>
 bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
                        std::uint32_t* kept, const Room& room = {}) {
@@ -215,18 +229,28 @@ bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t
   std::uint32_t candidates = 0, points[4];
   for (std::uint32_t f = 0; f < n && candidates < 2; ++f) candidates += Canonical(face(f), at, points) != kNoFacing;
   if (candidates < 2) return true;
+  struct Points {
+    std::uint32_t point[4];
+    std::int32_t block;
+  };
   auto* facing = Allocate<std::uint8_t>(n);
   auto* first = Allocate<std::uint32_t>(n);
   auto* next = Allocate<std::uint32_t>(n);
   auto* head = static_cast<std::uint32_t*>(std::calloc(n ? n : 1, sizeof(std::uint32_t)));
-  bool ok = facing && first && next && head &&
-            FirstOfEqual<4>(
-                n,
-                [&](std::uint32_t f, std::uint32_t* key) {
-                  facing[f] = Canonical(face(f), at, key);
-                  return facing[f] != kNoFacing;
-                },
-                first, room);
+  auto* canonical = Allocate<Points>(n);
+  bool ok = facing && first && next && head && canonical;
+  for (std::uint32_t f = 0; ok && f < n; ++f) {
+    const Face& made = face(f);
+    facing[f] = Canonical(made, at, canonical[f].point);
+    canonical[f].block = made.block;
+  }
+  ok = ok && FirstOfEqual<4>(
+                 n,
+                 [&](std::uint32_t f, std::uint32_t* key) {
+                   std::memcpy(key, canonical[f].point, sizeof canonical[f].point);
+                   return facing[f] != kNoFacing;
+                 },
+                 first, room);
   for (std::uint32_t f = n; ok && f-- > 0;) {
     next[f] = head[first[f]];
     head[first[f]] = f + 1;
@@ -243,7 +267,7 @@ bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t
       if (facing[f - 1] != kForward) continue;
       for (std::uint32_t k = done; k < backwardCount; ++k) {
         std::uint32_t g = backward[k];
-        if (facing[g] == kBackward && face(g).block != face(f - 1).block) {
+        if (facing[g] == kBackward && canonical[g].block != canonical[f - 1].block) {
           facing[g] = facing[f - 1] = kRemoved;
           break;
         }
@@ -253,7 +277,7 @@ bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t
   }
   for (std::uint32_t f = 0; ok && f < n; ++f)
     if (facing[f] == kRemoved) face(f).block = kGone, --*kept;
-  std::free(facing), std::free(first), std::free(next), std::free(head);
+  std::free(facing), std::free(first), std::free(next), std::free(head), std::free(canonical);
   return ok;
 }
 

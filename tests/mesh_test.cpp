@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <random>
 #include <sstream>
 #include <set>
 #include <string>
@@ -19,6 +20,13 @@ namespace {
 
 BlockRecord Cube(float x, float y, float z, int texture = 0) { return Box(x, y, z, x + 1, y + 1, z + 1, texture); }
 BlockRecord Tile(float y, int texture = 0) { return Box(0, y, 0, 1, y, 1, texture); }
+// A cube whose corner `from` lies on its corner `onto`: a face through both
+// has a point twice.
+BlockRecord Wedge(float y, int from, int onto) {
+  BlockRecord b = Cube(0, y, 0);
+  b.vx[from] = b.vx[onto], b.vy[from] = b.vy[onto], b.vz[from] = b.vz[onto];
+  return b;
+}
 std::vector<BlockRecord> Twice(std::vector<BlockRecord> blocks) {
   blocks.insert(blocks.end(), blocks.begin(), blocks.end());
   return blocks;
@@ -133,6 +141,37 @@ TEST(Mesh, HiddenFacesTheSameInEveryFormat) {
       }
     }
   }
+}
+
+// Faces meet whatever order their points come in: cubes filling a box, in
+// shuffled file orders and some mirrored, keep only their outside. Two
+// wedges meeting on faces with a point twice hide those two: each edge of
+// the one face collapsed in turn, in both file orders, and with each of its
+// corners numbered first by a block all on that point (with no area, it
+// hides nothing and OBJ and glb draw none of it).
+TEST(Mesh, FacesMeetInAnyOrderOfTheirPoints) {
+  std::vector<std::vector<BlockRecord>> maps;
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    std::vector<BlockRecord>& blocks = maps.emplace_back();
+    for (int i = 0; i < 27; ++i) {
+      const auto x = static_cast<float>(i % 3), y = static_cast<float>(i / 3 % 3), z = static_cast<float>(i / 9);
+      blocks.push_back((i + static_cast<int>(seed)) % 3 ? Cube(x, y, z) : Box(x + 1, y, z, x, y + 1, z + 1, 0));
+    }
+    std::shuffle(blocks.begin(), blocks.end(), std::mt19937(seed));
+  }
+  for (int w = 0; w < 40; ++w) {
+    const int from = w % 4, on = w / 4 % 5;
+    const BlockRecord a = Wedge(0, from, (from + 1) % 4), b = Wedge(1, from + 4, (from + 1) % 4 + 4);
+    maps.push_back(w < 20 ? std::vector{a, b} : std::vector{b, a});
+    if (on < 4) maps.back().insert(maps.back().begin(), Box(a.vx[on], a.vy[on], a.vz[on], a.vx[on], a.vy[on], a.vz[on], 0));
+  }
+  for (std::size_t m = 0; m < maps.size(); ++m)
+    for (MeshFormat format : {MeshFormat::Mqo, MeshFormat::Obj, MeshFormat::Glb}) {
+      const BuiltMesh built(BuildBd1({}, maps[m]), format, {true, m % 2 == 0});
+      ASSERT_TRUE(built.ok);
+      const std::size_t outside = m < 8 ? 54 : format == MeshFormat::Mqo && maps[m].size() == 3 ? 16 : 10;
+      EXPECT_EQ(built.mesh.faceCount, outside) << "map " << m << ", format " << static_cast<int>(format);
+    }
 }
 
 // The bounds a glb states and the page frames the map by: those of the
