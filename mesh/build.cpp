@@ -57,6 +57,15 @@ bool BlockFinite(const BlockRecord& block) {
 // A block's eight corners in double, converted once for its six faces (a
 // float's double is exact, so this changes no result).
 using BlockCorners = double[8][3];
+void MakeBlockCorners(const BlockRecord& block, BlockCorners& corners) {
+  for (std::uint32_t c = 0; c < 8; ++c) {
+    std::uint32_t bits[3];
+    float xyz[3];
+    DocumentCornerBits(block, c, bits);
+    std::memcpy(xyz, bits, sizeof xyz);
+    corners[c][0] = xyz[0], corners[c][1] = xyz[1], corners[c][2] = xyz[2];
+  }
+}
 
 // A triangle's normal (twice its area), by Newell's sum over its edges; a
 // face's is the sum of its two triangles'. `corner` holds the face's corners
@@ -123,7 +132,9 @@ void SetFaceTurns(const BlockCorners& p, bool normal, MeshFace* face) {
     if (n[0] * half[t][0] + n[1] * half[t][1] + n[2] * half[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
 }
 
-void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
+// One copy of the code for every call: a face whose normal is taken after
+// its turn (below) comes out the same, in x87 arithmetic too.
+[[gnu::noinline]] void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
   switch (f) {
     case 0: return SetFaceTurns<0>(p, normal, face);
     case 1: return SetFaceTurns<1>(p, normal, face);
@@ -539,7 +550,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       face.texture = block.textureIndex[f];
       face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
-      SetTurns(corners, f, format == MeshFormat::Glb, &face);
+      SetTurns(corners, f, format == MeshFormat::Glb && !hiding, &face);
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
         if (!hiding) TallyFace(&tally, face, number);
@@ -555,6 +566,14 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   if (ok && hiding) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh);
+  // Where faces could be hidden, the glb's normals are taken for those kept
+  // only: on a map of blocks most are hidden.
+  for (std::uint32_t f = 0; ok && hiding && format == MeshFormat::Glb && f < mesh->faceCount; ++f) {
+    MeshFace& face = mesh->faces[f];
+    BlockCorners corners;
+    MakeBlockCorners(data.blocks[face.block], corners);
+    SetTurns(corners, face.side, true, &face);
+  }
   for (std::uint32_t f = 0; ok && hiding && f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], number);
   if (ok) SettleFaces(mesh, tally, number);
   std::free(number);
@@ -600,15 +619,7 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
     bool cornersMade = false;
     for (int f = 0; f < 6; ++f) {
       if (!candidate(b, f)) continue;
-      const BlockRecord& block = data.blocks[b];
-      for (int c = 0; c < 8 && !cornersMade; ++c) {
-        std::uint32_t bits[3];
-        float xyz[3];
-        DocumentCornerBits(block, static_cast<std::uint32_t>(c), bits);
-        std::memcpy(xyz, bits, sizeof xyz);
-        corners[c][0] = xyz[0], corners[c][1] = xyz[1], corners[c][2] = xyz[2];
-      }
-      cornersMade = true;
+      if (!cornersMade) MakeBlockCorners(data.blocks[b], corners), cornersMade = true;
       HideableFace& face = faces[m++];
       for (int k = 0; k < 4; ++k) face.corner[k] = 8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k]);
       face.block = static_cast<std::int32_t>(b);
