@@ -81,6 +81,7 @@ const struct {
   const char* removedInObj = nullptr;  // when not the same
 } kCases[] = {
     {"one cube", {Cube(0, 0, 0)}, "", "", 6, 8},
+    {"one small mirrored cube, its normals shorter than 1", {Box(0.125f, 0, 0, 0, 0.125f, 0.125f, 0)}, "", "", 6, 8},
     {"two cubes side by side", {Cube(0, 0, 0), Cube(1, 0, 0)}, "0.3 1.5", "", 10, 12},
     {"side by side across -0", {Box(-1, 0, 0, 0, 1, 1, 0), Box(-0.0f, 0, 0, 1, 1, 1, 0)}, "0.3 1.5", "", 10, 12},
     {"the same place, facing the same ways", {Cube(0, 0, 0), Cube(0, 0, 0)}, "", "", 12, 8},
