@@ -411,10 +411,11 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
       for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
         number[c] = kUnused;
         if (!(sides >> (c / 4 % 2) & 1)) continue;
-        // A face's four corners are four vertices here, so within its face a
-        // corner can only equal its other side. Its key is made only once an
-        // earlier corner has its vertex, which few have. Every equal corner
-        // has the same number.
+        // A face's four corners are four vertices here, and its other side's
+        // normal is its own negated, never zero (a drawn face's normal is of
+        // unit length), so a corner equals none of its own face's. Its key is
+        // made only once an earlier corner has its vertex, which few have.
+        // Every equal corner has the same number.
         const std::uint32_t v = face.corner[c % 4];
         bool keyed = false;
         auto equal = [&](std::uint32_t e) {
@@ -422,7 +423,7 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
           if (!keyed) key(c, words), keyed = true;
           return key(e, other), std::memcmp(words, other, sizeof words) == 0;
         };
-        std::uint32_t found = c % 8 >= 4 && equal(c - 4) ? c - 4 : kUnused;
+        std::uint32_t found = kUnused;
         for (std::uint32_t e = 8 * run; found == kUnused && e < 8 * f; ++e) found = equal(e) ? e : kUnused;
         if (found != kUnused) number[c] = number[found];
         else number[c] = count++, firsts |= 1u << (c % 8);
