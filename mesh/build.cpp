@@ -219,20 +219,18 @@ Facing Canonical(const Face& face, const std::uint32_t* at, std::uint32_t* q) {
   return (order < 0) == (face.turn == Turn::Listed) ? kForward : kBackward;
 }
 
-// A face's block once it is left out: a place to be closed up.
-constexpr std::int32_t kGone = -1;
-
 // Faces on the same points are chained in file order; in each chain the
 // faces facing one way are paired, in file order, with the first unpaired
 // face of another block facing the other way. The n faces are taken in file
-// order, face f at place[f]; those paired are marked kGone and taken off
-// `kept`. Each face's canonical points and block are made once, in one pass
+// order, face f at place[f]; the places of those paired are marked in
+// `gone` (a byte a place, in cache, rather than a line of the face) and
+// taken off `kept`. Each face's canonical points and block are made once, in one pass
 // in file order, and read from there: on a map of blocks most faces meet
 // another, and the table and the pairing would otherwise go back to the
 // face, far off in its group, for each.
 template <typename Face>
 bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
-                       std::uint32_t* kept, const Room& room = {}) {
+                       std::uint32_t* kept, std::uint8_t* gone, const Room& room = {}) {
   auto face = [&](std::uint32_t f) -> Face& { return faces[place ? place[f] : f]; };
   // Where blocks seldom touch, few faces have every corner shared: with
   // fewer than two that could face another, none is hidden, and the pass
@@ -287,16 +285,16 @@ bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t
     }
   }
   for (std::uint32_t f = 0; ok && f < n; ++f)
-    if (facing[f] == kRemoved) face(f).block = kGone, --*kept;
+    if (facing[f] == kRemoved) gone[place ? place[f] : f] = 1, --*kept;
   std::free(facing), std::free(first), std::free(next), std::free(head), std::free(canonical);
   return ok;
 }
 
-// Closes up the places of faces left out, keeping the order.
-void CloseGaps(Mesh* mesh) {
+// Closes up the places of faces left out (gone), keeping the order.
+void CloseGaps(Mesh* mesh, const std::uint8_t* gone) {
   std::uint32_t kept = 0;
   for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
-    if (mesh->faces[f].block != kGone && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];
+    if (!gone[f] && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];
   mesh->faceCount = kept;
 }
 
@@ -561,12 +559,17 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     }
     base += 8;
   }
-  for (int g = 0; ok && g < kMeshGroups; ++g)
-    for (std::uint32_t f = next[g]; f < end[g]; ++f) mesh->faces[f].block = kGone;
   if (ok) mesh->faceCount = end[kMeshGroups - 1];
-  if (ok && hiding) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made);
+  auto* gone = ok && (hiding || made < mesh->faceCount)
+                   ? static_cast<std::uint8_t*>(std::calloc(mesh->faceCount ? mesh->faceCount : 1, 1))
+                   : nullptr;
+  ok = ok && (gone || (!hiding && made == mesh->faceCount));
+  for (int g = 0; ok && gone && g < kMeshGroups; ++g)
+    for (std::uint32_t f = next[g]; f < end[g]; ++f) gone[f] = 1;
+  if (ok && hiding) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made, gone);
   std::free(place);
-  if (ok && made < mesh->faceCount) CloseGaps(mesh);
+  if (ok && made < mesh->faceCount) CloseGaps(mesh, gone);
+  std::free(gone);
   // Where faces could be hidden, the glb's normals are taken for those kept
   // only: on a map of blocks most are hidden.
   for (std::uint32_t f = 0; ok && hiding && format == MeshFormat::Glb && f < mesh->faceCount; ++f) {
@@ -631,10 +634,11 @@ bool FindHiddenDocumentFaces(const BlockData& data, const std::uint32_t* at, std
     }
   }
   std::uint32_t kept = n;
-  const bool ok = RemoveHiddenFaces(faces, at, nullptr, n, &kept, room);
+  auto* gone = static_cast<std::uint8_t*>(std::calloc(n, 1));
+  const bool ok = gone && RemoveHiddenFaces(faces, at, nullptr, n, &kept, gone, room);
   for (std::uint32_t f = 0; ok && f < n; ++f)
-    if (faces[f].block == kGone) hidden[(*hiddenCount)++] = faces[f].corner[0] / 8 * 6 + faces[f].side;
-  std::free(faces);
+    if (gone[f]) hidden[(*hiddenCount)++] = faces[f].corner[0] / 8 * 6 + faces[f].side;
+  std::free(faces), std::free(gone);
   return ok;
 }
 
