@@ -5,10 +5,10 @@
 // is written from the map itself, only which faces and corners it keeps.
 //
 // Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices
-// of 12 bytes, 6n faces of 76), and beside it, while a pass runs, up to 510n
+// of 12 bytes, 6n faces of 76), and beside it, while a pass runs, up to 520n
 // bytes (the positions: a table of 128 to 256 bytes a block, or where that
 // gives up two 20-byte records a vertex, in the faces' room; the hidden
-// faces, where any could be hidden: two 24-byte records and 37 bytes a
+// faces, where any could be hidden: two 24-byte records and 38 bytes a
 // face). The OBJ's texture coordinates take a 256 KB table while they are
 // few (up to 8192 distinct), and otherwise two 16-byte records a corner,
 // 770n; the glb's vertices 32 bytes a face. For the largest map (32767
@@ -16,7 +16,7 @@
 // array's 10.4 MB. The MQO's takes 64n bytes (the positions' and the
 // vertices' numbers), the table's 128n to 256n while it runs, and 4 bytes a
 // face kept with removeHiddenFaces: 6 MB for the largest map, and the faces
-// that could be hidden, 24 bytes each and 37 more, while they are paired.
+// that could be hidden, 24 bytes each and 38 more, while they are paired.
 #include <algorithm>
 #include <bit>
 #include <cmath>
