@@ -132,9 +132,7 @@ void SetFaceTurns(const BlockCorners& p, bool normal, MeshFace* face) {
     if (n[0] * half[t][0] + n[1] * half[t][1] + n[2] * half[t][2] < 0) face->against |= static_cast<std::uint8_t>(1 << t);
 }
 
-// One copy of the code for every call: a face whose normal is taken after
-// its turn (below) comes out the same, in x87 arithmetic too.
-[[gnu::noinline]] void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
+void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
   switch (f) {
     case 0: return SetFaceTurns<0>(p, normal, face);
     case 1: return SetFaceTurns<1>(p, normal, face);
@@ -224,10 +222,10 @@ Facing Canonical(const Face& face, const std::uint32_t* at, std::uint32_t* q) {
 // face of another block facing the other way. The n faces are taken in file
 // order, face f at place[f]; the places of those paired are marked in
 // `gone` (a byte a place, in cache, rather than a line of the face) and
-// taken off `kept`. Each face's canonical points and block are made once, in one pass
-// in file order, and read from there: on a map of blocks most faces meet
-// another, and the table and the pairing would otherwise go back to the
-// face, far off in its group, for each.
+// taken off `kept`. Each face's canonical points and block are made once,
+// in one pass in file order, and read from there: on a map of blocks most
+// faces meet another, and the table and the pairing would otherwise go back
+// to the face, far off in its group, for each.
 template <typename Face>
 bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t* place, std::uint32_t n,
                        std::uint32_t* kept, std::uint8_t* gone, const Room& room = {}) {
@@ -549,7 +547,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       face.texture = block.textureIndex[f];
       face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
-      SetTurns(corners, f, format == MeshFormat::Glb && !hiding, &face);
+      SetTurns(corners, f, format == MeshFormat::Glb, &face);
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
         if (!hiding) TallyFace(&tally, face, number);
@@ -560,24 +558,17 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     base += 8;
   }
   if (ok) mesh->faceCount = end[kMeshGroups - 1];
-  auto* gone = ok && (hiding || made < mesh->faceCount)
-                   ? static_cast<std::uint8_t*>(std::calloc(mesh->faceCount ? mesh->faceCount : 1, 1))
-                   : nullptr;
-  ok = ok && (gone || (!hiding && made == mesh->faceCount));
+  // Places left out: those of faces hidden, and at each group's end those of
+  // faces without area.
+  const bool gaps = ok && (hiding || made < mesh->faceCount);
+  auto* gone = gaps ? static_cast<std::uint8_t*>(std::calloc(mesh->faceCount ? mesh->faceCount : 1, 1)) : nullptr;
+  ok = ok && (gone || !gaps);
   for (int g = 0; ok && gone && g < kMeshGroups; ++g)
     for (std::uint32_t f = next[g]; f < end[g]; ++f) gone[f] = 1;
   if (ok && hiding) ok = RemoveHiddenFaces(mesh->faces, at, place, made, &made, gone);
   std::free(place);
   if (ok && made < mesh->faceCount) CloseGaps(mesh, gone);
   std::free(gone);
-  // Where faces could be hidden, the glb's normals are taken for those kept
-  // only: on a map of blocks most are hidden.
-  for (std::uint32_t f = 0; ok && hiding && format == MeshFormat::Glb && f < mesh->faceCount; ++f) {
-    MeshFace& face = mesh->faces[f];
-    BlockCorners corners;
-    MakeBlockCorners(data.blocks[face.block], corners);
-    SetTurns(corners, face.side, true, &face);
-  }
   for (std::uint32_t f = 0; ok && hiding && f < mesh->faceCount; ++f) TallyFace(&tally, mesh->faces[f], number);
   if (ok) SettleFaces(mesh, tally, number);
   std::free(number);
