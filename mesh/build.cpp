@@ -187,34 +187,35 @@ Facing Canonical(const Face& face, const std::uint32_t* at, std::uint32_t* q) {
     if ((p[k] = at[face.corner[k]]) == kNonFinite || !(p[k] & kShared)) return kNoFacing;
     p[k] &= ~kShared;
   }
-  // Four different points, as nearly every face has: each direction's
-  // smallest sequence starts at the smallest point, and the points after it
-  // each way, which differ, decide between the two. Where a point comes
-  // twice, the sequences are compared in full below.
+  // The sequence goes from corner `start` by `step`. Four different points,
+  // as nearly every face has: each direction's smallest sequence starts at
+  // the smallest point, and the points after it each way, which differ,
+  // decide between the two. Where a point comes twice, the sequences are
+  // compared in full.
+  int start = 0, step = 1;
   if (p[0] != p[1] && p[0] != p[2] && p[0] != p[3] && p[1] != p[2] && p[1] != p[3] && p[2] != p[3]) {
-    const int m = p[0] < p[1] ? (p[0] < p[2] ? (p[0] < p[3] ? 0 : 3) : (p[2] < p[3] ? 2 : 3))
-                              : (p[1] < p[2] ? (p[1] < p[3] ? 1 : 3) : (p[2] < p[3] ? 2 : 3));
-    const bool ahead = p[(m + 1) % 4] < p[(m + 3) % 4];
-    for (int i = 0; i < 4; ++i) q[i] = p[(m + (ahead ? i : 4 - i)) % 4];
-    return ahead == (face.turn == Turn::Listed) ? kForward : kBackward;
-  }
-  auto compare = [&](int start, int step, int start2, int step2) {
-    for (int i = 0; i < 4; ++i) {
-      std::uint32_t a = p[(start + step * i + 8) % 4], b = p[(start2 + step2 * i + 8) % 4];
-      if (a != b) return a < b ? -1 : 1;
+    start = p[0] < p[1] ? (p[0] < p[2] ? (p[0] < p[3] ? 0 : 3) : (p[2] < p[3] ? 2 : 3))
+                        : (p[1] < p[2] ? (p[1] < p[3] ? 1 : 3) : (p[2] < p[3] ? 2 : 3));
+    step = p[(start + 1) % 4] < p[(start + 3) % 4] ? 1 : -1;
+  } else {
+    auto compare = [&](int start1, int step1, int start2, int step2) {
+      for (int i = 0; i < 4; ++i) {
+        std::uint32_t a = p[(start1 + step1 * i + 8) % 4], b = p[(start2 + step2 * i + 8) % 4];
+        if (a != b) return a < b ? -1 : 1;
+      }
+      return 0;
+    };
+    int forward = 0, backward = 0;
+    for (int s = 1; s < 4; ++s) {
+      if (compare(s, 1, forward, 1) < 0) forward = s;
+      if (compare(s, -1, backward, -1) < 0) backward = s;
     }
-    return 0;
-  };
-  int forward = 0, backward = 0;
-  for (int s = 1; s < 4; ++s) {
-    if (compare(s, 1, forward, 1) < 0) forward = s;
-    if (compare(s, -1, backward, -1) < 0) backward = s;
+    const int order = compare(forward, 1, backward, -1);
+    if (order == 0) return kNoFacing;
+    start = order < 0 ? forward : backward, step = order < 0 ? 1 : -1;
   }
-  const int order = compare(forward, 1, backward, -1);
-  if (order == 0) return kNoFacing;
-  const int start = order < 0 ? forward : backward, step = order < 0 ? 1 : -1;
   for (int i = 0; i < 4; ++i) q[i] = p[(start + step * i + 8) % 4];
-  return (order < 0) == (face.turn == Turn::Listed) ? kForward : kBackward;
+  return (step > 0) == (face.turn == Turn::Listed) ? kForward : kBackward;
 }
 
 // Faces on the same points are chained in file order; in each chain the
