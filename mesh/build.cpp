@@ -4,19 +4,20 @@
 // and the glTF vertices or the OBJ's texture coordinates. For the MQO, which
 // is written from the map itself, only which faces and corners it keeps.
 //
-// Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices
-// of 12 bytes, 6n faces of 76), and beside it, while a pass runs, up to 520n
+// Memory, for n blocks: an OBJ or glb mesh itself, 552n bytes (8n vertices of
+// 12 bytes, 6n faces of 76), and beside it, while a pass runs, up to 520n
 // bytes (the positions: a table of 128 to 256 bytes a block, or where that
 // gives up two 20-byte records a vertex, in the faces' room; the hidden
-// faces, where any could be hidden: two 24-byte records and 38 bytes a
-// face). The OBJ's texture coordinates take a 256 KB table while they are
-// few (up to 8192 distinct), and otherwise two 16-byte records a corner,
-// 770n; the glb's vertices 32 bytes a face. For the largest map (32767
-// blocks) that is 18.1 MB of mesh and 11 to 25 MB more, beside the block
-// array's 10.4 MB. The MQO's takes 64n bytes (the positions' and the
-// vertices' numbers), the table's 128n to 256n while it runs, and 4 bytes a
-// face kept with removeHiddenFaces: 6 MB for the largest map, and the faces
-// that could be hidden, 24 bytes each and 38 more, while they are paired.
+// faces, where any could be hidden: two 24-byte records and 38 bytes a face).
+// The OBJ's texture coordinates take a 256 KB table while they are few (up to
+// 8192 distinct), and otherwise two 16-byte records a corner, 770n; the glb's
+// vertices 33 bytes a face, or 5 where every corner drawn is its vertex's
+// first use, as without shared vertices. For the largest map (32767 blocks)
+// that is 18.1 MB of mesh and 11 to 25 MB more, beside the block array's
+// 10.4 MB. The MQO's takes 64n bytes (the positions' and the vertices' numbers),
+// the table's 128n to 256n while it runs, and 4 bytes a face kept with
+// removeHiddenFaces: 6 MB for the largest map, and the faces that could be
+// hidden, 24 bytes each and 38 more, while they are paired.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -289,11 +290,16 @@ bool RemoveHiddenFaces(Face* faces, const std::uint32_t* at, const std::uint32_t
   return ok;
 }
 
-// Closes up the places of faces left out (gone), keeping the order.
+// Closes up the places of faces left out (gone), keeping the order, with
+// their glTF first uses where they were numbered as they were made.
 void CloseGaps(Mesh* mesh, const std::uint8_t* gone) {
   std::uint32_t kept = 0;
-  for (std::uint32_t f = 0; f < mesh->faceCount; ++f)
-    if (!gone[f] && kept++ != f) mesh->faces[kept - 1] = mesh->faces[f];
+  for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
+    if (gone[f] || kept++ == f) continue;
+    mesh->faces[kept - 1] = mesh->faces[f];
+    if (!mesh->gltfBase) continue;
+    mesh->gltfBase[kept - 1] = mesh->gltfBase[f], mesh->gltfFirst[kept - 1] = mesh->gltfFirst[f];
+  }
   mesh->faceCount = kept;
 }
 
@@ -367,69 +373,105 @@ void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
 
 // ---- glTF vertices.
 
+// A glTF corner's key: its group, exact UV pair and normal (its mesh vertex
+// aside). Corner 8f + 4s + k is face f's corner k showing side s.
+void GltfCornerKey(const Mesh& mesh, std::uint32_t c, std::uint32_t* words) {
+  const MeshFace& face = mesh.faces[c / 8];
+  words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
+  words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
+  for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
+}
+
+// Where no mesh vertex is used by two blocks, equal glTF corners are of one
+// block and one group, whose faces come one after another in the group:
+// each corner is looked for only among the corners of its run of such faces
+// before it (from face `run`; at most five), which are in cache. A corner
+// equals only corners of a side with its normal: SidesAlike gives the
+// earlier sides drawn with the normal of face f's side s (bit 2(g - run) + t
+// for face g's side t), and the sides with another, as a box's other faces
+// all have, are passed over whole. A face's other side's normal is its own
+// negated, never zero (a drawn face's normal is of unit length), so a corner
+// equals none of its own face's.
+std::uint32_t SidesAlike(const Mesh& mesh, std::uint32_t f, int s, std::uint32_t run) {
+  const MeshFace& face = mesh.faces[f];
+  auto sameNormal = [&](const MeshFace& other, int t) {
+    for (int j = 0; j < 3; ++j)
+      if (Key(SideNormal(other, t, j)) != Key(SideNormal(face, s, j))) return false;
+    return true;
+  };
+  std::uint32_t alike = 0;
+  for (std::uint32_t g = run; g < f; ++g)
+    for (int t = 0; t < 2; ++t)
+      if (GlbTrianglesOf(mesh.faces[g]).sides >> t & 1 && sameNormal(mesh.faces[g], t)) alike |= 1u << (2 * (g - run) + t);
+  return alike;
+}
+// The earlier corner equal to face f's corner k among the sides `alike`
+// (8g + 4t + e), or kUnused.
+std::uint32_t EarlierEqualCorner(const Mesh& mesh, std::uint32_t f, int k, std::uint32_t run, std::uint32_t alike) {
+  const MeshFace& face = mesh.faces[f];
+  for (; alike; alike &= alike - 1) {
+    const std::uint32_t g = run + std::countr_zero(alike) / 2, t = std::countr_zero(alike) % 2;
+    const MeshFace& other = mesh.faces[g];
+    for (int e = 0; e < 4; ++e)
+      if (other.corner[e] == face.corner[k] && Key(other.u[e]) == Key(face.u[k]) && Key(other.v[e]) == Key(face.v[k]))
+        return 8 * g + 4 * t + static_cast<std::uint32_t>(e);
+  }
+  return kUnused;
+}
+
+// Face f's first uses, numbered from gltfBase[f], as the faces are made,
+// in their group's order. False, with nothing numbered, where a corner
+// drawn equals an earlier one: the numbers then need gltfCorner.
+bool NumberFirstUses(Mesh* mesh, std::uint32_t f, std::uint32_t run) {
+  const MeshFace& face = mesh->faces[f];
+  const unsigned sides = GlbTrianglesOf(face).sides;
+  for (int s = 0; s < 2 && run < f; ++s) {
+    const std::uint32_t alike = sides >> s & 1 ? SidesAlike(*mesh, f, s, run) : 0;
+    for (int k = 0; k < 4 && alike; ++k)
+      if (EarlierEqualCorner(*mesh, f, k, run, alike) != kUnused) return false;
+  }
+  std::uint32_t& count = mesh->gltfVertexCount[MeshGroup(face.texture)];
+  mesh->gltfBase[f] = count;
+  mesh->gltfFirst[f] = static_cast<std::uint8_t>((sides & 1 ? 0x0fu : 0u) | (sides & 2 ? 0xf0u : 0u));
+  count += 4 * static_cast<std::uint32_t>(std::popcount(sides));
+  return true;
+}
+
 // One glTF vertex per group, mesh vertex, exact UV pair and normal, numbered
-// in each group in order of first use: corner 8f + 4s + k is face f's corner
-// k showing side s. `ownVertices`: no mesh vertex is used by two blocks.
+// in each group in order of first use, into gltfCorner. `ownVertices`: no
+// mesh vertex is used by two blocks. Where the faces' first uses were all
+// numbered as they were made (above), nothing is left to do.
 bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
+  if (mesh->gltfBase) return true;
   const std::uint32_t corners = 8 * mesh->faceCount;
   std::uint32_t* number = mesh->gltfCorner = Allocate<std::uint32_t>(corners);
   // Bit s: side s is drawn, for the chains; asked for three times a corner.
-  // The runs below take a face's sides as they reach it, with no pass of
-  // their own over the faces for it.
-  auto* drawn = Allocate<std::uint8_t>(mesh->faceCount);
-  auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
-  auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
-  auto key = [&](std::uint32_t c, std::uint32_t* words) {
-    const MeshFace& face = mesh->faces[c / 8];
-    words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
-    words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
-    for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
-    return true;
-  };
+  auto* drawn = mesh->gltfFirst = Allocate<std::uint8_t>(mesh->faceCount);
   if (number && drawn && ownVertices) {
-    // Equal corners are then of one block and one group, whose faces come
-    // one after another in the group: each corner is looked for only among
-    // the corners of its run of such faces before it, which are in cache,
-    // rather than in a chain of its vertex's.
+    // Every equal corner has the same number.
     for (std::uint32_t f = 0, run = 0; f < mesh->faceCount; ++f) {
       const MeshFace& face = mesh->faces[f];
       if (f && (face.block != mesh->faces[f - 1].block || MeshGroup(face.texture) != MeshGroup(mesh->faces[f - 1].texture))) run = f;
       std::uint32_t& count = mesh->gltfVertexCount[MeshGroup(face.texture)];
       const unsigned sides = GlbTrianglesOf(face).sides;
-      std::uint32_t firsts = 0, words[6], other[6];
-      if (run == f && (sides == 1 || sides == 2)) {
-        // The first face of its run, showing one side, as most do: its four
-        // corners are four vertices of its own.
-        const std::uint32_t side = sides >> 1;
-        for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) number[c] = c / 4 % 2 == side ? count++ : kUnused;
-        drawn[f] = static_cast<std::uint8_t>(0xfu << (4 * side));
-        continue;
-      }
-      for (std::uint32_t c = 8 * f; c < 8 * f + 8; ++c) {
-        number[c] = kUnused;
-        if (!(sides >> (c / 4 % 2) & 1)) continue;
-        // A face's four corners are four vertices here, and its other side's
-        // normal is its own negated, never zero (a drawn face's normal is of
-        // unit length), so a corner equals none of its own face's. Its key is
-        // made only once an earlier corner has its vertex, which few have.
-        // Every equal corner has the same number.
-        const std::uint32_t v = face.corner[c % 4];
-        bool keyed = false;
-        auto equal = [&](std::uint32_t e) {
-          if (number[e] == kUnused || mesh->faces[e / 8].corner[e % 4] != v) return false;
-          if (!keyed) key(c, words), keyed = true;
-          return key(e, other), std::memcmp(words, other, sizeof words) == 0;
-        };
-        std::uint32_t found = kUnused;
-        for (std::uint32_t e = 8 * run; found == kUnused && e < 8 * f; ++e) found = equal(e) ? e : kUnused;
-        if (found != kUnused) number[c] = number[found];
-        else number[c] = count++, firsts |= 1u << (c % 8);
+      std::uint32_t firsts = 0;
+      for (int s = 0; s < 2; ++s) {
+        const std::uint32_t alike = sides >> s & 1 && run < f ? SidesAlike(*mesh, f, s, run) : 0;
+        for (int k = 0; k < 4; ++k) {
+          const std::uint32_t c = 8 * f + static_cast<std::uint32_t>(4 * s + k);
+          const std::uint32_t found = alike ? EarlierEqualCorner(*mesh, f, k, run, alike) : kUnused;
+          if (!(sides >> s & 1)) number[c] = kUnused;
+          else if (found != kUnused) number[c] = number[found];
+          else number[c] = count++, firsts |= 1u << (c % 8);
+        }
       }
       drawn[f] = static_cast<std::uint8_t>(firsts);
     }
-    mesh->gltfFirst = drawn;
     return true;
   }
+  auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
+  auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
+  auto key = [&](std::uint32_t c, std::uint32_t* words) { return GltfCornerKey(*mesh, c, words), true; };
   for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f) drawn[f] = GlbTrianglesOf(mesh->faces[f]).sides;
   const bool ok = number && drawn &&
                   (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
@@ -446,7 +488,6 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
     }
     drawn[f] = static_cast<std::uint8_t>(firsts);
   }
-  mesh->gltfFirst = drawn;
   return ok;
 }
 
@@ -523,6 +564,15 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   std::uint32_t* number = ok ? Allocate<std::uint32_t>(mesh->vertexCount) : nullptr;
   std::uint32_t made = 0;
   ok = ok && number && (place || !hiding);
+  // Where no face is hidden and no mesh vertex is used by two blocks, the
+  // glb's corners are numbered as their faces are made, while the block's
+  // faces are in cache, rather than in a pass over all faces after.
+  const bool ownVertices = !options.shareVertices || !shared;
+  if (ok && format == MeshFormat::Glb && ownVertices && !hiding) {
+    mesh->gltfBase = Allocate<std::uint32_t>(6 * std::size_t{count});
+    mesh->gltfFirst = Allocate<std::uint8_t>(6 * std::size_t{count});
+    ok = mesh->gltfBase && mesh->gltfFirst;
+  }
   // With shareVertices, every corner is pointed at the first vertex at its
   // position as it is made.
   const std::uint32_t* share = options.shareVertices ? at : nullptr;
@@ -536,6 +586,9 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       const MeshVertex& v = mesh->vertices[base + static_cast<std::uint32_t>(c)];
       corners[c][0] = v.x, corners[c][1] = v.y, corners[c][2] = v.z;
     }
+    // Each group's run of this block's faces starts where the group stands.
+    std::uint32_t run[kMeshGroups];
+    if (mesh->gltfBase) std::memcpy(run, next, sizeof run);
     for (int f = 0; f < 6; ++f) {
       std::uint32_t& to = next[MeshGroup(block.textureIndex[f])];
       MeshFace& face = mesh->faces[to];
@@ -552,6 +605,10 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
         if (!hiding) TallyFace(&tally, face, number);
+        if (mesh->gltfBase && !NumberFirstUses(mesh, to, run[MeshGroup(face.texture)])) {
+          std::free(mesh->gltfBase), std::free(mesh->gltfFirst), mesh->gltfBase = nullptr, mesh->gltfFirst = nullptr;
+          for (std::uint32_t& n : mesh->gltfVertexCount) n = 0;
+        }
         if (place) place[made] = to;
         ++made, ++to;
       }
@@ -574,7 +631,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
   if (ok) SettleFaces(mesh, tally, number);
   std::free(number);
   std::free(at);
-  if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh, !options.shareVertices || !shared);
+  if (ok && format == MeshFormat::Glb) ok = NumberGltfVertices(mesh, ownVertices);
   if (ok && format != MeshFormat::Glb && options.shareVertices) ok = NumberTexcoords(mesh);
   return ok;
 }
@@ -722,6 +779,7 @@ void ReleaseMesh(Mesh* mesh) {
   std::free(mesh->faceOf);
   std::free(mesh->cornerNumber);
   std::free(mesh->gltfCorner);
+  std::free(mesh->gltfBase);
   std::free(mesh->gltfFirst);
   std::free(mesh->texcoord);
   *mesh = Mesh{};

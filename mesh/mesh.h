@@ -145,15 +145,18 @@ struct Mesh {
   // are none, and for a group of the other formats).
   float groupMin[kMeshGroups][3], groupMax[kMeshGroups][3];
   float min[3], max[3];
-  // Glb only: for face f's corner k showing side s (SideShown),
-  // gltfCorner[8f + 4s + k] is its vertex number within its group's
-  // primitive: one per mesh vertex, texture, exact UV pair and normal,
-  // numbered in order of first use (sides not drawn get none);
-  // gltfVertexCount[g] in group g.
+  // Glb only: face f's corner k showing side s (SideShown) has a vertex
+  // number within its group's primitive (GltfFaceNumbers, 4s + k):
+  // one per mesh vertex, texture, exact UV pair and normal, numbered in order
+  // of first use (sides not drawn get none); gltfVertexCount[g] in group g.
+  // Bit 4s + k of gltfFirst[f] is set where that corner is its vertex's first
+  // use, where the vertex goes out. Where every corner drawn is a first use,
+  // as where no two faces of a block share a vertex and a normal, face f's
+  // first uses are numbered from gltfBase[f] on, and gltfCorner is null;
+  // otherwise gltfCorner[8f + 4s + k] holds each number (~0u for none).
   std::uint32_t* gltfCorner;
+  std::uint32_t* gltfBase;
   std::uint32_t gltfVertexCount[kMeshGroups];
-  // Glb only: bit 4s + k of gltfFirst[f] is set where face f's corner k
-  // showing side s is its glTF vertex's first use, where the vertex goes out.
   std::uint8_t* gltfFirst;
   // Obj with shareVertices: texcoord[4f + k] is the number of face f's corner
   // k's texture coordinate, one per exact UV pair, in order of first use;
@@ -161,6 +164,18 @@ struct Mesh {
   std::uint32_t* texcoord;
   std::uint32_t texcoordCount;
 };
+
+// Face f's eight glTF vertex numbers, 4s + k as above (~0u for none).
+inline void GltfFaceNumbers(const Mesh& mesh, std::uint32_t f, std::uint32_t (&number)[8]) {
+  if (mesh.gltfCorner) {
+    for (int c = 0; c < 8; ++c) number[c] = mesh.gltfCorner[8 * std::size_t{f} + static_cast<std::size_t>(c)];
+    return;
+  }
+  // Each side drawn has its four corners as first uses, side 0's first.
+  const std::uint32_t base = mesh.gltfBase[f], firsts = mesh.gltfFirst[f], second = base + (firsts & 1 ? 4 : 0);
+  for (std::uint32_t k = 0; k < 4; ++k) number[k] = firsts & 1 ? base + k : ~0u;
+  for (std::uint32_t k = 0; k < 4; ++k) number[4 + k] = firsts & 0x10 ? second + k : ~0u;
+}
 
 enum class MeshResult { Ok, OutOfMemory };
 

@@ -458,9 +458,10 @@ char* PutWord(char* p, std::uint32_t value) {  // little-endian
 // A face's triangles, each written the way(s) it turns.
 char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f, bool wide) {
   const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
-  const std::uint32_t* corner = mesh.gltfCorner + 8 * std::size_t{f};
+  std::uint32_t number[8];
+  GltfFaceNumbers(mesh, f, number);
   for (int n = 0; n < plan.count; ++n) {
-    const std::uint32_t v = corner[plan.corner[n]];
+    const std::uint32_t v = number[plan.corner[n]];
     if (wide) p = PutWord(p, v);
     else *p++ = static_cast<char>(v), *p++ = static_cast<char>(v >> 8);
   }

@@ -242,11 +242,15 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
 // on two textures in turn; and with vertices not shared, where corners meet
 // only within a block, on a flat frame whose faces all lie in one plane, and
 // on a block whose front lies in its top's plane, so that the two faces
-// share two vertices, and on a block whose top is crossed. Every corner a
-// face is drawn with has its vertex, and every triangle, as written, turns
-// to the normal of the side it shows.
+// share two vertices (unless their U or V differs), and on a block whose top
+// is crossed. Every corner a face is drawn with has its vertex, and every
+// triangle, as written, turns to the normal of the side it shows. Without
+// options the same, numbered as the faces are made: beside the cubes, the
+// bow and a flat tile, whose sides without area leave gaps in their group,
+// have every corner its vertex's first use; the ramp, and the ramp turned
+// inside out, have not.
 TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
-  for (int kind : {0, 1, 2}) {
+  for (int kind : {0, 1, 2, 3, 4, 5}) {
     const bool own = kind == 1;
     std::vector<BlockRecord> map(80, Cube(0, 0, 0));
     for (int b = 0; b < 80; ++b)
@@ -260,25 +264,40 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     for (int k = 0; k < 24; ++k) ramp.u[k / 4][k % 4] = ramp.v[k / 4][k % 4] = 0;
     BlockRecord bow = Box(8, 0, 8, 9, 1, 9, 0);
     std::swap(bow.vx[0], bow.vx[1]);
-    if (kind == 2) map.push_back(frame), map.push_back(ramp), map.push_back(bow);
-    const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = true, .shareVertices = kind < 2});
+    BlockRecord tile = Tile(5);
+    for (int f = 0; f < 6; ++f) tile.textureIndex[f] = f < 2 ? 2 + f : 0;
+    if (kind == 2) map.push_back(frame);
+    for (int axis = 0; axis < 2 && kind == 2; ++axis) {  // the ramp's faces told apart by one UV coordinate
+      map.push_back(ramp);
+      for (int k = 0; k < 24; ++k) (axis ? map.back().v : map.back().u)[k / 4][k % 4] = static_cast<float>(k / 4);
+    }
+    if (kind == 5)
+      for (float& x : ramp.vx) x = -x;
+    if (kind == 2 || kind >= 4) map.push_back(ramp);
+    if (kind == 3) map.push_back(tile);
+    if (kind >= 2) map.push_back(bow);
+    const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = kind < 3, .shareVertices = kind < 2});
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
     std::map<std::vector<float>, std::uint32_t> first[kMeshGroups];  // -0 == +0 as map keys
+    std::uint32_t number[8];
     for (std::uint32_t c = 0; c < 8 * mesh.faceCount; ++c) {
       const MeshFace& face = mesh.faces[c / 8];
-      if (mesh.gltfCorner[c] == 0xffffffffu) continue;
+      GltfFaceNumbers(mesh, c / 8, number);
+      if (number[c % 8] == 0xffffffffu) continue;
       const int s = static_cast<int>(c / 4 % 2), k = static_cast<int>(c % 4), g = MeshGroup(face.texture);
       const std::vector<float> key = {static_cast<float>(face.corner[k]), face.u[k], face.v[k], SideNormal(face, s, 0),
                                       SideNormal(face, s, 1), SideNormal(face, s, 2)};
-      ASSERT_EQ(mesh.gltfCorner[c], first[g].emplace(key, first[g].size()).first->second) << kind << ", corner " << c;
+      ASSERT_EQ(number[c % 8], first[g].emplace(key, first[g].size()).first->second) << kind << ", corner " << c;
     }
+    for (int g = 0; g < kMeshGroups; ++g) EXPECT_EQ(mesh.gltfVertexCount[g], first[g].size()) << kind;
     for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
       for (int n = 0; n < GlbTrianglesOf(mesh.faces[f]).count; n += 3) {
         const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
         double p[3][3], dot = 0;
+        GltfFaceNumbers(mesh, f, number);
         for (int i = 0; i < 3; ++i) {
-          ASSERT_NE(mesh.gltfCorner[8 * f + plan.corner[n + i]], 0xffffffffu) << kind << ", face " << f;
+          ASSERT_NE(number[plan.corner[n + i]], 0xffffffffu) << kind << ", face " << f;
           const MeshVertex& v = mesh.vertices[mesh.faces[f].corner[plan.corner[n + i] % 4]];
           p[i][0] = v.x, p[i][1] = v.y, p[i][2] = v.z;
         }
@@ -291,7 +310,8 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     // The frame's 8 corners, each seen from both sides, in 6 faces; the
     // ramp's 24 corners, two of its front's on its top's; the bow's faces each
     // show one side, its crossed ones too.
-    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1], kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + 16 + 22 + 24);
+    EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1],
+              kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + (kind == 2 ? 16 + 2 * 24 : 0) + (kind != 3 ? 22 : 0) + 24);
   }
 }
 
