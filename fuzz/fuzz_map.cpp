@@ -50,9 +50,9 @@ void CheckMesh(const BlockData& data, std::size_t capacity) {
       for (std::uint32_t f = 0; mesh.faces && f < mesh.faceCount; ++f) {
         const MeshFace& face = mesh.faces[f];
         for (int k = 0; k < 4; ++k) Check(face.corner[k] < mesh.vertexCount, "corner in range");
-        std::uint32_t number[8];
-        if (format == MeshFormat::Glb) GltfFaceNumbers(mesh, f, number);
-        for (int c = 0; format == MeshFormat::Glb && c < 8; ++c)
+        std::uint32_t scratch[8];
+        const std::uint32_t* number = format == MeshFormat::Glb ? GltfFaceNumbers(mesh, f, scratch) : nullptr;
+        for (int c = 0; number && c < 8; ++c)
           Check(number[c] < mesh.gltfVertexCount[MeshGroup(face.texture)] || number[c] == ~0u, "glTF corner in range");
         if (format != MeshFormat::Glb) continue;  // only the glb carries normals
         Check(std::fabs(std::hypot(face.normal[0], face.normal[1], face.normal[2]) - 1) < 1e-6, "unit normal");

@@ -165,16 +165,15 @@ struct Mesh {
   std::uint32_t texcoordCount;
 };
 
-// Face f's eight glTF vertex numbers, 4s + k as above (~0u for none).
-inline void GltfFaceNumbers(const Mesh& mesh, std::uint32_t f, std::uint32_t (&number)[8]) {
-  if (mesh.gltfCorner) {
-    for (int c = 0; c < 8; ++c) number[c] = mesh.gltfCorner[8 * std::size_t{f} + static_cast<std::size_t>(c)];
-    return;
-  }
+// Face f's eight glTF vertex numbers, 4s + k as above (~0u for none): its
+// row of gltfCorner, or made into `scratch`.
+inline const std::uint32_t* GltfFaceNumbers(const Mesh& mesh, std::uint32_t f, std::uint32_t (&scratch)[8]) {
+  if (mesh.gltfCorner) return mesh.gltfCorner + 8 * std::size_t{f};
   // Each side drawn has its four corners as first uses, side 0's first.
   const std::uint32_t base = mesh.gltfBase[f], firsts = mesh.gltfFirst[f], second = base + (firsts & 1 ? 4 : 0);
-  for (std::uint32_t k = 0; k < 4; ++k) number[k] = firsts & 1 ? base + k : ~0u;
-  for (std::uint32_t k = 0; k < 4; ++k) number[4 + k] = firsts & 0x10 ? second + k : ~0u;
+  for (std::uint32_t k = 0; k < 4; ++k) scratch[k] = firsts & 1 ? base + k : ~0u;
+  for (std::uint32_t k = 0; k < 4; ++k) scratch[4 + k] = firsts & 0x10 ? second + k : ~0u;
+  return scratch;
 }
 
 enum class MeshResult { Ok, OutOfMemory };

@@ -458,8 +458,8 @@ char* PutWord(char* p, std::uint32_t value) {  // little-endian
 // A face's triangles, each written the way(s) it turns.
 char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f, bool wide) {
   const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
-  std::uint32_t number[8];
-  GltfFaceNumbers(mesh, f, number);
+  std::uint32_t scratch[8];
+  const std::uint32_t* number = GltfFaceNumbers(mesh, f, scratch);
   for (int n = 0; n < plan.count; ++n) {
     const std::uint32_t v = number[plan.corner[n]];
     if (wide) p = PutWord(p, v);

@@ -280,10 +280,10 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
     std::map<std::vector<float>, std::uint32_t> first[kMeshGroups];  // -0 == +0 as map keys
-    std::uint32_t number[8];
+    std::uint32_t scratch[8];
     for (std::uint32_t c = 0; c < 8 * mesh.faceCount; ++c) {
       const MeshFace& face = mesh.faces[c / 8];
-      GltfFaceNumbers(mesh, c / 8, number);
+      const std::uint32_t* number = GltfFaceNumbers(mesh, c / 8, scratch);
       if (number[c % 8] == 0xffffffffu) continue;
       const int s = static_cast<int>(c / 4 % 2), k = static_cast<int>(c % 4), g = MeshGroup(face.texture);
       const std::vector<float> key = {static_cast<float>(face.corner[k]), face.u[k], face.v[k], SideNormal(face, s, 0),
@@ -295,7 +295,7 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       for (int n = 0; n < GlbTrianglesOf(mesh.faces[f]).count; n += 3) {
         const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
         double p[3][3], dot = 0;
-        GltfFaceNumbers(mesh, f, number);
+        const std::uint32_t* number = GltfFaceNumbers(mesh, f, scratch);
         for (int i = 0; i < 3; ++i) {
           ASSERT_NE(number[plan.corner[n + i]], 0xffffffffu) << kind << ", face " << f;
           const MeshVertex& v = mesh.vertices[mesh.faces[f].corner[plan.corner[n + i] % 4]];
