@@ -373,15 +373,6 @@ void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
 
 // ---- glTF vertices.
 
-// A glTF corner's key: its group, exact UV pair and normal (its mesh vertex
-// aside). Corner 8f + 4s + k is face f's corner k showing side s.
-void GltfCornerKey(const Mesh& mesh, std::uint32_t c, std::uint32_t* words) {
-  const MeshFace& face = mesh.faces[c / 8];
-  words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
-  words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
-  for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
-}
-
 // Where no mesh vertex is used by two blocks, equal glTF corners are of one
 // block and one group, whose faces come one after another in the group:
 // each corner is looked for only among the corners of its run of such faces
@@ -471,7 +462,13 @@ bool NumberGltfVertices(Mesh* mesh, bool ownVertices) {
   }
   auto shown = [&](std::uint32_t c) { return drawn[c / 8] >> (c / 4 % 2) & 1; };
   auto vertex = [&](std::uint32_t c) { return shown(c) ? mesh->faces[c / 8].corner[c % 4] : mesh->vertexCount; };
-  auto key = [&](std::uint32_t c, std::uint32_t* words) { return GltfCornerKey(*mesh, c, words), true; };
+  auto key = [&](std::uint32_t c, std::uint32_t* words) {
+    const MeshFace& face = mesh->faces[c / 8];
+    words[0] = static_cast<std::uint32_t>(MeshGroup(face.texture));
+    words[1] = Key(face.u[c % 4]), words[2] = Key(face.v[c % 4]);
+    for (int j = 0; j < 3; ++j) words[3 + j] = Key(SideNormal(face, c / 4 % 2, j));
+    return true;
+  };
   for (std::uint32_t f = 0; drawn && f < mesh->faceCount; ++f) drawn[f] = GlbTrianglesOf(mesh->faces[f]).sides;
   const bool ok = number && drawn &&
                   (FirstOfEqualChained(corners, mesh->vertexCount, vertex, key, number) ||
@@ -573,6 +570,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     mesh->gltfFirst = Allocate<std::uint8_t>(6 * std::size_t{count});
     ok = mesh->gltfBase && mesh->gltfFirst;
   }
+  bool asMade = mesh->gltfBase != nullptr;
   // With shareVertices, every corner is pointed at the first vertex at its
   // position as it is made.
   const std::uint32_t* share = options.shareVertices ? at : nullptr;
@@ -588,7 +586,7 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     }
     // Each group's run of this block's faces starts where the group stands.
     std::uint32_t run[kMeshGroups];
-    if (mesh->gltfBase) std::memcpy(run, next, sizeof run);
+    if (asMade) std::memcpy(run, next, sizeof run);
     for (int f = 0; f < 6; ++f) {
       std::uint32_t& to = next[MeshGroup(block.textureIndex[f])];
       MeshFace& face = mesh->faces[to];
@@ -605,8 +603,9 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
         if (!hiding) TallyFace(&tally, face, number);
-        if (mesh->gltfBase && !NumberFirstUses(mesh, to, run[MeshGroup(face.texture)])) {
+        if (asMade && !NumberFirstUses(mesh, to, run[MeshGroup(face.texture)])) {
           std::free(mesh->gltfBase), std::free(mesh->gltfFirst), mesh->gltfBase = nullptr, mesh->gltfFirst = nullptr;
+          asMade = false;
           for (std::uint32_t& n : mesh->gltfVertexCount) n = 0;
         }
         if (place) place[made] = to;
