@@ -269,7 +269,7 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     if (kind == 2) map.push_back(frame);
     for (int axis = 0; axis < 2 && kind == 2; ++axis) {  // the ramp's faces told apart by one UV coordinate
       map.push_back(ramp);
-      for (int k = 0; k < 24; ++k) (axis ? map.back().v : map.back().u)[k / 4][k % 4] = static_cast<float>(k / 4);
+      for (int k = 0; k < 24; ++k) (axis ? map.back().v[k / 4][k % 4] : map.back().u[k / 4][k % 4]) = static_cast<float>(k / 4);
     }
     if (kind == 5)
       for (float& x : ramp.vx) x = -x;
