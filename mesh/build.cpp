@@ -393,7 +393,7 @@ std::uint32_t SidesAlike(const Mesh& mesh, std::uint32_t f, int s, std::uint32_t
   std::uint32_t alike = 0;
   for (std::uint32_t g = run; g < f; ++g)
     for (int t = 0; t < 2; ++t)
-      if (GlbTrianglesOf(mesh.faces[g]).sides >> t & 1 && sameNormal(mesh.faces[g], t)) alike |= 1u << (2 * (g - run) + t);
+      if (GlbTrianglesOf(mesh.faces[g]).sides >> t & 1 && sameNormal(mesh.faces[g], t)) alike |= 1u << (2 * (g - run) + static_cast<std::uint32_t>(t));
   return alike;
 }
 // The earlier corner equal to face f's corner k among the sides `alike`
@@ -401,7 +401,8 @@ std::uint32_t SidesAlike(const Mesh& mesh, std::uint32_t f, int s, std::uint32_t
 std::uint32_t EarlierEqualCorner(const Mesh& mesh, std::uint32_t f, int k, std::uint32_t run, std::uint32_t alike) {
   const MeshFace& face = mesh.faces[f];
   for (; alike; alike &= alike - 1) {
-    const std::uint32_t g = run + std::countr_zero(alike) / 2, t = std::countr_zero(alike) % 2;
+    const auto bit = static_cast<std::uint32_t>(std::countr_zero(alike));
+    const std::uint32_t g = run + bit / 2, t = bit % 2;
     const MeshFace& other = mesh.faces[g];
     for (int e = 0; e < 4; ++e)
       if (other.corner[e] == face.corner[k] && Key(other.u[e]) == Key(face.u[k]) && Key(other.v[e]) == Key(face.v[k]))
