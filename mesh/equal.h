@@ -283,7 +283,10 @@ bool FirstOfEqualChained(std::uint32_t n, std::uint32_t vertices, const VertexFn
   bool ok = true;
   for (std::uint32_t c = 0; ok && c < n; ++c) {
     const std::uint32_t v = vertex(c);
-    if (v == vertices) continue;
+    if (v == vertices) {  // left alone: its own first
+      first[c] = kEnd;
+      continue;
+    }
     std::uint32_t words[6], other[6];
     key(c, words);
     const std::uint64_t chain = head[v], group = std::uint64_t{1} << (words[0] % 32) << 32;
