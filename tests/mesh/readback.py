@@ -193,7 +193,8 @@ fixed = lambda x, d: float(Decimal(x).quantize(Decimal(10) ** -d, ROUND_HALF_UP)
 source, cli, make_map = map(os.path.abspath, sys.argv[1:4])
 work, glbs = tempfile.mkdtemp(), []
 # Maps of the CLI's, with the images they name beside them: a row of 2800
-# cubes, a 3x3x3 solid whose texture numbers run from -1 to 9, and none;
+# cubes, a 3x3x3 solid whose texture numbers run from -1 to 9, none, and two
+# cubes side by side;
 # their faces, and those left with --optimize.
 for image, name in (("tests/mesh/textured/moss.png", "wall.png"), ("fuzz/image-seeds/baseline.jpg", "floor.jpg"),
                     ("tests/mesh/textured/stone.bmp", "brick.bmp")):
@@ -201,7 +202,12 @@ for image, name in (("tests/mesh/textured/moss.png", "wall.png"), ("fuzz/image-s
 made = {"row": ([f"box={x},0,0,{x + 1},1,1,0" for x in range(2800)], 16800, 11202),
         "solid": ([f"box={i % 3},{i // 3 % 3},{i // 9},{i % 3 + 1},{i // 3 % 3 + 1},{i // 9 + 1},{i % 11 - 1}"
                    for i in range(27)], 162, 54),
-        "empty": ([], 0, 0)}
+        "empty": ([], 0, 0),
+        # two mirrored cubes (drawn on their front sides) with every texture
+        # coordinate 0: faces in one plane share glTF vertices on their common
+        # edge, so some faces' corners are partly first uses
+        "flat": (["box=1,0,0,0,1,1,0", "box=2,0,0,1,1,1,0"] +
+                 [f"{b}.{uv}{f}.{k}=0" for b in (0, 1) for uv in "uv" for f in range(6) for k in range(4)], 12, 10)}
 files = [(os.path.join(source, name), os.path.join(source, name.replace("-optimized", "")), None, None)
          for name in ("examples/cube", "examples/stairs", "examples/courtyard", "examples/courtyard-optimized",
                       "fuzz/seeds/names-edge", "tests/mesh/textured/steps")]
