@@ -244,7 +244,8 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
 // on a block whose front lies in its top's plane, so that the two faces
 // share two vertices (unless their U or V differs), and on a block whose top
 // is crossed. Every corner a face is drawn with has its vertex, and every
-// triangle, as written, turns to the normal of the side it shows. Without
+// triangle, as written, turns to the normal of the side it shows, whose
+// parts are never -0, not even when they are too small for a float. Without
 // options the same, numbered as the faces are made: beside the cubes, the
 // bow and a flat tile, whose sides without area leave gaps in their group,
 // have every corner its vertex's first use; the ramp, and the ramp turned
@@ -264,6 +265,10 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     for (int k = 0; k < 24; ++k) ramp.u[k / 4][k % 4] = ramp.v[k / 4][k % 4] = 0;
     BlockRecord bow = Box(8, 0, 8, 9, 1, 9, 0);
     std::swap(bow.vx[0], bow.vx[1]);
+    BlockRecord wings = bow;  // crossed faces whose halves differ: each shows one side, a half against its normal
+    wings.vx[1] = 7.5f;
+    BlockRecord tilted = Box(-1e30f, -1, -1e30f, 1e30f, 0, 1e30f, 0);  // a normal whose z is below any float's
+    tilted.vy[0] = 1e-20f;
     BlockRecord tile = Tile(5);
     for (int f = 0; f < 6; ++f) tile.textureIndex[f] = f < 2 ? 2 + f : 0;
     if (kind == 2) map.push_back(frame);
@@ -275,7 +280,7 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       for (float& x : ramp.vx) x = -x;
     if (kind == 2 || kind >= 4) map.push_back(ramp);
     if (kind == 3) map.push_back(tile);
-    if (kind >= 2) map.push_back(bow);
+    if (kind >= 2) map.insert(map.end(), {bow, wings, tilted});
     const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = kind < 3, .shareVertices = kind < 2});
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
@@ -293,6 +298,7 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     for (int g = 0; g < kMeshGroups; ++g) EXPECT_EQ(mesh.gltfVertexCount[g], first[g].size()) << kind;
     for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
       for (int n = 0; n < GlbTrianglesOf(mesh.faces[f]).count; n += 3) {
+        for (float x : mesh.faces[f].normal) EXPECT_FALSE(x == 0 && std::signbit(x)) << kind << ", face " << f;
         const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
         double p[3][3], dot = 0;
         const std::uint32_t* number = GltfFaceNumbers(mesh, f, scratch);
@@ -308,10 +314,10 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
         EXPECT_GT(dot, 0) << kind << ", face " << f << ", triangle " << n / 3;
       }
     // The frame's 8 corners, each seen from both sides, in 6 faces; the
-    // ramp's 24 corners, two of its front's on its top's; the bow's faces each
-    // show one side, its crossed ones too.
+    // ramp's 24 corners, two of its front's on its top's; the bow's, the
+    // wings' and the tilted block's faces each show one side, the crossed ones too.
     EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1],
-              kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + (kind == 2 ? 16 + 2 * 24 : 0) + (kind != 3 ? 22 : 0) + 24);
+              kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + (kind == 2 ? 16 + 2 * 24 : 0) + (kind != 3 ? 22 : 0) + 3 * 24);
   }
 }
 
