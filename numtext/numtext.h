@@ -136,15 +136,39 @@ template <int Decimals>
   return {low >> drop | high << 1 << (63 - drop), high >> drop, 10 - drop / 8};
 }
 
+// A sixteenth's fraction as text, "." and its digits without trailing
+// zeros ("" for none), one a byte, the first in the lowest; and its length.
+inline constexpr struct SixteenthsText {
+  std::uint64_t text[16];
+  std::uint32_t length[16];
+  constexpr SixteenthsText() : text{}, length{} {
+    for (int i = 1; i < 16; ++i) {
+      int digits = i * 625, n = 4;  // i/16 = 0.0625 i
+      for (; digits % 10 == 0; digits /= 10) --n;
+      text[i] = '.';
+      for (int k = n; k > 0; --k, digits /= 10) text[i] |= std::uint64_t('0' + digits % 10) << (8 * k);
+      length[i] = static_cast<std::uint32_t>(n + 1);
+    }
+  }
+} kSixteenthsText{};
+
 [[gnu::always_inline]] inline FixedShortText ShortestFloatShortText(std::uint32_t bits) {
-  // The value is an odd number times 2^e; zero and subnormals come out far
-  // below -4 here.
+  // Sixteen times the value, m * 2^-s, is a whole number from 1 to 159999
+  // only with s from 6 to 23 and the bits shifted out all zero. Zero,
+  // subnormals, Inf and NaN come out far outside.
   const std::uint32_t m = (bits & 0x7fffff) | 0x800000;
-  const int e = static_cast<int>((bits >> 23) & 0xff) - 150 + std::countr_zero(m);
-  if (e < -4) return {0, 0, 0};
-  FixedShortText text = FixedFloatShortText<4>(bits);
-  if (text.length) text.length -= static_cast<std::uint32_t>(e >= 0 ? 5 : 4 + e);  // -e fraction digits kept
-  return text;
+  const std::uint32_t s = 146 - ((bits >> 23) & 0xff);
+  if (s - 6 >= 18 || (m & ((1u << s) - 1)) != 0) return {0, 0, 0};
+  const std::uint32_t n = m >> s;
+  if (n >= 160000) return {0, 0, 0};
+  // The whole part's digits without the zeros in front but the last, after
+  // the sign's byte where it is negative; then the fraction, from the table.
+  const std::uint32_t digits = FourDigitBytes(n >> 4);
+  const auto zeros = static_cast<std::uint32_t>(std::countr_zero(digits | 1u << 24)) >> 3;
+  const std::uint32_t negative = bits >> 31, head = 4 - zeros + negative;
+  const std::uint64_t whole = std::uint64_t{(digits | 0x30303030u) >> (8 * zeros)} << (8 * negative) | (negative ? 0x2Du : 0u);
+  const std::uint64_t fraction = kSixteenthsText.text[n & 15];
+  return {whole | fraction << (8 * head), fraction >> (64 - 8 * head), head + kSixteenthsText.length[n & 15]};
 }
 
 // Below 10^8, as every vertex and face number is, the digits are made in one
