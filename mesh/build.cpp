@@ -26,6 +26,9 @@
 #include <utility>
 #if defined(__SSE2__) && defined(__SSE2_MATH__)
 #include <emmintrin.h>
+#define BLOCKMQO_PAIRED_TURNS 1
+#else
+#define BLOCKMQO_PAIRED_TURNS 0
 #endif
 
 #include "mesh/equal.h"
@@ -156,7 +159,7 @@ void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
 // NaN, and a face that turns some way has a normal of some length. A face
 // that turns no way (without area, or a crossed quad) is taken again on its
 // own.
-#if defined(__SSE2__) && defined(__SSE2_MATH__)
+#if BLOCKMQO_PAIRED_TURNS
 template <int K0, int K1, int K2>
 void AddPairNormal(const __m128d (&c)[4][3], __m128d (&normal)[3]) {
   constexpr int kCorner[4] = {K0, K1, K2, K0};
@@ -223,17 +226,13 @@ void SetFacePairTurns(const BlockCorners& p, bool normal, MeshFace (&turns)[6]) 
     face.against = static_cast<std::uint8_t>((against[0] >> h & 1) | (against[1] >> h & 1) << 1);
   }
 }
-#endif
 
 void SetBlockTurns(const BlockCorners& p, bool normal, MeshFace (&turns)[6]) {
-#if defined(__SSE2__) && defined(__SSE2_MATH__)
   SetFacePairTurns<0, 1>(p, normal, turns);
   SetFacePairTurns<2, 3>(p, normal, turns);
   SetFacePairTurns<4, 5>(p, normal, turns);
-#else
-  for (int f = 0; f < 6; ++f) SetTurns(p, f, normal, &turns[f]);
-#endif
 }
+#endif
 
 // ---- The options.
 
@@ -681,8 +680,10 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
     // Each group's run of this block's faces starts where the group stands.
     std::uint32_t run[kMeshGroups];
     if (asMade) std::memcpy(run, next, sizeof run);
+#if BLOCKMQO_PAIRED_TURNS
     MeshFace turns[6];
     SetBlockTurns(corners, format == MeshFormat::Glb, turns);
+#endif
     for (int f = 0; f < 6; ++f) {
       std::uint32_t& to = next[MeshGroup(block.textureIndex[f])];
       MeshFace& face = mesh->faces[to];
@@ -695,9 +696,13 @@ bool BuildGroupedMesh(const BlockData& data, MeshFormat format, MeshOptions opti
       face.texture = block.textureIndex[f];
       face.block = static_cast<std::int32_t>(b);
       face.side = static_cast<std::uint8_t>(f);
+#if BLOCKMQO_PAIRED_TURNS
       face.turn = turns[f].turn, face.triangle[0] = turns[f].triangle[0], face.triangle[1] = turns[f].triangle[1];
       std::memcpy(face.normal, turns[f].normal, sizeof face.normal);
       face.against = turns[f].against;
+#else
+      SetTurns(corners, f, format == MeshFormat::Glb, &face);  // face by face in x87, as it always went
+#endif
       // OBJ and glTF would draw nothing of a face without area.
       if (face.turn != Turn::None) {
         if (!hiding) TallyFace(&tally, face, number);
