@@ -75,16 +75,16 @@ void MakeBlockCorners(const BlockRecord& block, BlockCorners& corners) {
 }
 
 // A triangle's normal (twice its area), by Newell's sum over its edges; a
-// face's is the sum of its two triangles'. `corner` holds the face's corners
-// as the block numbers them. Taken per face at compile time, so that every
-// corner is a fixed place in `p`.
-template <int C0, int C1, int C2>
-void AddNormal(const BlockCorners& p, double (&normal)[3]) {
+// face's is the sum of its two triangles'. C0, C1 and C2 are its corners'
+// places in `p` (a block's corners, or a pair of faces' in SSE2 registers),
+// known at compile time so that every corner is a fixed place.
+template <int C0, int C1, int C2, typename Corners, typename T>
+void AddNormal(const Corners& p, T (&normal)[3]) {
   constexpr int kCorner[4] = {C0, C1, C2, C0};
 #pragma GCC unroll 3
   for (int i = 0; i < 3; ++i) {
-    const double* a = p[kCorner[i]];
-    const double* b = p[kCorner[i + 1]];
+    const T* a = p[kCorner[i]];
+    const T* b = p[kCorner[i + 1]];
     normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
     normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
     normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
@@ -160,19 +160,6 @@ void SetTurns(const BlockCorners& p, int f, bool normal, MeshFace* face) {
 // that turns no way (without area, or a crossed quad) is taken again on its
 // own.
 #if BLOCKMQO_PAIRED_TURNS
-template <int K0, int K1, int K2>
-void AddPairNormal(const __m128d (&c)[4][3], __m128d (&normal)[3]) {
-  constexpr int kCorner[4] = {K0, K1, K2, K0};
-#pragma GCC unroll 3
-  for (int i = 0; i < 3; ++i) {
-    const __m128d* a = c[kCorner[i]];
-    const __m128d* b = c[kCorner[i + 1]];
-    normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
-    normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
-    normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
-  }
-}
-
 // TurnOf for both halves: bit h of each mask is half h's.
 struct PairTurns {
   int none, positive, negative;
@@ -200,8 +187,8 @@ void SetFacePairTurns(const BlockCorners& p, bool normal, MeshFace (&turns)[6]) 
       outward[j] += own[k][j] - _mm_set_pd(p[kRow[1][k] ^ kAcross[G]][j], p[kRow[0][k] ^ kAcross[F]][j]);
     }
   __m128d half[2][3] = {}, sum[3];
-  AddPairNormal<3, 2, 1>(own, half[0]);
-  AddPairNormal<3, 1, 0>(own, half[1]);
+  AddNormal<3, 2, 1>(own, half[0]);
+  AddNormal<3, 1, 0>(own, half[1]);
   const PairTurns triangle[2] = {PairTurnOf(half[0], outward), PairTurnOf(half[1], outward)};
   for (int j = 0; j < 3; ++j) sum[j] = half[0][j] + half[1][j];
   const PairTurns whole = PairTurnOf(sum, outward);
