@@ -24,6 +24,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+// Where doubles are computed in SSE2 registers (x86-64), a block's faces
+// turn two at a time, and the bounds take a vertex's three values at once.
 #if defined(__SSE2__) && defined(__SSE2_MATH__)
 #include <emmintrin.h>
 #define BLOCKMQO_PAIRED_TURNS 1
@@ -79,7 +81,7 @@ void MakeBlockCorners(const BlockRecord& block, BlockCorners& corners) {
 // places in `p` (a block's corners, or a pair of faces' in SSE2 registers),
 // known at compile time so that every corner is a fixed place.
 template <int C0, int C1, int C2, typename Corners, typename T>
-void AddNormal(const Corners& p, T (&normal)[3]) {
+[[gnu::always_inline]] inline void AddNormal(const Corners& p, T (&normal)[3]) {
   constexpr int kCorner[4] = {C0, C1, C2, C0};
 #pragma GCC unroll 3
   for (int i = 0; i < 3; ++i) {
@@ -415,22 +417,44 @@ inline void TallyFace(Tally* tally, const MeshFace& face, std::uint32_t* number)
 // The vertices that faces use are renumbered, in their order, and the rest
 // dropped (where all are used, no corner changes); the counts and bounds go
 // into the mesh. (Which of +0 and -0 a bound comes out is written alike.)
+// A bound moves only to a value beyond it, as with std::min and std::max;
+// where SSE2 is at hand (x86-64), a vertex's three values go in one
+// register, and minps and maxps, given the value first, compare just so.
 void SettleFaces(Mesh* mesh, const Tally& tally, std::uint32_t* number) {
   std::uint32_t kept = 0;
   float low[kMeshGroups][3], high[kMeshGroups][3];
   for (int g = 0; g < kMeshGroups; ++g)
     for (int j = 0; j < 3; ++j) low[g][j] = HUGE_VALF, high[g][j] = -HUGE_VALF;
+#if BLOCKMQO_PAIRED_TURNS
+  __m128 least[kMeshGroups], most[kMeshGroups];
+  for (int g = 0; g < kMeshGroups; ++g) least[g] = _mm_set1_ps(HUGE_VALF), most[g] = _mm_set1_ps(-HUGE_VALF);
+#endif
   for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
     const std::uint32_t groups = number[v];
     if (!groups) continue;
     const MeshVertex vertex = mesh->vertices[v];
     mesh->vertices[kept] = vertex, number[v] = kept++;
+#if BLOCKMQO_PAIRED_TURNS
+    const __m128 xyz = _mm_setr_ps(vertex.x, vertex.y, vertex.z, 0.0f);
+    for (std::uint32_t rest = groups; rest; rest &= rest - 1) {
+      const int g = std::countr_zero(rest);
+      least[g] = _mm_min_ps(xyz, least[g]), most[g] = _mm_max_ps(xyz, most[g]);
+    }
+#else
     const float xyz[3] = {vertex.x, vertex.y, vertex.z};
     for (std::uint32_t rest = groups; rest; rest &= rest - 1) {
       const int g = std::countr_zero(rest);
       for (int j = 0; j < 3; ++j) low[g][j] = std::min(low[g][j], xyz[j]), high[g][j] = std::max(high[g][j], xyz[j]);
     }
+#endif
   }
+#if BLOCKMQO_PAIRED_TURNS
+  for (int g = 0; g < kMeshGroups; ++g) {
+    alignas(16) float l[4], h[4];
+    _mm_store_ps(l, least[g]), _mm_store_ps(h, most[g]);
+    for (int j = 0; j < 3; ++j) low[g][j] = l[j], high[g][j] = h[j];
+  }
+#endif
   for (std::uint32_t f = 0; kept < mesh->vertexCount && f < mesh->faceCount; ++f)
     for (std::uint32_t& c : mesh->faces[f].corner) c = number[c];
   mesh->vertexCount = kept;

@@ -126,7 +126,11 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       case kObjTexcoords:
         // One per corner, or per UV pair at its first use, in corner order;
         // V counts up from the bottom here.
-        for (; i < 4 * mesh.faceCount && mesh.texcoord && mesh.texcoord[i] != cursor->part; ++i) {
+        if (const std::uint32_t* texcoord = mesh.texcoord) {
+          const std::uint32_t corners = 4 * mesh.faceCount, wanted = cursor->part;
+          std::uint32_t c = i;
+          while (c < corners && texcoord[c] != wanted) ++c;
+          i = c;
         }
         if (i < 4 * mesh.faceCount) {
           const MeshFace& face = mesh.faces[i / 4];
