@@ -86,15 +86,40 @@ char* PutMaterialName(char* p, const MeshDocument& doc, int group) {
 enum ObjSection { kObjHead, kObjVertices, kObjTexcoords, kObjFaces };
 
 // A face's corners as listed, or reversed: the OBJ numbers of its vertex and
-// texture coordinate, counter-clockwise seen from outside.
-char* PutObjFace(char* p, const Mesh& mesh, std::uint32_t f, bool reversed) {
+// texture coordinate, counter-clockwise seen from outside. Shared texture
+// coordinates are seldom more than a few thousand; with kFewTexcoords (fewer
+// than 10^4 of them) their numbers are made as at most four digits.
+template <bool kFewTexcoords>
+[[gnu::always_inline]] inline char* PutObjFace(char* p, const Mesh& mesh, std::uint32_t f, bool reversed) {
   p = Put(p, "f");
   for (int k = 0; k < 4; ++k) {
     const std::uint32_t corner = 4 * f + static_cast<std::uint32_t>(reversed ? 3 - k : k);
     p = PutUnsigned(Put(p, " "), mesh.faces[f].corner[corner % 4] + 1);
-    p = PutUnsigned(Put(p, "/"), (mesh.texcoord ? mesh.texcoord[corner] : corner) + 1);
+    if (kFewTexcoords)
+      p = Put(p, "/"), p += FormatSmallUnsigned(mesh.texcoord[corner] + 1, p);
+    else
+      p = PutUnsigned(Put(p, "/"), (mesh.texcoord ? mesh.texcoord[corner] : corner) + 1);
   }
   return Put(p, "\n");
+}
+
+// The faces from the ith while a face has room, and where they end.
+struct ObjFacesOut {
+  char* p;
+  std::uint32_t i;
+};
+template <bool kFewTexcoords>
+ObjFacesOut PutObjFaces(char* p, const MeshDocument& doc, std::uint32_t i, char* out, std::size_t capacity) {
+  const Mesh& mesh = *doc.mesh;
+  for (; i < mesh.faceCount && static_cast<std::size_t>(p - out) + kMaxItem <= capacity; ++i) {
+    const MeshFace& face = mesh.faces[i];
+    const int group = MeshGroup(face.texture);
+    if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
+      p = Put(PutMaterialName(Put(p, "usemtl "), doc, group), "\n");
+    if (face.turn != Turn::Reversed) p = PutObjFace<kFewTexcoords>(p, mesh, i, false);
+    if (face.turn != Turn::Listed) p = PutObjFace<kFewTexcoords>(p, mesh, i, true);
+  }
+  return {p, i};
 }
 
 std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std::size_t capacity) {
@@ -143,13 +168,10 @@ std::size_t NextObj(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         break;
       default:
         // The faces come grouped: each group names its material once.
-        for (; i < mesh.faceCount && static_cast<std::size_t>(p - out) + kMaxItem <= capacity; ++i) {
-          const MeshFace& face = mesh.faces[i];
-          const int group = MeshGroup(face.texture);
-          if (i == 0 || MeshGroup(mesh.faces[i - 1].texture) != group)
-            p = Put(PutMaterialName(Put(p, "usemtl "), doc, group), "\n");
-          if (face.turn != Turn::Reversed) p = PutObjFace(p, mesh, i, false);
-          if (face.turn != Turn::Listed) p = PutObjFace(p, mesh, i, true);
+        {
+          const ObjFacesOut done = mesh.texcoord && mesh.texcoordCount < 10000 ? PutObjFaces<true>(p, doc, i, out, capacity)
+                                                                               : PutObjFaces<false>(p, doc, i, out, capacity);
+          p = done.p, i = done.i;
         }
         if (i == mesh.faceCount) cursor->section = -1;
         break;

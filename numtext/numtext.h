@@ -59,6 +59,10 @@ template <int Decimals>
 [[gnu::always_inline]] inline std::size_t FormatUnsigned(std::uint32_t value, char* out);
 std::size_t FormatWideUnsigned(std::uint32_t value, char* out);
 
+// FormatUnsigned's text of a value below 10^4, for callers that know their
+// numbers are that small; `out` holds 4 bytes, all of which are written.
+[[gnu::always_inline]] inline std::size_t FormatSmallUnsigned(std::uint32_t value, char* out);
+
 // The shortest text that reads back as the same float, exactly as
 // std::to_chars writes it without a format, except that zero never carries a
 // sign; the mesh formats' numbers. At most kShortestFloatMax bytes. Values
@@ -181,4 +185,12 @@ inline constexpr struct SixteenthsText {
   const std::uint64_t text = (digits | 0x3030303030303030ull) >> (8 * zeros);
   std::memcpy(out, &text, 8);
   return 8 - zeros;
+}
+
+[[gnu::always_inline]] inline std::size_t FormatSmallUnsigned(std::uint32_t value, char* out) {
+  const std::uint32_t digits = FourDigitBytes(value);
+  const auto zeros = static_cast<unsigned>(std::countr_zero(digits | 1u << 24)) / 8;
+  const std::uint32_t text = (digits | 0x30303030u) >> (8 * zeros);
+  std::memcpy(out, &text, 4);
+  return 4 - zeros;
 }

@@ -210,10 +210,11 @@ TEST(Mesh, BoundsAreTheKeptFacesCorners) {
 
 // With shared corners, an OBJ's texture coordinates are one per exact UV pair
 // (-0 as +0), numbered in order of first use: on a map of few pairs, and on
-// one of more than the small table holds (9600 pairs, each used by two
-// blocks in a row).
+// one of more than the small table holds (10800 pairs, each used by two
+// blocks in a row, so that their numbers have five digits); the file's faces
+// name each corner's vertex and texture coordinate.
 TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
-  for (int blocks : {3, 800}) {
+  for (int blocks : {3, 900}) {
     std::vector<BlockRecord> map;
     for (int b = 0; b < blocks; ++b) {
       map.push_back(Cube(static_cast<float>(2 * b), 0, 0));
@@ -231,7 +232,20 @@ TEST(Mesh, TexcoordsOnePerPairInOrderOfFirstUse) {
       const auto number = first.emplace(std::pair{mesh.faces[c / 4].u[c % 4], mesh.faces[c / 4].v[c % 4]}, first.size());
       ASSERT_EQ(mesh.texcoord[c], number.first->second) << blocks << " blocks, corner " << c;
     }
-    EXPECT_EQ(mesh.texcoordCount, blocks < 10 ? 3u : 9600u);
+    EXPECT_EQ(mesh.texcoordCount, blocks < 10 ? 3u : 10800u);
+    std::ostringstream expected, written;
+    for (std::uint32_t f = 0; f < mesh.faceCount; ++f)
+      for (int way = 0; way < 2; ++way) {
+        if (mesh.faces[f].turn == (way ? Turn::Listed : Turn::Reversed)) continue;
+        for (int k = 0; k < 4; ++k) {
+          const std::uint32_t c = 4 * f + static_cast<std::uint32_t>(way ? 3 - k : k);
+          expected << mesh.faces[f].corner[c % 4] + 1 << '/' << mesh.texcoord[c] + 1 << ' ';
+        }
+      }
+    std::istringstream obj(built.Write(MeshFormat::Obj));
+    for (std::string line; std::getline(obj, line);)
+      if (line.starts_with("f ")) written << line.substr(2) << ' ';
+    EXPECT_EQ(written.str(), expected.str()) << blocks << " blocks";
   }
 }
 

@@ -175,6 +175,8 @@ TEST(FormatUnsigned, HasNoLeadingZerosAtEveryDigitCount) {
   for (std::uint64_t p = 1; p <= 1000000000; p *= 10)
     for (std::uint64_t v : {p - 1, p, 2 * p - 1, std::uint64_t{0xffffffffu}})
       EXPECT_EQ(std::string(out, FormatUnsigned(static_cast<std::uint32_t>(v), out)), std::to_string(v));
+  for (std::uint32_t v = 0; v < 10000; ++v)
+    EXPECT_EQ(std::string(out, FormatSmallUnsigned(v, out)), std::to_string(v));
 }
 
 }  // namespace
