@@ -9,6 +9,9 @@
 #include <bit>
 #include <cstring>
 #include <initializer_list>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mesh/mesh.h"
 #include "mqo/mqo.h"
@@ -537,12 +540,13 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       const GlbPrimitive& prim = layout.primitive[(cursor->section - kGlbStreams) / kStreams];
       if (i < prim.first) i = prim.first;
       // Each glTF vertex goes out at its first use; a loop for each stream.
-      auto vertices = [&](auto put) {
+      // Most faces' first uses are one side's four corners, which `four`
+      // puts at once.
+      auto vertices = [&](auto put, auto four) {
         for (; i < prim.end && room(128); ++i) {
           const unsigned firsts = mesh.gltfFirst[i];
-          if (firsts == 0x0f || firsts == 0xf0) {  // one side's four, as most faces have
-#pragma GCC unroll 4
-            for (int k = 0; k < 4; ++k) p = put(p, mesh.faces[i], firsts >> 4 & 1, k);
+          if (firsts == 0x0f || firsts == 0xf0) {
+            p = four(p, mesh.faces[i], firsts >> 4 & 1);
             continue;
           }
           for (unsigned rest = firsts; rest; rest &= rest - 1) {
@@ -554,24 +558,61 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (stream == kIndices) {
         for (; i < prim.end && room(128); ++i) p = PutIndices(p, mesh, i, prim.wide);
       } else if (stream == kPositions) {
-        vertices([&](char* q, const MeshFace& face, int, int k) {
+        auto put = [&](char* q, const MeshFace& face, int, int k) {
           std::memcpy(q, &mesh.vertices[face.corner[k]], 12);
           return q + 12;
+        };
+        vertices(put, [&](char* q, const MeshFace& face, int) {
+#pragma GCC unroll 4
+          for (int k = 0; k < 4; ++k) q = put(q, face, 0, k);
+          return q;
         });
       } else if (stream == kNormals) {
-        vertices([](char* q, const MeshFace& face, int side, int) {
+        auto put = [](char* q, const MeshFace& face, int side, int) {
           for (int j = 0; j < 3; ++j, q += 4) {
             const float n = SideNormal(face, side, j);
             std::memcpy(q, &n, 4);
           }
           return q;
+        };
+#if defined(__SSE2__)
+        // The normal and what follows it in the face, one register: as
+        // SideNormal, the other side's is 0 - n, never -0; then the four
+        // copies as three words of four.
+        static_assert(offsetof(MeshFace, normal) + 16 <= sizeof(MeshFace));
+        vertices(put, [](char* q, const MeshFace& face, int side) {
+          __m128 n = _mm_loadu_ps(face.normal);
+          if (side) n = _mm_sub_ps(_mm_setzero_ps(), n);
+          _mm_storeu_ps(reinterpret_cast<float*>(q), _mm_shuffle_ps(n, n, _MM_SHUFFLE(0, 2, 1, 0)));
+          _mm_storeu_ps(reinterpret_cast<float*>(q + 16), _mm_shuffle_ps(n, n, _MM_SHUFFLE(1, 0, 2, 1)));
+          _mm_storeu_ps(reinterpret_cast<float*>(q + 32), _mm_shuffle_ps(n, n, _MM_SHUFFLE(2, 1, 0, 2)));
+          return q + 48;
         });
+#else
+        vertices(put, [&](char* q, const MeshFace& face, int side) {
+          for (int k = 0; k < 4; ++k) q = put(q, face, side, k);
+          return q;
+        });
+#endif
       } else {
-        vertices([](char* q, const MeshFace& face, int, int k) {
+        auto put = [](char* q, const MeshFace& face, int, int k) {
           std::memcpy(q, &face.u[k], 4);
           std::memcpy(q + 4, &face.v[k], 4);
           return q + 8;
+        };
+#if defined(__SSE2__)
+        vertices(put, [](char* q, const MeshFace& face, int) {
+          const __m128 u = _mm_loadu_ps(face.u), v = _mm_loadu_ps(face.v);
+          _mm_storeu_ps(reinterpret_cast<float*>(q), _mm_unpacklo_ps(u, v));
+          _mm_storeu_ps(reinterpret_cast<float*>(q + 16), _mm_unpackhi_ps(u, v));
+          return q + 32;
         });
+#else
+        vertices(put, [&](char* q, const MeshFace& face, int side) {
+          for (int k = 0; k < 4; ++k) q = put(q, face, side, k);
+          return q;
+        });
+#endif
       }
       if (i == prim.end) {
         for (std::uint32_t pad = prim.length[stream]; pad % 4; ++pad) *p++ = 0;
