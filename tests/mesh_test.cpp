@@ -281,6 +281,10 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
     std::swap(bow.vx[0], bow.vx[1]);
     BlockRecord wings = bow;  // crossed faces whose halves differ: each shows one side, a half against its normal
     wings.vx[1] = 7.5f;
+    BlockRecord upturned = bow;  // the bow turned over: corners 4 to 7 are the crossed side
+    for (int c = 0; c < 4; ++c)
+      std::swap(upturned.vx[c], upturned.vx[c + 4]), std::swap(upturned.vy[c], upturned.vy[c + 4]),
+          std::swap(upturned.vz[c], upturned.vz[c + 4]);
     BlockRecord tilted = Box(-1e30f, -1, -1e30f, 1e30f, 0, 1e30f, 0);  // a normal whose z is below any float's
     tilted.vy[0] = 1e-20f;
     BlockRecord tile = Tile(5);
@@ -294,7 +298,7 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       for (float& x : ramp.vx) x = -x;
     if (kind == 2 || kind >= 4) map.push_back(ramp);
     if (kind == 3) map.push_back(tile);
-    if (kind >= 2) map.insert(map.end(), {bow, wings, tilted});
+    if (kind >= 2) map.insert(map.end(), {bow, wings, tilted, upturned});
     const BuiltMesh built(BuildBd1({}, map), MeshFormat::Glb, {.removeHiddenFaces = kind < 3, .shareVertices = kind < 2});
     const Mesh& mesh = built.mesh;
     ASSERT_TRUE(built.ok);
@@ -329,9 +333,10 @@ TEST(Mesh, GltfVerticesOnePerKindInOrderOfFirstUse) {
       }
     // The frame's 8 corners, each seen from both sides, in 6 faces; the
     // ramp's 24 corners, two of its front's on its top's; the bow's, the
-    // wings' and the tilted block's faces each show one side, the crossed ones too.
+    // wings', the tilted and the upturned block's faces each show one side, the
+    // crossed ones too.
     EXPECT_EQ(mesh.gltfVertexCount[0] + mesh.gltfVertexCount[1],
-              kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + (kind == 2 ? 16 + 2 * 24 : 0) + (kind != 3 ? 22 : 0) + 3 * 24);
+              kind == 0 ? 2u * 24 : kind == 1 ? 40u * 24 : 80u * 24 + (kind == 2 ? 16 + 2 * 24 : 0) + (kind != 3 ? 22 : 0) + 4 * 24);
   }
 }
 
