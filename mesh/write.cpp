@@ -487,13 +487,14 @@ char* PutWord(char* p, std::uint32_t value) {  // little-endian
 }
 
 // A face's triangles, each written the way(s) it turns.
-char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f, bool wide) {
+template <bool kWide>
+char* PutIndices(char* p, const Mesh& mesh, std::uint32_t f) {
   const GlbTriangles& plan = GlbTrianglesOf(mesh.faces[f]);
   std::uint32_t scratch[8];
   const std::uint32_t* number = GltfFaceNumbers(mesh, f, scratch);
   for (int n = 0; n < plan.count; ++n) {
     const std::uint32_t v = number[plan.corner[n]];
-    if (wide) p = PutWord(p, v);
+    if (kWide) p = PutWord(p, v);
     else *p++ = static_cast<char>(v), *p++ = static_cast<char>(v >> 8);
   }
   return p;
@@ -556,7 +557,10 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
         }
       };
       if (stream == kIndices) {
-        for (; i < prim.end && room(128); ++i) p = PutIndices(p, mesh, i, prim.wide);
+        if (prim.wide)
+          for (; i < prim.end && room(128); ++i) p = PutIndices<true>(p, mesh, i);
+        else
+          for (; i < prim.end && room(128); ++i) p = PutIndices<false>(p, mesh, i);
       } else if (stream == kPositions) {
         auto put = [&](char* q, const MeshFace& face, int, int k) {
           std::memcpy(q, &mesh.vertices[face.corner[k]], 12);
