@@ -542,7 +542,14 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (i < prim.first) i = prim.first;
       // Each glTF vertex goes out at its first use; a loop for each stream.
       // Most faces' first uses are one side's four corners, which `four`
-      // puts at once.
+      // puts at once: in one go where registers can, else by corners.
+      auto byCorners = [](auto put) {
+        return [put](char* q, const MeshFace& face, int side) {
+#pragma GCC unroll 4
+          for (int k = 0; k < 4; ++k) q = put(q, face, side, k);
+          return q;
+        };
+      };
       auto vertices = [&](auto put, auto four) {
         for (; i < prim.end && room(128); ++i) {
           const unsigned firsts = mesh.gltfFirst[i];
@@ -566,11 +573,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           std::memcpy(q, &mesh.vertices[face.corner[k]], 12);
           return q + 12;
         };
-        vertices(put, [&](char* q, const MeshFace& face, int) {
-#pragma GCC unroll 4
-          for (int k = 0; k < 4; ++k) q = put(q, face, 0, k);
-          return q;
-        });
+        vertices(put, byCorners(put));
       } else if (stream == kNormals) {
         auto put = [](char* q, const MeshFace& face, int side, int) {
           for (int j = 0; j < 3; ++j, q += 4) {
@@ -593,10 +596,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           return q + 48;
         });
 #else
-        vertices(put, [&](char* q, const MeshFace& face, int side) {
-          for (int k = 0; k < 4; ++k) q = put(q, face, side, k);
-          return q;
-        });
+        vertices(put, byCorners(put));
 #endif
       } else {
         auto put = [](char* q, const MeshFace& face, int, int k) {
@@ -612,10 +612,7 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
           return q + 32;
         });
 #else
-        vertices(put, [&](char* q, const MeshFace& face, int side) {
-          for (int k = 0; k < 4; ++k) q = put(q, face, side, k);
-          return q;
-        });
+        vertices(put, byCorners(put));
 #endif
       }
       if (i == prim.end) {
