@@ -102,6 +102,17 @@ inline constexpr struct DigitPairBytes {
   return kDigitPairBytes.pair[hundreds] | std::uint32_t{kDigitPairBytes.pair[v - hundreds * 100]} << 16;
 }
 
+// v < 10^4 as text without the zeros in front ("0" for 0), the first byte
+// lowest, and its length.
+struct FourDigitText {
+  std::uint32_t text, length;
+};
+[[gnu::always_inline]] inline FourDigitText FourDigitTextOf(std::uint32_t v) {
+  const std::uint32_t digits = FourDigitBytes(v);
+  const auto zeros = static_cast<std::uint32_t>(std::countr_zero(digits | 1u << 24)) >> 3;
+  return {(digits | 0x30303030u) >> (8 * zeros), 4 - zeros};
+}
+
 // v < 10^8 as eight such digits.
 [[gnu::always_inline]] inline std::uint64_t EightDigitBytes(std::uint32_t v) {
   const std::uint32_t high = v / 10000;
@@ -167,10 +178,9 @@ inline constexpr struct SixteenthsText {
   if (n >= 160000) return {0, 0, 0};
   // The whole part's digits without the zeros in front but the last, after
   // the sign's byte where it is negative; then the fraction, from the table.
-  const std::uint32_t digits = FourDigitBytes(n >> 4);
-  const auto zeros = static_cast<std::uint32_t>(std::countr_zero(digits | 1u << 24)) >> 3;
-  const std::uint32_t negative = bits >> 31, head = 4 - zeros + negative;
-  const std::uint64_t whole = std::uint64_t{(digits | 0x30303030u) >> (8 * zeros)} << (8 * negative) | (negative ? 0x2Du : 0u);
+  const FourDigitText digits = FourDigitTextOf(n >> 4);
+  const std::uint32_t negative = bits >> 31, head = digits.length + negative;
+  const std::uint64_t whole = std::uint64_t{digits.text} << (8 * negative) | (negative ? 0x2Du : 0u);
   const std::uint64_t fraction = kSixteenthsText.text[n & 15];
   return {whole | fraction << (8 * head), fraction >> (64 - 8 * head), head + kSixteenthsText.length[n & 15]};
 }
@@ -188,9 +198,7 @@ inline constexpr struct SixteenthsText {
 }
 
 [[gnu::always_inline]] inline std::size_t FormatSmallUnsigned(std::uint32_t value, char* out) {
-  const std::uint32_t digits = FourDigitBytes(value);
-  const auto zeros = static_cast<unsigned>(std::countr_zero(digits | 1u << 24)) / 8;
-  const std::uint32_t text = (digits | 0x30303030u) >> (8 * zeros);
-  std::memcpy(out, &text, 4);
-  return 4 - zeros;
+  const FourDigitText digits = FourDigitTextOf(value);
+  std::memcpy(out, &digits.text, 4);
+  return digits.length;
 }
