@@ -121,11 +121,14 @@ char* PutVertex(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* m
   const BlockRecord& block = source.data->blocks[v / 8];
   std::uint32_t bits[3];
   DocumentCornerBits(block, v % 8, bits);
+  // The three numbers one after another, not in a loop: around a loop the
+  // compiler kept the bits in memory and went round once for each.
   p = Put(p, "\t\t");
-  for (int j = 0; j < 3; ++j) {
-    p = PutFixed<4>(p, bits[j], memo);
-    if (j < 2) *p++ = ' ';
-  }
+  p = PutFixed<4>(p, bits[0], memo);
+  *p++ = ' ';
+  p = PutFixed<4>(p, bits[1], memo);
+  *p++ = ' ';
+  p = PutFixed<4>(p, bits[2], memo);
   return Put(p, "\r\n");
 }
 
@@ -185,6 +188,9 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
   p = Put(p, " M(");
   p = PutInt(p, texture);
   p = Put(p, ") UV(");
+  // The eight numbers in line too: with the vertices', a tenth fewer
+  // instructions for the document.
+#pragma GCC unroll 4
   for (int slot = 0; slot < 4; ++slot) {
     p = PutFixed<5>(p, FloatBits(u[slot]), memo);
     *p++ = ' ';
