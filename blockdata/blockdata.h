@@ -60,6 +60,21 @@ ReadResult ReadBlockDataBytes(const void* bytes, std::size_t size, BlockData* da
 
 void ReleaseBlockData(BlockData* data);
 
+// Asks for the cache line `offset` bytes into the record eight after `block`,
+// for a pass over the block array that reads records one by one: such passes
+// do enough for each record that the machine's own prefetching falls behind,
+// and they waited on the records (a few percent of the plain conversion's
+// CPU). Only a hint, never read, so the record may lie past the array; the
+// address is made as a number, so that no pointer leaves it.
+inline void PrefetchBlockAhead(const BlockRecord& block, std::uint32_t offset) {
+  constexpr std::uintptr_t kAhead = 8 * sizeof(BlockRecord);
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(&block) + kAhead + offset));
+}
+// Every cache line of the record eight after `block`.
+inline void PrefetchBlockAhead(const BlockRecord& block) {
+  for (std::uint32_t offset = 0; offset < sizeof(BlockRecord); offset += 64) PrefetchBlockAhead(block, offset);
+}
+
 // Readies a large block just allocated (the block array, a mesh's arrays),
 // all of which is about to be written, on Linux: asks for transparent huge
 // pages for the whole 2 MiB pages inside it, then has the system map in all

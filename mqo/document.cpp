@@ -1,5 +1,4 @@
 // The document writer: whole lines into a caller's buffer, CR LF line ends.
-#include <cstdint>
 #include <cstring>
 
 #include "mqo/mqo.h"
@@ -116,22 +115,11 @@ char* PutMaterial(char* p, const char* shownName, const char* textureName) {
   return Put(p, "\")\r\n");
 }
 
-// The document goes through the blocks twice, for the vertices and then for
-// the faces, and a record's cache lines are asked for eight blocks ahead of
-// their use: left to the machine's own prefetching, the writer waited on
-// them (a few percent of the plain conversion's CPU). An address past the
-// array is only a hint, never read; it is made as a number so that no
-// pointer leaves the array.
-constexpr std::uintptr_t kPrefetchAhead = 8 * sizeof(BlockRecord);
-inline void Prefetch(const BlockRecord& block, std::uint32_t offset) {
-  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(&block) + kPrefetchAhead + offset));
-}
-
 // Vertex i: corner v % 8 of block v / 8, where v is the source's ith.
 char* PutVertex(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* memo) {
   const std::uint32_t v = source.vertexOf ? source.vertexOf[i] : i;
   const BlockRecord& block = source.data->blocks[v / 8];
-  Prefetch(block, 16 * (v % 8));  // a record's corners, its first 96 bytes
+  PrefetchBlockAhead(block, 16 * (v % 8));  // a record's corners, its first 96 bytes
   std::uint32_t bits[3];
   DocumentCornerBits(block, v % 8, bits);
   // The three numbers one after another, not in a loop: around a loop the
@@ -176,7 +164,7 @@ char* PutFace(char* p, const MqoSource& source, std::uint32_t i, NumberMemo* mem
   p = Put(p, "\t\t4 V(");
   const std::uint32_t index = source.faceOf ? source.faceOf[i] : i, b = index / 6, f = index % 6;
   const BlockRecord& block = source.data->blocks[b];
-  Prefetch(block, 64 * f);  // six faces, six cache lines: the whole record
+  PrefetchBlockAhead(block, 64 * f);  // six faces, six cache lines: the whole record
   if (source.cornerNumber) {
     for (int k = 0; k < 4; ++k) {
       p = PutVertexNumber(p, source.cornerNumber[8 * b + static_cast<std::uint32_t>(FaceCornerTable[f][3 - k])], numbers);

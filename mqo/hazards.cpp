@@ -31,6 +31,7 @@ MqoHazards CountMqoHazards(const BlockData& data) {
     if (std::strpbrk(name, "\"\r\n{}()")) ++hazards.unsafeNames;
   for (int b = 0; b < data.count; ++b) {
     const BlockRecord& block = data.blocks[b];
+    PrefetchBlockAhead(block);
     for (std::int32_t texture : block.textureIndex)
       if (texture < 0 || texture >= kTextureNameCount) ++hazards.texturesOutOfRange;
     hazards.nonFiniteNumbers += NonFinite(block);
