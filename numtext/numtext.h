@@ -128,27 +128,28 @@ template <int Decimals>
   if (biased - 102u >= 48u) return {0, 0, 0};
   const std::uint32_t m = (bits & 0x7fffff) | 0x800000;
   const std::uint32_t s = 150 - biased;
-  const std::uint64_t t = std::uint64_t{m} * (Decimals == 4 ? 10000u : 100000u);
+  constexpr std::uint32_t kUnit = Decimals == 4 ? 10000u : 100000u;
+  const std::uint64_t t = std::uint64_t{m} * kUnit;
   const std::uint64_t scaled = ((t >> (s - 1)) + 1) >> 1;  // half a unit or more rounds up
   if (scaled >= 100000000u) return {0, 0, 0};
-  const std::uint64_t digits = EightDigitBytes(static_cast<std::uint32_t>(scaled));
-  const std::uint64_t text = digits | 0x3030303030303030ull;
-  // A byte for the sign, the whole digits with zeros in front, ".", the
-  // fraction: 10 bytes. The leading zeros but the last are dropped, with the
-  // sign's byte, which a negative value's "-" takes the place of the last
-  // dropped byte instead. The whole part has 8 - Decimals digits.
-  constexpr int kWhole = 8 - Decimals;
-  const std::uint64_t laidOut = (text & ((1ull << (8 * kWhole)) - 1)) << 8 | 0x2Eull << (8 * (kWhole + 1)) |
-                                (text >> (8 * kWhole)) << (8 * (kWhole + 2));
-  const std::uint64_t high = text >> 48;
-  // The mark sits in the low word, so its count is the whole word's: a
-  // 32-bit build counts in one instruction rather than a helper call.
-  const auto zeros = static_cast<std::uint32_t>(
-                         std::countr_zero(static_cast<std::uint32_t>(digits) | 1u << (8 * (kWhole - 1)))) >> 3;
-  const std::uint32_t negative = bits >> 31, sign = 8 * zeros;
-  const std::uint64_t low = negative ? (laidOut & ~(0xFFull << sign)) | 0x2Dull << sign : laidOut;
-  const std::uint32_t drop = sign + 8 * (1 - negative);
-  return {low >> drop | high << 1 << (63 - drop), high >> drop, 10 - drop / 8};
+  // The whole part (below 10^4 at 4 decimals, 10^3 at 5) as text without
+  // the zeros in front, after the sign's byte where it is negative; then
+  // "." and the fraction's digits, made beside it rather than moved around
+  // the point after.
+  const auto whole = static_cast<std::uint32_t>(scaled) / kUnit;
+  const std::uint32_t part = static_cast<std::uint32_t>(scaled) - whole * kUnit;
+  std::uint64_t fraction;
+  if constexpr (Decimals == 4) {
+    fraction = std::uint64_t{FourDigitBytes(part) | 0x30303030u} << 8;
+  } else {
+    const std::uint32_t first = part / 10000;
+    fraction = (std::uint64_t{FourDigitBytes(part - first * 10000) | 0x30303030u} << 8 | (first | 0x30u)) << 8;
+  }
+  fraction |= 0x2Eu;
+  const FourDigitText digits = FourDigitTextOf(whole);
+  const std::uint32_t negative = bits >> 31, head = digits.length + negative;
+  const std::uint64_t lead = std::uint64_t{digits.text} << (8 * negative) | (negative ? 0x2Du : 0u);
+  return {lead | fraction << (8 * head), fraction >> (64 - 8 * head), head + 1 + Decimals};
 }
 
 // A sixteenth's fraction as text, "." and its digits without trailing
