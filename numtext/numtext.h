@@ -40,9 +40,10 @@ std::size_t FormatFixedFloatBits(std::uint32_t bits, int decimals, char* out);
 // decimals) or 1000 (at 5), whose text is at most 10 bytes. The text comes
 // back in two words, to be stored as they are (first at the lower address;
 // the bytes past `length` are scratch); `length` is 0 for any other value.
-// The digits are made eight at a time into one 64-bit word, with no branch,
-// and the words stay in registers, so a caller that stores them twice (the
-// writer keeps recent numbers) reads nothing back.
+// The whole part's digits and the fraction's are made four at a time, side
+// by side, with no branch on their count, and the words stay in registers,
+// so a caller that stores them twice (the writer keeps recent numbers) reads
+// nothing back.
 struct FixedShortText {
   std::uint64_t first, second;
   std::uint32_t length;
