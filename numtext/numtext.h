@@ -114,6 +114,16 @@ struct FourDigitText {
   return {(digits | 0x30303030u) >> (8 * zeros), 4 - zeros};
 }
 
+// A signed short text: "-" where negative, the whole part's text, then the
+// fraction's bytes ("." and digits, `fractionLength` of them), in two words
+// as FixedShortText holds them.
+[[gnu::always_inline]] inline FixedShortText JoinShortText(std::uint32_t negative, FourDigitText whole,
+                                                         std::uint64_t fraction, std::uint32_t fractionLength) {
+  const std::uint32_t head = whole.length + negative;
+  const std::uint64_t lead = std::uint64_t{whole.text} << (8 * negative) | (negative ? 0x2Du : 0u);
+  return {lead | fraction << (8 * head), fraction >> (64 - 8 * head), head + fractionLength};
+}
+
 // v < 10^8 as eight such digits.
 [[gnu::always_inline]] inline std::uint64_t EightDigitBytes(std::uint32_t v) {
   const std::uint32_t high = v / 10000;
@@ -146,11 +156,7 @@ template <int Decimals>
     const std::uint32_t first = part / 10000;
     fraction = (std::uint64_t{FourDigitBytes(part - first * 10000) | 0x30303030u} << 8 | (first | 0x30u)) << 8;
   }
-  fraction |= 0x2Eu;
-  const FourDigitText digits = FourDigitTextOf(whole);
-  const std::uint32_t negative = bits >> 31, head = digits.length + negative;
-  const std::uint64_t lead = std::uint64_t{digits.text} << (8 * negative) | (negative ? 0x2Du : 0u);
-  return {lead | fraction << (8 * head), fraction >> (64 - 8 * head), head + 1 + Decimals};
+  return JoinShortText(bits >> 31, FourDigitTextOf(whole), fraction | 0x2Eu, 1 + Decimals);
 }
 
 // A sixteenth's fraction as text, "." and its digits without trailing
@@ -180,11 +186,7 @@ inline constexpr struct SixteenthsText {
   if (n >= 160000) return {0, 0, 0};
   // The whole part's digits without the zeros in front but the last, after
   // the sign's byte where it is negative; then the fraction, from the table.
-  const FourDigitText digits = FourDigitTextOf(n >> 4);
-  const std::uint32_t negative = bits >> 31, head = digits.length + negative;
-  const std::uint64_t whole = std::uint64_t{digits.text} << (8 * negative) | (negative ? 0x2Du : 0u);
-  const std::uint64_t fraction = kSixteenthsText.text[n & 15];
-  return {whole | fraction << (8 * head), fraction >> (64 - 8 * head), head + kSixteenthsText.length[n & 15]};
+  return JoinShortText(bits >> 31, FourDigitTextOf(n >> 4), kSixteenthsText.text[n & 15], kSixteenthsText.length[n & 15]);
 }
 
 // Below 10^8, as every vertex and face number is, the digits are made in one
