@@ -24,10 +24,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 // Where doubles are computed in SSE2 registers (x86-64), a block's faces
 // turn two at a time, and the bounds take a vertex's three values at once.
 #if defined(__SSE2__) && defined(__SSE2_MATH__)
-#include <emmintrin.h>
 #define BLOCKMQO_PAIRED_TURNS 1
 #else
 #define BLOCKMQO_PAIRED_TURNS 0
@@ -592,6 +594,21 @@ bool NumberFirstUses(Mesh* mesh, std::uint32_t f, std::uint32_t run) {
   return ok;
 }
 
+// A face's UV pairs as keys, a corner each: U's key above V's.
+void FaceUvKeys(const MeshFace& face, std::uint64_t (&keys)[4]) {
+#if defined(__SSE2__)
+  // As Key: -0, and only it, becomes +0.
+  const __m128i negativeZero = _mm_set1_epi32(INT32_MIN);
+  __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(face.u));
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(face.v));
+  u = _mm_andnot_si128(_mm_cmpeq_epi32(u, negativeZero), u), v = _mm_andnot_si128(_mm_cmpeq_epi32(v, negativeZero), v);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(keys), _mm_unpacklo_epi32(v, u));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(keys + 2), _mm_unpackhi_epi32(v, u));
+#else
+  for (int k = 0; k < 4; ++k) keys[k] = std::uint64_t{Key(face.u[k])} << 32 | Key(face.v[k]);
+#endif
+}
+
 // With shared corners, the OBJ's texture coordinates are shared too: one per
 // exact UV pair, numbered in order of first use. Most maps use few pairs, so
 // the OBJ holds far fewer lines than one a corner.
@@ -602,7 +619,14 @@ bool NumberTexcoords(Mesh* mesh) {
     return std::uint64_t{Key(mesh->faces[c / 4].u[c % 4])} << 32 | Key(mesh->faces[c / 4].v[c % 4]);
   };
   if (!number) return false;
-  if (NumberFew(corners, pair, number, &mesh->texcoordCount)) return true;
+  // NumberFew asks for the corners in order: a face's four keys are made at
+  // once, at its first corner.
+  std::uint64_t four[4];
+  auto inOrder = [&](std::uint32_t c) {
+    if (c % 4 == 0) FaceUvKeys(mesh->faces[c / 4], four);
+    return four[c % 4];
+  };
+  if (NumberFew(corners, inOrder, number, &mesh->texcoordCount)) return true;
   auto key = [&](std::uint32_t c, std::uint32_t* words) {
     const std::uint64_t k = pair(c);
     words[0] = static_cast<std::uint32_t>(k >> 32), words[1] = static_cast<std::uint32_t>(k);

@@ -159,8 +159,9 @@ ObjFacesOut PutObjFaces(char* p, const MeshDocument& doc, std::uint32_t i, char*
         // One per corner, or per UV pair at its first use, in corner order;
         // V counts up from the bottom here.
         if (const std::uint32_t* texcoord = mesh.texcoord) {
+          // After the last, no corner is looked through for one more.
           const std::uint32_t corners = 4 * mesh.faceCount, wanted = cursor->part;
-          std::uint32_t c = i;
+          std::uint32_t c = wanted < mesh.texcoordCount ? i : corners;
           while (c < corners && texcoord[c] != wanted) ++c;
           i = c;
         }
