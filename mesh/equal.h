@@ -195,6 +195,8 @@ bool FirstOfEqual(std::uint32_t n, const KeyFn& key, std::uint32_t* first, const
 // gives each item its number in one look. It gives up (false) once it would
 // hold more than kFewKeys keys or a look takes kFewProbes steps, so that no
 // input costs more than linear time; FirstOfEqual then does it all.
+// key(i) is asked for once an item, in order from item 0, so a caller may
+// make several items' keys at once.
 constexpr std::uint32_t kFewSlots = 16384, kFewKeys = kFewSlots / 2, kFewProbes = 32;
 template <typename KeyFn>
 bool NumberFew(std::uint32_t n, const KeyFn& key, std::uint32_t* number, std::uint32_t* count) {
