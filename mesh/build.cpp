@@ -51,6 +51,8 @@ std::uint32_t Bits(const float& f) {
 // Positions compare as exact float values: the bits, with -0 taken as +0.
 std::uint32_t KeyOfBits(std::uint32_t bits) { return bits << 1 ? bits : 0u; }
 std::uint32_t Key(const float& f) { return KeyOfBits(Bits(f)); }
+// A UV pair's key: U's above V's.
+std::uint64_t UvKey(const float& u, const float& v) { return std::uint64_t{Key(u)} << 32 | Key(v); }
 
 bool Finite(std::uint32_t bits) { return (bits & 0x7f800000u) != 0x7f800000u; }
 
@@ -594,7 +596,7 @@ bool NumberFirstUses(Mesh* mesh, std::uint32_t f, std::uint32_t run) {
   return ok;
 }
 
-// A face's UV pairs as keys, a corner each: U's key above V's.
+// A face's UV pairs' keys (UvKey), a corner each.
 void FaceUvKeys(const MeshFace& face, std::uint64_t (&keys)[4]) {
 #if defined(__SSE2__)
   // As Key: -0, and only it, becomes +0.
@@ -605,7 +607,7 @@ void FaceUvKeys(const MeshFace& face, std::uint64_t (&keys)[4]) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(keys), _mm_unpacklo_epi32(v, u));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(keys + 2), _mm_unpackhi_epi32(v, u));
 #else
-  for (int k = 0; k < 4; ++k) keys[k] = std::uint64_t{Key(face.u[k])} << 32 | Key(face.v[k]);
+  for (int k = 0; k < 4; ++k) keys[k] = UvKey(face.u[k], face.v[k]);
 #endif
 }
 
@@ -616,7 +618,7 @@ bool NumberTexcoords(Mesh* mesh) {
   const std::uint32_t corners = 4 * mesh->faceCount;
   std::uint32_t* number = mesh->texcoord = Allocate<std::uint32_t>(corners);
   auto pair = [&](std::uint32_t c) {
-    return std::uint64_t{Key(mesh->faces[c / 4].u[c % 4])} << 32 | Key(mesh->faces[c / 4].v[c % 4]);
+    return UvKey(mesh->faces[c / 4].u[c % 4], mesh->faces[c / 4].v[c % 4]);
   };
   if (!number) return false;
   // NumberFew asks for the corners in order: a face's four keys are made at
