@@ -530,14 +530,17 @@ std::size_t NextGlb(const MeshDocument& doc, MeshCursor* cursor, char* out, std:
       if (layout.count) p = PutWord(PutWord(p, layout.binLength), 0x004e4942u);  // "BIN"
       cursor->section = layout.count ? kGlbStreams : -1, i = 0;
     } else if (const int image = cursor->section - kGlbStreams - kStreams * layout.count; image >= 0) {
-      // An image's file, as much as fits, then its padding.
+      // An image's file, as much as fits, then its padding: within the
+      // room with its last byte, or the last bytes wait for the next piece.
       const MeshImage& file = doc.images[layout.imageGroup[image]];
+      const std::size_t pad = (4 - file.size % 4) % 4;
       std::size_t n = file.size - i;
-      if (!room(n)) n = capacity - static_cast<std::size_t>(p - out);
+      if (!room(n + pad)) n = capacity - static_cast<std::size_t>(p - out) - pad;
       std::memcpy(p, file.bytes + i, n);
       p += n, i += static_cast<std::uint32_t>(n);
       if (i == file.size) {
-        for (std::size_t pad = file.size; pad % 4; ++pad) *p++ = 0;
+        std::memset(p, 0, pad);
+        p += pad;
         ++cursor->section, i = 0;
         if (image + 1 == layout.images) cursor->section = -1;
       }

@@ -382,6 +382,19 @@ TEST(MeshDocument, ImagesFitTheBudget) {
   EXPECT_EQ(std::vector<int>(cursor.glb.imageGroup, cursor.glb.imageGroup + cursor.glb.images), (std::vector<int>{0, 2}));
 }
 
+// An image cut between pieces ends with its padding in the piece that holds
+// its last byte, never past that piece's capacity: here a piece one to three
+// bytes short of the whole file.
+TEST(MeshDocument, ImagePaddingStaysWithinThePiece) {
+  const BuiltMesh built(BuildBd1({"a.png"}, {Cube(0, 0, 0, 0)}), MeshFormat::Glb);
+  ASSERT_TRUE(built.ok);
+  const std::vector<unsigned char> png(3001, 7);  // three bytes of padding
+  const MeshImage images[kTextureNameCount] = {{png.data(), png.size(), "image/png", nullptr}};
+  const std::string whole = built.Write(MeshFormat::Glb, images, std::size_t{1} << 16);
+  for (std::size_t shorter = 1; shorter <= 3; ++shorter)
+    EXPECT_TRUE(built.Write(MeshFormat::Glb, images, whole.size() - shorter) == whole) << shorter;
+}
+
 // The committed OBJ, MTL and glb of the examples are what the writers write,
 // in any buffer size; tests/mesh/readback.py reads them back against the maps.
 TEST(MeshDocument, TheCommittedFilesInAnyChunks) {

@@ -49,12 +49,16 @@ Fixtures CommittedMaps();
 std::vector<std::string> MeshFixtures();
 std::string WriteMeshFixture(const std::string& source, const std::string& path, std::size_t chunk);
 
-// A mesh file's bytes, in pieces of `chunk`.
+// A mesh file's bytes, in pieces of `chunk`; a piece longer than that gives
+// a text no file holds.
 inline std::string WriteMesh(const MeshDocument& doc, std::size_t chunk) {
   std::string bytes;
-  std::vector<char> buffer(chunk);
+  std::vector<char> buffer(chunk + 64);
   MeshCursor cursor{};
-  while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), chunk)) bytes.append(buffer.data(), n);
+  while (std::size_t n = MeshDocumentNext(doc, &cursor, buffer.data(), chunk)) {
+    if (n > chunk) return "<a piece over its capacity>";
+    bytes.append(buffer.data(), n);
+  }
   return bytes;
 }
 
