@@ -44,8 +44,8 @@ struct MqoCursor {
 constexpr std::size_t kMqoMinChunk = 1024;
 
 // The conversion writes the document in pieces made in a buffer of this
-// size, or in its two halves by turns where one is written while the other
-// is filled. Every write is a system call, and on some machines a dear one,
+// size, or in two parts of it by turns where one is written while the other
+// is filled (the glb's from a small staging area at its end). Every write is a system call, and on some machines a dear one,
 // so they are large; the buffer is held on the heap, within the megabyte
 // over the block array that a conversion allows itself.
 constexpr std::size_t kMqoWriteChunk = 944 * 1024;
