@@ -49,10 +49,14 @@ JobOutcome OfOutput(OutputResult result, JobFile file) {
   return {failed, file, result.cause};
 }
 
-// A file written straight to the disk from a staged writer (JobPieces) has
-// its pieces made in a small staging area at the chunk's end, which stays in
-// the processor's cache, and copied into their part with stores that do not
-// fetch the lines first.
+// A file written straight to the disk has its pieces made in a small staging
+// area at the chunk's end, which stays in the processor's cache, and copied
+// into their part with stores that do not fetch the lines first. A part the
+// disk has just read may have to be fetched again, line by line, before a
+// writer can store into it; on a virtual machine that came and went by the
+// minute, and at its worst made the plain document take 1.7 times its CPU,
+// and the glb's writer three times its own. The copy costs about a twentieth
+// where the lines come back cheaply.
 constexpr std::size_t kStaging = 64 * 1024;
 
 // Copies `size` bytes: the whole 64-byte lines of `to` with streaming stores
@@ -79,19 +83,18 @@ void FinishCopies() {
 // abandons it when another file of the job fails.
 JobOutcome Uncommitted(const char* path, JobFile which, JobChunk chunk, JobPieces pieces, OutputFile* file) {
   // A file written in whole blocks is written while the next pieces are
-  // made, each in the next of the chunk's parts by turns (for a staged
-  // writer, filled from the staging area after them); the bytes past a
-  // piece's last whole block go first in the next.
-  const std::size_t staging = pieces.staged ? std::min(kStaging, chunk.size / 4) : 0;
+  // made, each of the chunk's parts filled in turn from the staging area
+  // after them; the bytes past a part's last whole block go first in the next.
+  const std::size_t staging = std::min(kStaging, chunk.size / 4);
   const std::size_t part = (chunk.size - staging) / kOutputQueue / kOutputBlock * kOutputBlock;
-  const bool fits = (!pieces.staged || staging >= kMqoMinChunk) && part >= kMqoMinChunk + kOutputBlock;
+  const bool fits = staging >= kMqoMinChunk && part >= kMqoMinChunk + kOutputBlock;
   if (JobOutcome opened = OfOutput(OpenOutput(path, file, fits), which); opened.result != JobResult::Ok) return opened;
-  const bool blocks = file->blocks != nullptr, staged = blocks && pieces.staged;
+  const bool blocks = file->blocks != nullptr;
   const std::size_t parts = blocks ? kOutputQueue : 1, room = blocks ? part : chunk.size;
   char* const stage = chunk.bytes + kOutputQueue * part;
   bool more = true;  // the writer has not yet said it is done
   auto fill = [&](char* to, std::size_t capacity) {
-    if (!staged) return pieces.next(pieces.state, to, capacity);
+    if (!blocks) return pieces.next(pieces.state, to, capacity);
     std::size_t size = 0;
     while (more && capacity - size >= kMqoMinChunk) {
       const std::size_t n = pieces.next(pieces.state, stage, std::min(staging, capacity - size));
@@ -225,7 +228,7 @@ JobOutcome RunDocumentJob(const Job& job, JobReport* report) {
   const JobChunk chunk = TakeJobChunk(job);
   if (chunk.bytes) {
     std::pair<const BlockData*, MqoCursor> at{&data, {}};
-    outcome = WriteJobFiles(job, chunk, {NextDocumentPiece, &at, false}, nullptr, nullptr);
+    outcome = WriteJobFiles(job, chunk, {NextDocumentPiece, &at}, nullptr, nullptr);
   } else {
     outcome = {JobResult::OutOfMemory, JobFile::Input, 0};
   }

@@ -102,18 +102,10 @@ struct JobChunk {
 JobChunk TakeJobChunk(const Job& job);
 
 // What one file is written from: `next` fills at most `capacity` bytes, 0 at
-// the end (a writer's Next function with its cursor). A `staged` writer
-// stores its bytes faster than a file written straight to the disk can
-// give its parts back: each line the disk has just read is fetched again
-// before it can be stored into, which cost the glb's writer (binary, a few
-// stores a vertex) two thirds of its time on a virtual machine. Its pieces
-// are made in a staging area the processor keeps in its cache. The text
-// writers make their bytes more slowly, and staging cost them as much as it
-// saved.
+// the end (a writer's Next function with its cursor).
 struct JobPieces {
   std::size_t (*next)(void* state, char* out, std::size_t capacity);
   void* state;
-  bool staged;
 };
 
 // Reads the map and clears and fills the report's facts of the map: its

@@ -46,9 +46,8 @@ JobOutcome WriteMesh(const Job& job, const BlockData& data, const Mesh& mesh, Jo
   } else if (withMtl) {
     work->document.doc.mtlFileName = job.output.mtlName ? job.output.mtlName : "map.mtl";
   }
-  const JobPieces mtl{NextMeshPiece, &work->mtl, false};
-  const JobPieces document{NextMeshPiece, &work->document, format == MeshFormat::Glb};
-  return WriteJobFiles(job, chunk, document, withMtl ? &mtl : nullptr, work->mtlPath);
+  const JobPieces mtl{NextMeshPiece, &work->mtl};
+  return WriteJobFiles(job, chunk, {NextMeshPiece, &work->document}, withMtl ? &mtl : nullptr, work->mtlPath);
 }
 
 // The warnings the mesh decides: the mesh's document gives faces numbered
