@@ -55,8 +55,8 @@ JobOutcome OfOutput(OutputResult result, JobFile file) {
 // disk has just read may have to be fetched again, line by line, before a
 // writer can store into it; on a virtual machine that came and went by the
 // minute, and at its worst made the plain document take 1.7 times its CPU,
-// and the glb's writer three times its own. The copy costs about a twentieth
-// where the lines come back cheaply.
+// and the glb's writer three times its own. Where the lines come back
+// cheaply, the copy costs the text writers most often less than a tenth.
 constexpr std::size_t kStaging = 64 * 1024;
 
 // Copies `size` bytes: the whole 64-byte lines of `to` with streaming stores
