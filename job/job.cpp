@@ -85,9 +85,10 @@ JobOutcome Uncommitted(const char* path, JobFile which, JobChunk chunk, JobPiece
   // A file written in whole blocks is written while the next pieces are
   // made, each of the chunk's parts filled in turn from the staging area
   // after them; the bytes past a part's last whole block go first in the next.
+  // Two parts of at least two blocks leave the staging area over 5 KiB.
   const std::size_t staging = std::min(kStaging, chunk.size / 4);
   const std::size_t part = (chunk.size - staging) / kOutputQueue / kOutputBlock * kOutputBlock;
-  const bool fits = staging >= kMqoMinChunk && part >= kMqoMinChunk + kOutputBlock;
+  const bool fits = part >= kMqoMinChunk + kOutputBlock;
   if (JobOutcome opened = OfOutput(OpenOutput(path, file, fits), which); opened.result != JobResult::Ok) return opened;
   const bool blocks = file->blocks != nullptr;
   const std::size_t parts = blocks ? kOutputQueue : 1, room = blocks ? part : chunk.size;

@@ -45,9 +45,10 @@ constexpr std::size_t kMqoMinChunk = 1024;
 
 // The conversion writes the document in pieces made in a buffer of this
 // size, or in two parts of it by turns where one is written while the other
-// is filled from a small staging area at its end. Every write is a system call, and on some machines a dear one,
-// so they are large; the buffer is held on the heap, within the megabyte
-// over the block array that a conversion allows itself.
+// is filled from a small staging area at its end. Every write is a system
+// call, and on some machines a dear one, so they are large; the buffer is
+// held on the heap, within the megabyte over the block array that a
+// conversion allows itself.
 constexpr std::size_t kMqoWriteChunk = 944 * 1024;
 
 std::size_t MqoDocumentNext(const BlockData& data, MqoCursor* cursor, char* out,
