@@ -382,6 +382,29 @@ TEST(MeshDocument, ImagesFitTheBudget) {
   EXPECT_EQ(std::vector<int>(cursor.glb.imageGroup, cursor.glb.imageGroup + cursor.glb.images), (std::vector<int>{0, 2}));
 }
 
+// The OBJ's positions read back as the mesh's exact floats: grid values
+// whose text runs past the short form's first word (-1014.625), and values
+// off the grid.
+TEST(MeshDocument, ObjPositionsReadBackExactly) {
+  const BuiltMesh built(BuildBd1({}, {Box(1014.625f, -0.015625f, 1e-45f, 1234.5677f, 3.4028235e38f, -2047.875f, 0)}),
+                        MeshFormat::Obj);
+  ASSERT_TRUE(built.ok);
+  std::istringstream obj(built.Write(MeshFormat::Obj));
+  std::uint32_t v = 0;
+  for (std::string line; std::getline(obj, line);) {
+    if (!line.starts_with("v ")) continue;
+    ASSERT_LT(v, built.mesh.vertexCount);
+    const MeshVertex& want = built.mesh.vertices[v++];
+    std::istringstream numbers(line.substr(2));
+    for (const float expected : {want.x, want.y, want.z}) {
+      std::string text;
+      numbers >> text;
+      EXPECT_EQ(std::strtof(text.c_str(), nullptr), expected) << line;
+    }
+  }
+  EXPECT_EQ(v, built.mesh.vertexCount);
+}
+
 // An image cut between pieces ends with its padding in the piece that holds
 // its last byte, never past that piece's capacity: here a piece one to three
 // bytes short of the whole file.
