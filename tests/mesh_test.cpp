@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <set>
 #include <string>
@@ -416,6 +417,24 @@ TEST(MeshDocument, ImagePaddingStaysWithinThePiece) {
   const std::string whole = built.Write(MeshFormat::Glb, images, std::size_t{1} << 16);
   for (std::size_t shorter = 1; shorter <= 3; ++shorter)
     EXPECT_TRUE(built.Write(MeshFormat::Glb, images, whole.size() - shorter) == whole) << shorter;
+}
+
+// Every view in the BIN chunk ends in zeros up to the next 4 bytes: here two
+// primitives of one triangle each, whose 16-bit indices take 6 bytes.
+TEST(MeshDocument, GlbViewsArePaddedWithZeros) {
+  BlockRecord wedge = Wedge(0, 0, 1);  // faces 0 and 2 run through corners 0 and 1: one triangle each
+  for (int f = 0; f < 6; ++f) wedge.textureIndex[f] = f;
+  const BuiltMesh built(BuildBd1({}, {wedge}), MeshFormat::Glb);
+  ASSERT_TRUE(built.ok);
+  const std::string glb = built.Write(MeshFormat::Glb);
+  std::uint32_t jsonLength;
+  std::memcpy(&jsonLength, glb.data() + 12, 4);
+  const std::regex view("\"byteOffset\":(\\d+),\"byteLength\":(\\d+)");
+  int padded = 0;
+  for (std::sregex_iterator m(glb.begin(), glb.begin() + 20 + jsonLength, view), end; m != end; ++m)
+    for (std::size_t i = 28 + jsonLength + std::stoul((*m)[1]) + std::stoul((*m)[2]); i % 4; ++i, ++padded)
+      EXPECT_EQ(glb.at(i), '\0') << i;
+  EXPECT_EQ(padded, 4);
 }
 
 // The committed OBJ, MTL and glb of the examples are what the writers write,
