@@ -289,6 +289,7 @@ void PrintSummary(std::map<std::string, std::pair<double, double>>& m) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepMemoryBetweenJobs();  // as blockmqo-cli runs a batch
   // Defaults first, so that the same flags given on the command line win.
   char repetitions[] = "--benchmark_repetitions=5", interleave[] = "--benchmark_enable_random_interleaving=true",
        aggregates[] = "--benchmark_report_aggregates_only=true";

@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 #endif
+  KeepMemoryBetweenJobs();  // a batch's maps after the first reuse the memory of the one before
   CLI::App app{"Converts block data files (*.bd1) to Metasequoia documents (*.mqo), or to a mesh\n"
                "for other tools (Wavefront OBJ, glTF binary).",
                "blockmqo-cli"};

@@ -13,6 +13,23 @@
 #else
 #include <sys/stat.h>
 #endif
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+void KeepMemoryBetweenJobs() {
+#if defined(__GLIBC__)
+  // glibc's own mapping threshold rises only to the largest array freed so
+  // far, and its trim threshold to twice that, below what a mesh job holds:
+  // each such job gave its memory back, and the next had it zeroed afresh.
+  // Below 32 MiB (the most glibc takes on 64 bits; a job's largest array,
+  // the faces of the largest map, is 15 MB) every array comes from the
+  // heap, and what a job frees stays at its top for the next, up to a trim
+  // threshold above any job's peak.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
+}
 
 #if defined(__wasi__)
 
