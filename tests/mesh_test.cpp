@@ -349,6 +349,7 @@ TEST(MeshDocument, GlbNamesAreWellFormedUtf8OrLatin1) {
   } kNames[] = {
       {"\xc3\xbc \xe2\x82\xac \xed\x9f\xbf \xf4\x8f\xbf\xbf", "\xc3\xbc_\xe2\x82\xac_\xed\x9f\xbf_\xf4\x8f\xbf\xbf"},
       {"\xe0\xa0\x80", "\xe0\xa0\x80"},                        // U+0800, the first of three bytes
+      {"\xc1\xbf", "\\u00C1\\u00BF"},                        // overlong, two bytes
       {"\xe0\x80\xaf", "\\u00E0\\u0080\\u00AF"},          // overlong
       {"\xe0\x9f\xbf", "\\u00E0\\u009F\\u00BF"},          // overlong, the last before U+0800
       {"\xed\xa0\x80", "\\u00ED\\u00A0\\u0080"},          // a surrogate
