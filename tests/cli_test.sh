@@ -33,7 +33,7 @@ map nan.map $c 0.x0=inf 0.y7=nan 0.z0=nan 0.u0.0=nan && map nan2.map from=nan.ma
 mkdir tex && printf 'BM:\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\1\0\0\0\1\0\0\0\1\0\x18\0%24s\xff\0\0\0' | tr ' ' '\0' >tex/WALL.BMP
 head -c 20 tex/WALL.BMP >tex/floor.bmp
 map names.map $c '0="all.bmp' '1=\rloor.bmp' '2=\n' '3={' '4=}' '5=(' '6=)' && map every.map $c '0=(x)' 0.t0=12 0.v0.0=nan
-map empty.map
+map empty.map && map big.map from=courtyard.bd1 from=courtyard.bd1  # past standard input's first read
 cd "$work" && before=$(cd tmpl && find . -type f -exec md5sum {} + | sort -k2) && set -f
 w="blockmqo-cli: warning:" tex="use texture numbers outside 0-9, which some readers reject"
 nan="infinite or not a number (1.#INF, 1.#QNAN, ...), which readers reject or misread"
@@ -77,6 +77,7 @@ all|a target probed with standard input closed|0||cube.bd1 old.mqo <&-|old.mqo=c
 all|an unknown option is named as unknown|2|blockmqo-cli: unknown option --frobnicate*|--frobnicate cube.bd1|
 all|OBJ names its MTL without the folder|0||cube.bd1 out/x.OBJ|out/x.OBJ~^mtllib\sx\.mtl$ out/x.mtl~^newmtl
 all|glb to standard output|0||-q -f glb - <cube.bd1|-~^glTF
+all|standard input read in more than one piece|0||-q - x.mqo <big.map|x.mqo~V\(3083\s3080\s3084\s3087\)\sM\(-1\)\sUV\(0\.00000\s0\.00000\s1\.00000\s0\.00000\s1\.00000\s1\.00000\s0\.00000\s1\.00000\)
 all|hidden faces removed, corners kept apart|0||--remove-hidden-faces courtyard.bd1 c.mqo|c.mqo~^.face\s790\s c.mqo~^.vertex\s1544\s
 all|corners shared, faces kept|0||--share-vertices courtyard.bd1 c.mqo|c.mqo~^.face\s1158\s c.mqo~^.vertex\s788\s
 all|both|0||-q --optimize courtyard.bd1 c.mqo|c.mqo~^.face\s790\s c.mqo~^.vertex\s788\s
@@ -112,6 +113,10 @@ else
     wait; grep -aq "blockmqo-cli: 2/3" "$work/tty"; found=$?
     [ "$found/$q" = 0/ ] || [ "$found/$q" = 1/-q ] && passed=$((passed + 1)) || fail "progress ${q:-shown}"
   done
+  # Standard output that takes no more fails the run, though most of the
+  # document went out in writes of its own, past the stream's buffer.
+  check "standard output on a full device" diff <(printf '%s\n' "$e write file (mqo): standard output: No space left on device" "exit 1") \
+    <("$cli" -q "$examples/courtyard.bd1" - 2>&1 >/dev/full; echo "exit $?")
   # The manual page names the options of --help and no other, its synopsis
   # each in one form at least; it lists every warning the table's runs
   # printed (in the plural).

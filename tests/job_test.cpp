@@ -76,6 +76,7 @@ TEST(Job, OutcomesNameTheCauseAndTheFile) {
   const std::string dir = Scratch() + "outcomes/";
   fs::create_directories(dir + "x.mtl");
   WriteFileBytes(dir + "map.bd1", WorkedExample());
+  WriteFileBytes(dir + "negative.bd1", BuildBd1({}, {}, -1));
   // The system's own reasons are checked by number where the numbers are errno's.
   const struct {
     std::string input;
@@ -86,6 +87,7 @@ TEST(Job, OutcomesNameTheCauseAndTheFile) {
     int error;
   } kCases[] = {
       {"", BuildBd1({}, {}, -1), "o.mqo", MeshFormat::Mqo, "Failed: read file (bd)", "negative block count", 0},
+      {"negative.bd1", {}, "n.mqo", MeshFormat::Mqo, "Failed: read file (bd)", "negative block count", 0},
       {"map.bd1", {}, "no/o.glb", MeshFormat::Glb, "Failed: open file (glb)", nullptr, ENOENT},
       {"map.bd1", {}, "x.obj", MeshFormat::Obj, "Failed: open file (mtl)", nullptr, EISDIR},
   };
