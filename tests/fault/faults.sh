@@ -93,14 +93,19 @@ if [ -n "$memory" ]; then
   # The mesh's arrays failing in turn, in each format: limits a MiB apart from
   # the document's up to where the mesh fits. Each failure is its one message
   # and leaves no file; the first that fits is the mesh made without a limit.
+  # One run a limit: a large array starts on a 2 MiB boundary, so how much
+  # address space a mesh takes moves with where the heap starts.
   for opts in "--optimize -f mqo" "--optimize -f obj" "--optimize -f glb" "-f glb"; do
     f=${opts##* } && rm -rf whole part && mkdir whole part && "${prog[@]}" -q $opts -d whole big.bd1 || fail "$opts: no mesh"
     for ((kib = hi; kib < hi + 262144; kib += 1024)); do
-      if limit -v $kib "${prog[@]}" -q $opts -d part big.bd1 2>/dev/null; then
+      err=$(limit -v $kib "${prog[@]}" -q $opts -d part big.bd1 2>&1 >/dev/null); status=$?
+      if [ "$status" = 0 ]; then
         cmp -s whole/big.$f part/big.$f || fail "$opts under $kib KiB: a mesh not the same"
         break
       fi
-      batch "$opts under $kib KiB" "$e allocate memory: big.bd1: ?*" limit -v $kib "${prog[@]}" -q $opts -d part big.bd1
+      err=$(grep -v profiling <<<"$err")
+      [[ "$status/$err" == "1/$e allocate memory: big.bd1: "?* ]] && passed=$((passed + 1)) ||
+        fail "$opts under $kib KiB: exit $status, '$err'"
       [ -z "$(ls -A part)" ] || fail "$opts under $kib KiB: $(ls -A part) left"
     done
   done
