@@ -31,10 +31,14 @@ T* Allocate(std::size_t count) {
   void* array = nullptr;
 #if defined(__GLIBC__) && defined(__linux__)
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  if (bytes >= kHugePage && posix_memalign(&array, kHugePage, bytes) != 0) array = nullptr;
-  if (bytes < kHugePage)
-#endif
+  if (bytes >= kHugePage) {
+    if (posix_memalign(&array, kHugePage, bytes) != 0) return nullptr;
+  } else {
     array = std::malloc(bytes);
+  }
+#else
+  array = std::malloc(bytes);
+#endif
   if (array) PrepareToFill(array, bytes);
   return static_cast<T*>(array);
 }

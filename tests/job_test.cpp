@@ -195,15 +195,17 @@ TEST(Job, FilesAreWholeInAnyChunk) {
     }
 }
 
+// Only glibc's allocator keeps freed memory when asked, and only there are
+// the pages counted.
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
-#define BLOCKMQO_COUNTS_REUSE true
+constexpr bool kCountsReuse = true;
 long MinorFaults() {
   rusage usage;
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_minflt;
 }
 #else
-#define BLOCKMQO_COUNTS_REUSE false
+constexpr bool kCountsReuse = false;
 long MinorFaults() { return 0; }
 #endif
 
@@ -211,10 +213,8 @@ long MinorFaults() { return 0; }
 // before it freed, rather than in fresh pages for the system to zero: the
 // largest map's glb with both options, written to a sink that keeps nothing.
 TEST(Job, ALaterMapReusesTheMemoryOfTheOneBefore) {
-  // Only glibc's allocator keeps freed memory when asked; elsewhere the second
-  // map must still convert in whatever the first left.
-  constexpr bool kCounted = BLOCKMQO_COUNTS_REUSE;
-  if (kCounted) KeepMemoryBetweenJobs();
+  // Elsewhere the second map must still convert in whatever the first left.
+  if (kCountsReuse) KeepMemoryBetweenJobs();
   std::vector<BlockRecord> blocks;
   for (int b = 0; b < kMaxBlockCount; ++b) blocks.push_back(Cube(2.0f * static_cast<float>(b), b % 10));
   const auto map = BuildBd1({}, blocks);
@@ -226,7 +226,7 @@ TEST(Job, ALaterMapReusesTheMemoryOfTheOneBefore) {
     ASSERT_EQ(RunJob(job, nullptr).result, JobResult::Ok);
     taken = MinorFaults() - before;
   }
-  if (kCounted) {
+  if (kCountsReuse) {
     EXPECT_LT(pages[1] * 10, pages[0]);
   }
 }

@@ -72,8 +72,12 @@ case_() {
 }
 batch() {  # batch TITLE MESSAGES COMMAND...: a batch and the failure lines it prints
   local title=$1 want=$2 err status; shift 2
-  err=$("$@" 2>&1 >/dev/null); status=$?; err=$(grep -v profiling <<<"$err")
-  [[ "$status/$err" == $((${#want} > 0))/$want ]] && passed=$((passed + 1)) || fail "$title: exit $status, '$err'"
+  err=$("$@" 2>&1 >/dev/null); status=$?
+  judged "$title" "$want" "$status" "$err"
+}
+judged() {  # judged TITLE MESSAGES STATUS OUTPUT: a run's exit status and failure lines
+  local err; err=$(grep -v profiling <<<"$4")
+  [[ "$3/$err" == $((${#2} > 0))/$2 ]] && passed=$((passed + 1)) || fail "$1: exit $3, '$err'"
 }
 finish() { echo "faults: $passed passed, $failed failed"; [ "$failed" = 0 ]; exit; }
 
@@ -103,9 +107,7 @@ if [ -n "$memory" ]; then
         cmp -s whole/big.$f part/big.$f || fail "$opts under $kib KiB: a mesh not the same"
         break
       fi
-      err=$(grep -v profiling <<<"$err")
-      [[ "$status/$err" == "1/$e allocate memory: big.bd1: "?* ]] && passed=$((passed + 1)) ||
-        fail "$opts under $kib KiB: exit $status, '$err'"
+      judged "$opts under $kib KiB" "$e allocate memory: big.bd1: ?*" "$status" "$err"
       [ -z "$(ls -A part)" ] || fail "$opts under $kib KiB: $(ls -A part) left"
     done
   done
